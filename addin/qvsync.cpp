@@ -1,0 +1,1 @@
+// libqvsync.so, the Outlook add-in, is assembled from its component libraries.

@@ -1,0 +1,83 @@
+# Helpers that keep every component folder's CMakeLists.txt a few lines long.
+#
+#   qv_component(NAME SOURCES ... [DEPS ...])         static library of one folder
+#   qvaiso_component(NAME SOURCES ... [DEPS ...])     the same, linked whole into libqvaiso.so
+#   qv_test(NAME SOURCES ... [DEPS ...])              GoogleTest executable registered with CTest
+#   qv_bench(NAME SOURCES ... [DEPS ...])             Google Benchmark executable
+#   qv_fuzz(NAME SOURCES ... [DEPS ...])              libFuzzer target, also run briefly by CTest
+#   qv_tool(NAME SOURCES ... [DEPS ...])              command-line program
+
+# Adds every direct subfolder of DIR that has a CMakeLists.txt, in name order.
+function(qv_add_component_dirs dir)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
+       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${child}/CMakeLists.txt)
+      add_subdirectory(${dir}/${child})
+    endif()
+  endforeach()
+endfunction()
+
+function(qv_component name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+function(qvaiso_component name)
+  qv_component(${name} ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY QVAISO_COMPONENTS ${name})
+  # The exports this component documents, checked against libqvaiso.so.
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/exports.list)
+    set_property(GLOBAL APPEND PROPERTY QVAISO_EXPORT_LISTS ${CMAKE_CURRENT_SOURCE_DIR}/exports.list)
+  endif()
+endfunction()
+
+function(qv_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} qv_testsupport GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+function(qv_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
+
+function(qv_tool name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# A fuzz target runs for QV_FUZZ_SECONDS under CTest, starting from the seeds in
+# fuzz/corpus/<name> when that folder exists.
+function(qv_fuzz name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${PROJECT_BINARY_DIR}/fuzz-corpus/${name})
+  file(MAKE_DIRECTORY ${corpus})
+  set(seeds ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  if(NOT EXISTS ${seeds})
+    set(seeds "")
+  endif()
+  add_test(NAME fuzz.${name}
+           COMMAND ${name} -max_total_time=${QV_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+                   -print_final_stats=1 ${corpus} ${seeds})
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()
+
+# A component of the add-in, linked whole into libqvsync.so.
+function(qvsync_component name)
+  qv_component(${name} ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY QVSYNC_COMPONENTS ${name})
+endfunction()

@@ -1,0 +1,7 @@
+/* Exports of the abuse family of libqvaiso.so (none yet). */
+#ifndef QVAISO_ABUSE_H
+#define QVAISO_ABUSE_H
+
+#include "library/qvaiso_api.h"
+
+#endif
