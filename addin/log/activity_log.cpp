@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -25,6 +26,10 @@ std::string OwnFolder() {
     return ".";
   }
   std::string file = info.dli_fname;
+  if (char* absolute = realpath(info.dli_fname, nullptr)) {
+    file = absolute;
+    std::free(absolute);
+  }
   size_t slash = file.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";

@@ -310,6 +310,7 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMilliseconds);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.stallSeconds);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts.totalMilliseconds);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &received);
 

@@ -32,7 +32,9 @@ inline constexpr int32_t kErrorPageNotFound = 404;
 
 struct TransportTimeouts {
   long connectMilliseconds = 30000;  // to establish the TCP connection
-  long stallSeconds = 120;           // longest time without any byte moving
+  long stallSeconds = 120;           // longest time without any byte moving (measured
+                                     // over a few seconds' window)
+  long totalMilliseconds = 0;        // whole request; 0 = no limit
 };
 
 // The time-outs in force for later calls (tests shorten them).

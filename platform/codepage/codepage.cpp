@@ -86,6 +86,7 @@ class Converter {
         iconv(to_utf8_, nullptr, nullptr, nullptr, nullptr);
         size_t r = iconv(to_utf8_, &inp, &inleft, &outp, &outleft);
         if (r == static_cast<size_t>(-1) && errno == EINVAL) single_byte_ = false;
+        if (r == static_cast<size_t>(-1) && errno == EILSEQ) undefined_[c] = true;
       }
     }
   }
@@ -153,10 +154,18 @@ class Converter {
         size_t r = iconv(from_utf8_, &in, &inleft, &outp, &outleft);
         out.append(buf, static_cast<size_t>(outp - buf));
         if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
-        // A character the code page lacks.
-        out += '?';
+        // A character the code page lacks; U+0080-U+00FF stand for the bytes
+        // that have no character of their own (see ToUtf8).
         size_t len = Utf8SequenceLength(std::string_view(in, inleft));
         if (len == 0) len = 1;
+        unsigned cp = len == 2 ? ((static_cast<unsigned char>(in[0]) & 0x1F) << 6) |
+                                     (static_cast<unsigned char>(in[1]) & 0x3F)
+                               : 0;
+        if (single_byte_ && cp >= 0x80 && cp <= 0xFF && undefined_[cp]) {
+          out += static_cast<char>(cp);
+        } else {
+          out += '?';
+        }
         in += len;
         inleft -= len;
         iconv(from_utf8_, nullptr, nullptr, nullptr, nullptr);
@@ -184,6 +193,7 @@ class Converter {
   iconv_t to_utf8_ = kInvalid;
   iconv_t from_utf8_ = kInvalid;
   bool single_byte_ = true;
+  bool undefined_[256] = {};  // bytes without a character in the code page
 };
 
 std::string RequestedName() {
