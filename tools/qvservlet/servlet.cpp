@@ -406,10 +406,6 @@ Servlet::Reply Servlet::Handle(const std::string& path, const std::string& body,
       reply.body = kBatchErrorPage;
       return reply;
     }
-    if (command == "BATCH") {
-      reply.body = Batch(user, RawField(body, "Batch"));
-      return reply;
-    }
     reply.body = Execute(user, body);
   } catch (const std::exception& e) {
     reply.status = 500;
@@ -440,6 +436,7 @@ std::string Servlet::Execute(const std::string& user, const std::string& body) {
   const std::string command = Upper(FieldValue(fields, "Cmd"));
   pugi::xml_document doc;
 
+  if (command == "BATCH") return Batch(user, RawField(body, "Batch"));
   if (command == "CHANGE-PASSWORD") {
     const std::string name = FieldValue(fields, "Username");
     const std::string newPassword = FieldValue(fields, "NewPassword");

@@ -162,6 +162,14 @@ TEST_F(TransportTest, ServerErrorPageIsTheReply) {
   EXPECT_EQ(message_, "");
 }
 
+TEST_F(TransportTest, BatchCanBeAnsweredWithAnHtmlPage) {
+  Post("Cmd=LOGIN&Username=alice&Password=secret&Client=QVSYNC");
+  servlet_.SetFault(Fault::kBatchAsHtml);
+  EXPECT_EQ(Post("Cmd=BATCH&Batch=Cmd=GET-TASK\rID=x").substr(0, 6), "<HTML>");
+  EXPECT_EQ(code_, 0);
+  EXPECT_NE(Post("Cmd=GET-AUTORESPONSE").find("<RETURNVALUE>1</RETURNVALUE>"), std::string::npos);
+}
+
 TEST_F(TransportTest, NotFoundGivesItsMessageAndNoReply) {
   servlet_.SetPathEnabled(kPath, false);
   std::string reply = Post("Cmd=GET-AUTORESPONSE");
