@@ -115,7 +115,6 @@ int Failure(const std::string& message) {
 }
 
 int StoreFailure(Status status, const std::string& what) {
-  if (status == Status::NotFound) return Failure(what + ": the registry key or value was not found");
   return Failure(what + ": " + qv::registry::StatusText(status));
 }
 
@@ -288,8 +287,16 @@ int Query(const KeyName& key, const Options& options) {
     Value value;
     status = store.GetValue(key.path, *options.value_name, &value);
     if (status != Status::Ok) return StoreFailure(status, key.Display());
+    // Shown with the name as stored, which may differ in case from the one asked for.
+    std::string name = *options.value_name;
+    std::vector<NamedValue> values;
+    if (store.EnumValues(key.path, &values) == Status::Ok) {
+      for (const auto& named : values) {
+        if (EqualsNoCase(named.name, name)) name = named.name;
+      }
+    }
     std::cout << "\n" << key.Display() << "\n";
-    PrintValue(NamedValue{*options.value_name, value});
+    PrintValue(NamedValue{name, value});
     std::cout << "\n";
     return kOk;
   }

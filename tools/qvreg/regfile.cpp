@@ -286,6 +286,8 @@ class Parser {
       rest = line.substr(1);
     } else if (auto fault = QuotedString(line, &name, &rest)) {
       return fault;
+    } else if (name.find('\0') != std::string::npos) {
+      return Fail("value name with a NUL character");
     }
     rest = TrimLeft(rest);
     if (rest.empty() || rest.front() != '=') return Fail("expected = after the value name");
