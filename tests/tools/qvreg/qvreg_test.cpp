@@ -1,0 +1,1 @@
+// End-to-end cases of the qvreg tool over real hives.
