@@ -668,16 +668,12 @@ std::string Write(Hive hive, const std::vector<KeyValues>& keys, Encoding encodi
     text += HiveFullName(hive);
     if (!key.path.empty()) text += "\\" + (ValidUtf8(key.path, nullptr) ? key.path : EightBitToUtf8(key.path));
     text += "]\r\n";
-    // regedit writes the default value first.
+    // In the store's order (first written first), so an import of the file
+    // enumerates the same way.
     for (const auto& named : key.values) {
-      if (named.name.empty()) AppendValue(&text, named);
-    }
-    for (const auto& named : key.values) {
-      if (!named.name.empty()) {
-        registry::NamedValue copy{ValidUtf8(named.name, nullptr) ? named.name : EightBitToUtf8(named.name),
-                                  named.value};
-        AppendValue(&text, copy);
-      }
+      registry::NamedValue copy{ValidUtf8(named.name, nullptr) ? named.name : EightBitToUtf8(named.name),
+                                named.value};
+      AppendValue(&text, copy);
     }
     text += "\r\n";
   }

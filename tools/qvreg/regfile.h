@@ -81,8 +81,7 @@ enum class Encoding {
 };
 
 // Writes a "Windows Registry Editor Version 5.00" file with one section per key,
-// in the given order, lines ending in CR LF. The default value comes first in
-// its section. Strings that are not valid UTF-8 are taken as Windows-1252;
+// in the given order, values in the given order, lines ending in CR LF. Strings that are not valid UTF-8 are taken as Windows-1252;
 // REG_SZ text with CR, LF or NUL is written as hex(1) so regedit reads it back.
 std::string Write(registry::Hive hive, const std::vector<KeyValues>& keys, Encoding encoding);
 

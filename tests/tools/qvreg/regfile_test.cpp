@@ -268,8 +268,8 @@ TEST(RegFileWrite, WritesWhatRegeditWrites) {
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_CURRENT_USER]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Q]\r\n"
-            "@=\"d\"\r\n"
             "\"Port\"=dword:00000050\r\n"
+            "@=\"d\"\r\n"
             "\"Say \\\"hi\\\"\"=\"C:\\\\x \xC3\xA9\"\r\n" +
                 bin_line1 + bin_line2 +
                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00\r\n"
