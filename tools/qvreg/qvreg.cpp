@@ -216,6 +216,28 @@ std::optional<int> ParseOptions(const std::vector<std::string>& args, size_t fir
   return std::nullopt;
 }
 
+// The key with each level spelt as stored (the command line may differ in case),
+// so that an export recreates the same names. Levels not found stay as given.
+KeyName StoredCase(const KeyName& key) {
+  qv::registry::Store& store = qv::registry::HiveStore(key.hive);
+  KeyName stored{key.hive, ""};
+  size_t pos = 0;
+  while (pos < key.path.size()) {
+    size_t slash = key.path.find('\\', pos);
+    std::string level = key.path.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    std::vector<std::string> subkeys;
+    if (store.EnumSubkeys(stored.path, &subkeys) == Status::Ok) {
+      for (const auto& sub : subkeys) {
+        if (EqualsNoCase(sub, level)) level = sub;
+      }
+    }
+    stored.path = stored.Child(level);
+    if (slash == std::string::npos) break;
+    pos = slash + 1;
+  }
+  return stored;
+}
+
 std::optional<int> ParseKey(const std::string& text, KeyName* key) {
   if (!qv::regfile::SplitKeyName(text, &key->hive, &key->path)) {
     return Usage("\"" + text +
@@ -278,10 +300,11 @@ void PrintValue(const NamedValue& named) {
             << TypeName(named.value.type) << "    " << DisplayData(named.value) << "\n";
 }
 
-int Query(const KeyName& key, const Options& options) {
-  qv::registry::Store& store = qv::registry::HiveStore(key.hive);
-  Status status = store.KeyExists(key.path);
-  if (status != Status::Ok) return StoreFailure(status, key.Display());
+int Query(const KeyName& asked, const Options& options) {
+  qv::registry::Store& store = qv::registry::HiveStore(asked.hive);
+  Status status = store.KeyExists(asked.path);
+  if (status != Status::Ok) return StoreFailure(status, asked.Display());
+  const KeyName key = StoredCase(asked);
 
   if (options.value_name) {
     Value value;
@@ -475,17 +498,27 @@ int Import(const std::string& file) {
               << "\nNothing was imported.\n";
     return kBadUsage;
   }
-  // Each hive's batch is atomic; hives untouched by the file are not opened.
+  // Each hive's batch is atomic, but two hives cannot share one transaction:
+  // an empty batch first proves every hive concerned can be written, so that a
+  // hive that is corrupt or unwritable stops the import before anything changes.
+  // Hives untouched by the file are not opened.
+  std::vector<std::pair<Hive, std::vector<Change>>> batches;
   for (Hive hive : {Hive::CurrentUser, Hive::LocalMachine}) {
     std::vector<Change> changes = qv::regfile::ChangesFor(document, hive);
     if (changes.empty()) continue;
-    Status status = qv::registry::HiveStore(hive).Apply(changes);
+    Status status = qv::registry::HiveStore(hive).Apply({});
     if (status != Status::Ok) {
-      std::string applied = hive == Hive::LocalMachine && !qv::regfile::ChangesFor(document, Hive::CurrentUser).empty()
-                                ? " (the changes to HKEY_CURRENT_USER were applied)"
-                                : " (nothing was imported)";
-      return Failure(std::string("cannot apply the changes to ") + qv::regfile::HiveFullName(hive) + ": " +
-                     qv::registry::StatusText(status) + applied);
+      return Failure(std::string("cannot write ") + qv::regfile::HiveFullName(hive) + ": " +
+                     qv::registry::StatusText(status) + " Nothing was imported.");
+    }
+    batches.emplace_back(hive, std::move(changes));
+  }
+  for (size_t i = 0; i < batches.size(); ++i) {
+    Status status = qv::registry::HiveStore(batches[i].first).Apply(batches[i].second);
+    if (status != Status::Ok) {
+      return Failure(std::string("cannot apply the changes to ") + qv::regfile::HiveFullName(batches[i].first) +
+                     ": " + qv::registry::StatusText(status) +
+                     (i == 0 ? " Nothing was imported." : " The changes to HKEY_CURRENT_USER were applied."));
     }
   }
   return Done();
@@ -514,10 +547,11 @@ bool WriteFileReplacing(const std::string& path, const std::string& data, std::s
   return true;
 }
 
-int Export(const KeyName& key, const std::string& file, const Options& options) {
-  qv::registry::Store& store = qv::registry::HiveStore(key.hive);
-  Status status = store.KeyExists(key.path);
-  if (status != Status::Ok) return StoreFailure(status, key.Display());
+int Export(const KeyName& asked, const std::string& file, const Options& options) {
+  qv::registry::Store& store = qv::registry::HiveStore(asked.hive);
+  Status status = store.KeyExists(asked.path);
+  if (status != Status::Ok) return StoreFailure(status, asked.Display());
+  const KeyName key = StoredCase(asked);
 
   std::vector<qv::regfile::KeyValues> keys;
   std::vector<std::string> pending{key.path};

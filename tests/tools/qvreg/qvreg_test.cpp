@@ -156,7 +156,8 @@ TEST_F(QvregTest, ImportsRegeditExportAndRoundTripsThroughTheHive) {
   for (const char* option : {"/y", "/utf8"}) {
     SCOPED_TRACE(option);
     std::string exported = dir_.File("exported.reg");
-    Result result = Run({"export", "HKCU\\Software\\Quorvia", exported, "/y", option});
+    // Named in another case: the export keeps the names as stored.
+    Result result = Run({"export", "hkcu\\SOFTWARE\\quorvia", exported, "/y", option});
     ASSERT_EQ(result.exit, 0) << result.err;
     EXPECT_EQ(ReadFile(exported).substr(0, 2) == "\xFF\xFE", std::string(option) == "/y");
     ASSERT_EQ(Run({"delete", "HKEY_CURRENT_USER\\Software\\Quorvia", "/f"}).exit, 0);
@@ -164,6 +165,9 @@ TEST_F(QvregTest, ImportsRegeditExportAndRoundTripsThroughTheHive) {
     result = Run({"import", exported});
     ASSERT_EQ(result.exit, 0) << result.err;
     EXPECT_EQ(Dump(Hive::CurrentUser, "Software\\Quorvia"), before);
+    std::vector<std::string> subkeys;
+    EXPECT_EQ(HiveStore(Hive::CurrentUser).EnumSubkeys("Software", &subkeys), Status::Ok);
+    EXPECT_EQ(subkeys, std::vector<std::string>{"Quorvia"});
   }
 }
 
@@ -198,16 +202,26 @@ TEST_F(QvregTest, MalformedFileChangesNothingAndNamesTheLine) {
   EXPECT_EQ(Dump(Hive::CurrentUser, ""), user);
 }
 
-TEST_F(QvregTest, FailingHiveAppliesNoChangeOfTheFile) {
-  // The first hive written is unreadable: the import fails before the second is touched.
-  ASSERT_TRUE(WriteFile(dir_.File("hkcu.db"), std::string(4096, 'x')));
+TEST_F(QvregTest, UnwritableHiveStopsTheImportOfBoth) {
   std::string file = File("both.reg",
                           "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\A]\n\"v\"=\"1\"\n"
                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]\n\"v\"=\"2\"\n");
-  Result result = Run({"import", file});
-  EXPECT_EQ(result.exit, 1);
-  EXPECT_NE(result.err.find("HKEY_CURRENT_USER"), std::string::npos) << result.err;
-  EXPECT_EQ(HiveStore(Hive::LocalMachine).KeyExists("SOFTWARE\\B"), Status::NotFound);
+  // Either hive may be the broken one; the other must stay untouched.
+  for (Hive broken : {Hive::CurrentUser, Hive::LocalMachine}) {
+    SCOPED_TRACE(static_cast<int>(broken));
+    testing::TempDir round;  // New hive files for this round.
+    testing::ScopedEnv hkcu("QUORVIA_HKCU", round.File("hkcu.db"));
+    testing::ScopedEnv hklm("QUORVIA_HKLM", round.File("hklm.db"));
+    std::string broken_file = registry::HivePath(broken);
+    ASSERT_TRUE(WriteFile(broken_file, std::string(4096, 'x')));
+    Result result = Run({"import", file});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_NE(result.err.find("Nothing was imported"), std::string::npos) << result.err;
+    Hive other = broken == Hive::CurrentUser ? Hive::LocalMachine : Hive::CurrentUser;
+    EXPECT_EQ(HiveStore(other).KeyExists(other == Hive::CurrentUser ? "Software\\A" : "SOFTWARE\\B"),
+              Status::NotFound);
+    EXPECT_EQ(ReadFile(broken_file), std::string(4096, 'x'));
+  }
 }
 
 TEST_F(QvregTest, AddQueryAndDeleteLikeRegExe) {
