@@ -95,6 +95,11 @@ export   Writes KEY, its values and every key below it to a .reg file
   "name"=-                   deletes the value
   ; comment                  comments and blank lines are ignored
 
+Registry view: the hives hold the keys as the product (a 32-bit program) sees them.
+A HKEY_LOCAL_MACHINE path beginning with SOFTWARE\Wow6432Node\Quorvia, as a 64-bit
+Windows shows and exports the product's keys, names the same key as SOFTWARE\Quorvia,
+on the command line and in imported files; exports write SOFTWARE\Quorvia.
+
 Hive files: $QUORVIA_HKCU and $QUORVIA_HKLM name the SQLite databases of the hives;
 without them, $XDG_CONFIG_HOME/quorvia/hkcu.db (~/.config/quorvia/hkcu.db) and
 /var/lib/quorvia/hklm.db.
@@ -238,12 +243,28 @@ KeyName StoredCase(const KeyName& key) {
   return stored;
 }
 
+// The hives hold the keys as the product sees them through its own (32-bit)
+// registry view, where Windows keeps them under Software\Wow6432Node on 64-bit
+// systems. The library reads a machine-wide path naming that view as the path
+// without it, and so does this tool, on the command line and in imported files.
+// The rule is the library's (the same prefix, any case); the other levels keep
+// the case they are written in.
+std::string ProductView(Hive hive, const std::string& path) {
+  static constexpr std::string_view kView = "Software\\Wow6432Node\\Quorvia";
+  if (hive != Hive::LocalMachine || path.size() < kView.size() ||
+      !EqualsNoCase(std::string_view(path).substr(0, kView.size()), kView)) {
+    return path;
+  }
+  return path.substr(0, 9) + path.substr(9 + 12);  // Without "Wow6432Node\".
+}
+
 std::optional<int> ParseKey(const std::string& text, KeyName* key) {
   if (!qv::regfile::SplitKeyName(text, &key->hive, &key->path)) {
     return Usage("\"" + text +
                  "\" is not a key name: it must start with HKCU, HKEY_CURRENT_USER, HKLM or "
                  "HKEY_LOCAL_MACHINE and have no empty level");
   }
+  key->path = ProductView(key->hive, key->path);
   return std::nullopt;
 }
 
@@ -506,6 +527,7 @@ int Import(const std::string& file) {
   for (Hive hive : {Hive::CurrentUser, Hive::LocalMachine}) {
     std::vector<Change> changes = qv::regfile::ChangesFor(document, hive);
     if (changes.empty()) continue;
+    for (Change& change : changes) change.path = ProductView(hive, change.path);
     Status status = qv::registry::HiveStore(hive).Apply({});
     if (status != Status::Ok) {
       return Failure(std::string("cannot write ") + qv::regfile::HiveFullName(hive) + ": " +

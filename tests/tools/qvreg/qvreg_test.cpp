@@ -127,7 +127,7 @@ const char kProductKeys[] =
     "\r\n"
     "[HKEY_CURRENT_USER\\Software\\Quorvia\\Outlook Sync\\Default\\Deeper\\Still]\r\n"
     "\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvia\\Quorvia]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Quorvia\\Quorvia]\r\n"
     "\"Application Directory\"=\"C:\\\\Program Files\\\\Quorvia\"\r\n"
     "\r\n";
 
@@ -150,6 +150,12 @@ TEST_F(QvregTest, ImportsRegeditExportAndRoundTripsThroughTheHive) {
   EXPECT_EQ(HiveStore(Hive::CurrentUser).KeyExists(sync + "\\default\\deeper\\still"), Status::Ok);
   EXPECT_EQ(Get(Hive::LocalMachine, "SOFTWARE\\Quorvia\\Quorvia", "Application Directory").data,
             "C:\\Program Files\\Quorvia");
+  // A 64-bit Windows shows the product's machine keys in the 32-bit view; the
+  // product reads them without it, and so does the tool.
+  EXPECT_EQ(HiveStore(Hive::LocalMachine).KeyExists("SOFTWARE\\WOW6432Node"), Status::NotFound);
+  Result query = Run({"query", "HKLM\\Software\\Wow6432Node\\Quorvia\\Quorvia", "/v", "Application Directory"});
+  EXPECT_EQ(query.exit, 0) << query.err;
+  EXPECT_NE(query.out.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvia\\Quorvia\n"), std::string::npos) << query.out;
 
   const Tree before = Dump(Hive::CurrentUser, "Software\\Quorvia");
   ASSERT_EQ(before.size(), 5u);
