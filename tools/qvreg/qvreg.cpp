@@ -69,7 +69,8 @@ import   Applies a .reg file. The whole file is read and checked first: a file w
          any fault changes nothing, and the fault is reported with its line number.
          The changes of each hive are applied at once (all or nothing).
 export   Writes KEY, its values and every key below it to a .reg file
-         ("Windows Registry Editor Version 5.00", lines ending in CR LF).
+         ("Windows Registry Editor Version 5.00", lines ending in CR LF; REG_SZ text
+         with line breaks is written as hex(1), which regedit reads back).
            /y       overwrite an existing file without asking
            /utf8    write UTF-8 instead of UTF-16LE. UTF-16LE with byte-order mark is
                     what regedit writes and the only form Windows' regedit reads back
@@ -103,6 +104,9 @@ on the command line and in imported files; exports write SOFTWARE\Quorvia.
 Hive files: $QUORVIA_HKCU and $QUORVIA_HKLM name the SQLite databases of the hives;
 without them, $XDG_CONFIG_HOME/quorvia/hkcu.db (~/.config/quorvia/hkcu.db) and
 /var/lib/quorvia/hklm.db.
+
+Questions (overwrite? delete?) are asked only on a terminal; elsewhere add /f (or
+/y for export) or the command stops with status 2 and changes nothing.
 
 Exit status: 0 success; 1 the operation failed (key or value missing, a hive that
 cannot be read or written, a file that cannot be read or written, cancelled);
