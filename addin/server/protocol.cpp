@@ -10,7 +10,7 @@
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
-#include "addin/server/message_box.h"
+#include "platform/ui/ui.h"
 
 namespace qvsync {
 
@@ -241,16 +241,16 @@ int ChangePassword(const std::string& oldPassword, const std::string& newPasswor
   double code = NumericValue(value);
   if (code != 1) {
     std::string details = GetXmlValue(reply, "ERRORDETAILS");
-    ShowMessageBox("The password change operation failed with the following error: " + details,
-                   "Password Change Failed", MessageBoxIcon::kExclamation);
+    qv::ui::ShowMessage("The password change operation failed with the following error: " + details,
+                   "Password Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
     const std::string loggedBody = prefix + "&Password=" + kMaskedPassword +
                                    "&NewPassword=" + kMaskedPassword;
     LogMessage("Server Request Failed: " + loggedBody + "; Error: " + details, 5);
     LogMessage("Result: " + reply, 5);
     return 0;
   }
-  ShowMessageBox("The password to your account has been successfully changed.",
-                 "Password Changed", MessageBoxIcon::kInformation);
+  qv::ui::ShowMessage("The password to your account has been successfully changed.",
+                 "Password Changed", qv::ui::Buttons::OK, qv::ui::Icon::Information);
   return 1;
 }
 
@@ -278,9 +278,9 @@ int SetAutoResponse(bool enabled, const std::string& subject, const std::string&
   std::string reply = Post(request);
   if (GetXmlValue(reply, "RETURNVALUE") != "1") {
     std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
-    ShowMessageBox(
+    qv::ui::ShowMessage(
         "The auto response change operation failed with the following error: " + description,
-        "Auto Response Change Failed", MessageBoxIcon::kExclamation);
+        "Auto Response Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
     LogMessage("Server Request Failed: " + request + "; Error: " + description, 5);
     LogMessage("Result: " + reply, 5);
     return 0;

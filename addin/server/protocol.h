@@ -3,7 +3,8 @@
 // body it sends, and how each reply is judged. Commands go to
 // SyncConfig::host and SyncConfig::requestUrl through HttpPost; their progress
 // and failures go to the activity log, and the account commands show message
-// boxes. All of it runs on the host's user-interface thread.
+// boxes through the platform's front end. All of it runs on the host's
+// user-interface thread.
 #ifndef QVSYNC_SERVER_PROTOCOL_H
 #define QVSYNC_SERVER_PROTOCOL_H
 

@@ -243,7 +243,7 @@ TEST_F(ProtocolTest, ChangePasswordSucceedsAndMasksPasswordsInTheLog) {
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "The password to your account has been successfully changed.");
   EXPECT_EQ(boxes_[0].title, "Password Changed");
-  EXPECT_EQ(boxes_[0].icon, MessageBoxIcon::kInformation);
+  EXPECT_EQ(boxes_[0].icon, qv::ui::Icon::Information);
   EXPECT_EQ(Requests().back().body,
             "Cmd=CHANGE-PASSWORD&Username=alice&Password=secret&NewPassword=n%u0026w=pa%u0025s%u002B");
   EXPECT_TRUE(LogHasLine("Changing password from [********] to [********]"));
@@ -259,7 +259,7 @@ TEST_F(ProtocolTest, ChangePasswordFailureShowsTheServerDetails) {
             "The password change operation failed with the following error: The current "
             "password is not correct.");
   EXPECT_EQ(boxes_[0].title, "Password Change Failed");
-  EXPECT_EQ(boxes_[0].icon, MessageBoxIcon::kExclamation);
+  EXPECT_EQ(boxes_[0].icon, qv::ui::Icon::Exclamation);
   EXPECT_TRUE(LogHasLine("Server Request Failed: Cmd=CHANGE-PASSWORD&Username=alice&Password="
                          "********&NewPassword=********; Error: The current password is not correct."));
   EXPECT_EQ(Log().find("wrong"), std::string::npos);

@@ -11,18 +11,12 @@
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
-#include "addin/server/message_box.h"
 #include "addin/server/protocol.h"
+#include "platform/ui/ui.h"
 #include "tests/common/test_support.h"
 #include "tools/qvservlet/servlet.h"
 
 namespace qvsync::testing {
-
-struct Box {
-  std::string text;
-  std::string title;
-  MessageBoxIcon icon;
-};
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -38,12 +32,9 @@ class ServerTest : public ::testing::Test {
     ClearCookieStore();
     SetTransportTimeouts(TransportTimeouts{});
     SetLogFilePathForTesting(dir_.File("QVSync.Log"));
-    SetMessageBoxHandler([this](const std::string& text, const std::string& title,
-                                MessageBoxIcon icon) { boxes_.push_back({text, title, icon}); });
   }
   void TearDown() override {
     servlet_.Stop();
-    SetMessageBoxHandler(nullptr);
     SetLogFilePathForTesting("");
     SetTransportTimeouts(TransportTimeouts{});
   }
@@ -67,7 +58,10 @@ class ServerTest : public ::testing::Test {
   qv::testing::ScopedEnv codepage_{"QUORVIA_CODEPAGE", std::nullopt};
   qv::testing::TempDir dir_;
   qv::servlet::Servlet servlet_;
-  std::vector<Box> boxes_;
+  // Message boxes are recorded, not shown.
+  qv::ui::ScriptedFrontEnd frontEnd_;
+  qv::ui::ScopedFrontEnd scopedFrontEnd_{&frontEnd_};
+  const std::vector<qv::ui::MessageBox>& boxes_ = frontEnd_.boxes();
 };
 
 }  // namespace qvsync::testing
