@@ -68,6 +68,34 @@ std::string GetXmlValue(std::string_view reply, std::string_view tag) {
   return std::string(reply.substr(start, end - start));
 }
 
+bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
+  pugi::xml_document doc;
+  if (!LoadReply(reply, doc)) return false;
+  pugi::xpath_node_set elements = doc.select_nodes("//ELEMENT");
+  if (!elements.empty()) {
+    list.clear();
+    list.reserve(elements.size());
+    for (const pugi::xpath_node& node : elements) {
+      pugi::xml_node element = node.node();
+      pugi::xml_node modified = element.child("MODIFIEDDATE");
+      list.push_back(std::string(element.attribute("ID").value()) + "\t" +
+                     (modified ? modified.text().get() : "0"));
+    }
+  }
+  return true;
+}
+
+bool ReadAutoResponse(const std::string& reply, bool& enabled, std::string& subject,
+                      std::string& body) {
+  pugi::xml_document doc;
+  if (!LoadReply(reply, doc)) return false;
+  pugi::xml_node root = doc.document_element();
+  if (pugi::xml_node node = root.child("ENABLED")) enabled = std::string(node.text().get()) == "1";
+  if (pugi::xml_node node = root.child("SUBJECT")) subject = node.text().get();
+  if (pugi::xml_node node = root.child("BODY")) body = node.text().get();
+  return true;
+}
+
 std::string ClassName(int outlookClass) {
   switch (outlookClass) {
     case kClassAppointment:
@@ -164,22 +192,10 @@ int GetItemListFromServer(std::vector<std::string>& list, std::string_view class
   body += "&Since=" + FormatServerDate(sinceDate);
   std::string reply = Post(body);
 
-  pugi::xml_document doc;
-  if (!LoadReply(reply, doc)) {
+  if (!ReadItemList(reply, list)) {
     LogMessage("Invalid result from: " + command, 5);
     LogMessage("Result: " + reply, 5);
     return 0;
-  }
-  pugi::xpath_node_set elements = doc.select_nodes("//ELEMENT");
-  if (!elements.empty()) {
-    list.clear();
-    list.reserve(elements.size());
-    for (const pugi::xpath_node& node : elements) {
-      pugi::xml_node element = node.node();
-      pugi::xml_node modified = element.child("MODIFIEDDATE");
-      list.push_back(std::string(element.attribute("ID").value()) + "\t" +
-                     (modified ? modified.text().get() : "0"));
-    }
   }
   return 1;
 }
@@ -257,16 +273,11 @@ int ChangePassword(const std::string& oldPassword, const std::string& newPasswor
 int GetAutoResponse(bool& enabled, std::string& subject, std::string& body) {
   const std::string command = "Cmd=GET-AUTORESPONSE";
   std::string reply = Post(command);
-  pugi::xml_document doc;
-  if (!LoadReply(reply, doc)) {
+  if (!ReadAutoResponse(reply, enabled, subject, body)) {
     LogMessage("Invalid result from: " + command, 5);
     LogMessage("Result: " + reply, 5);
     return 0;
   }
-  pugi::xml_node root = doc.document_element();
-  if (pugi::xml_node node = root.child("ENABLED")) enabled = std::string(node.text().get()) == "1";
-  if (pugi::xml_node node = root.child("SUBJECT")) subject = node.text().get();
-  if (pugi::xml_node node = root.child("BODY")) body = node.text().get();
   return 1;
 }
 

@@ -52,6 +52,16 @@ class ServerItem {
 // (entities are not decoded); empty when either is missing. Case-sensitive.
 std::string GetXmlValue(std::string_view reply, std::string_view tag);
 
+// Reply readers (the XML parsing of the commands, on their own for testing).
+// The LIST reply: one "ID<TAB>MODIFIEDDATE" row per ELEMENT anywhere in the
+// document ("0" when MODIFIEDDATE is missing). False for an invalid reply (empty
+// or not XML); `list` is replaced only when the reply has an ELEMENT.
+bool ReadItemList(const std::string& reply, std::vector<std::string>& list);
+// The GET-AUTORESPONSE reply: ENABLED ("1" = on), SUBJECT and BODY children of
+// the document element; a missing child leaves its value. False when invalid.
+bool ReadAutoResponse(const std::string& reply, bool& enabled, std::string& subject,
+                      std::string& body);
+
 // "APPOINTMENT", "CONTACT" or "TASK" for classes 26, 40 and 48; else "".
 std::string ClassName(int outlookClass);
 
