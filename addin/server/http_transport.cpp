@@ -256,8 +256,9 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
   Easy easy(curl_easy_init());
   Url url(curl_url());
   if (!easy || !url) return "";
-  std::string requestPath(path);
-  if (requestPath.empty() || requestPath.front() != '/') requestPath.insert(0, "/");
+  std::string requestPath;
+  if (path.empty() || path.front() != '/') requestPath = "/";
+  requestPath += path;
   if (curl_url_set(url.get(), CURLUPART_SCHEME, "http", 0) != CURLUE_OK ||
       curl_url_set(url.get(), CURLUPART_HOST, name.c_str(), 0) != CURLUE_OK ||
       curl_url_set(url.get(), CURLUPART_PORT, port.c_str(), 0) != CURLUE_OK ||

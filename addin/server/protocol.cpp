@@ -58,8 +58,9 @@ double NumericValue(std::string_view text) {
 }  // namespace
 
 std::string GetXmlValue(std::string_view reply, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
+  std::string open = "<", close = "</";
+  open.append(tag).append(">");
+  close.append(tag).append(">");
   size_t start = reply.find(open);
   if (start == reply.npos) return "";
   start += open.size();
@@ -217,8 +218,7 @@ std::string PostItemToServer(const ServerItem& item) {
   std::string uid = GetXmlValue(reply, "UID");
   if (!uid.empty()) id = uid;
   std::string modified = GetXmlValue(reply, "MODIFIEDDATE");
-  if (modified.empty()) modified = "0";
-  return id + "\t" + modified;
+  return id + "\t" + (modified.empty() ? std::string("0") : modified);
 }
 
 std::string EditItemOnServer(const std::string& id, const ServerItem& item) {
