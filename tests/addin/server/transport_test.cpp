@@ -205,9 +205,18 @@ TEST_F(TransportTest, UnresolvableHostGives12007) {
 }
 
 TEST_F(TransportTest, RefusedConnectionGives12029) {
-  const std::string host = servlet_.host();
-  servlet_.Stop();
+  // A socket bound but not listening refuses connections and keeps its port
+  // from being taken by anyone else meanwhile.
+  int bound = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(bound, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(getsockname(bound, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
   EXPECT_EQ(Post("Cmd=LOGIN", host), "");
+  close(bound);
   EXPECT_EQ(code_, 12029);
   EXPECT_EQ(message_, "Could not connect to server (error 12029). Check the server details entered.");
 }
