@@ -151,7 +151,8 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-void AppendLine(const std::string& path, const std::string& line, const char* text) {
+// False when the file stayed busy and the entry was given up.
+bool AppendLine(const std::string& path, const std::string& line, const char* text) {
   int lastError = 0;
   int fd = OpenWhenFree(path, &lastError);
   if (fd < 0) {
@@ -159,10 +160,11 @@ void AppendLine(const std::string& path, const std::string& line, const char* te
                           (text ? text : "") + ". Result=" + std::to_string(lastError);
     errno = lastError;
     ReportSystemEvent(kEventError, "Quorvia", nullptr, kEventIdError, message.c_str());
-    return;
+    return false;
   }
   WriteAll(fd, line);
   ::close(fd);  // releases the lock
+  return true;
 }
 
 bool EndsWithLogExtension(const char* name) {
@@ -207,8 +209,10 @@ void WriteEntry(const char* postofficeArg, const char* mailboxArg, const char* t
   std::string folder = ChooseFolder(configuration + "/Audit", postoffice, mailbox);
   CreateDirectoryPath(folder);  // failures show when the file is opened
 
-  AppendLine(folder + "/" + AuditFileName(std::time(nullptr)), FormatLine(text, level, category),
-             text);
+  if (!AppendLine(folder + "/" + AuditFileName(std::time(nullptr)),
+                  FormatLine(text, level, category), text)) {
+    return;
+  }
   PurgeIfDue(folder, ReadSetting("Retention Minutes", kDefaultRetentionMinutes));
 }
 

@@ -80,7 +80,9 @@ void PostMessage(int messageNumber, const char* text, int severity, const char* 
   MessageSettings settings = Settings();
   if (!settings.enabled) return;
 
-  std::string folder = GetConfigurationDirectory() + "/Messages";
+  std::string configuration = GetConfigurationDirectory();
+  if (configuration.empty()) return;  // no configuration directory: nowhere to keep them
+  std::string folder = configuration + "/Messages";
   if (!CreateDirectoryPath(folder)) return;
   std::string file = folder + "/Messages.xml";
 
