@@ -1,5 +1,6 @@
 #include "library/valuetable/valuetable.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,11 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include <pugixml.hpp>
@@ -113,19 +112,42 @@ void PrintLoadError(unsigned code, long line, long column, const char* reason) {
   std::fflush(stdout);
 }
 
+// Reads a whole file into `text`; 0, or the errno of the failure.
+int ReadWholeFile(const std::string& path, std::string* text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat info {};
+  int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+  if (error == 0 && S_ISDIR(info.st_mode)) error = EISDIR;
+  if (error == 0) {
+    text->resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (true) {
+      if (done == text->size()) text->resize(done + 65536);  // the file grew
+      ssize_t got = ::read(fd, text->data() + done, text->size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        error = errno;
+        break;
+      }
+      if (got == 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    text->resize(done);
+  }
+  ::close(fd);
+  return error;
+}
+
 // Loads an existing file into `document`; true when it loaded and has a
 // document element. Prints the parser's diagnostics otherwise.
 bool LoadFile(pugi::xml_document& document, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  if (in) contents << in.rdbuf();
-  if (!in || in.bad()) {
-    int error = errno;
+  std::string text;
+  if (int error = ReadWholeFile(path, &text); error != 0) {
     if (error == ENOENT) return false;  // gone since it was seen: no error
     PrintLoadError(static_cast<unsigned>(error), 0, 0, std::strerror(error));
     return false;
   }
-  std::string text = contents.str();
   pugi::xml_parse_result result = document.load_buffer(text.data(), text.size(), kParseOptions);
   if (!result) {
     long line = 0;
