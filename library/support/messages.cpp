@@ -150,8 +150,20 @@ bool CreateDirectoryPath(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+std::atomic<long> g_failWritesAfter{-1};
+}  // namespace
+
+void FailAtomicWritesAfterForTesting(long bytes) { g_failWritesAfter = bytes; }
+
 bool WriteFileAtomically(const std::string& path, std::string_view data) {
   if (path.empty()) return false;
+  long failAfter = g_failWritesAfter.load();
+  if (failAfter >= 0 && static_cast<std::size_t>(failAfter) < data.size()) {
+    data = data.substr(0, static_cast<std::size_t>(failAfter));
+  } else {
+    failAfter = -1;
+  }
   static std::atomic<unsigned> sequence{0};
   std::string temp;
   int fd = -1;
@@ -176,6 +188,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view data) {
     next += written;
     left -= static_cast<std::size_t>(written);
   }
+  if (failAfter >= 0) ok = false;  // the injected fault strikes after the bytes
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;

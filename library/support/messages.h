@@ -46,6 +46,11 @@ bool CreateDirectoryPath(const std::string& path);
 // the old file is untouched and no temporary file is left behind.
 bool WriteFileAtomically(const std::string& path, std::string_view data);
 
+// Makes every later WriteFileAtomically fail after writing `bytes` bytes of
+// its temporary file, as a full disk or a crash would; a negative count
+// restores normal writing (tests).
+void FailAtomicWritesAfterForTesting(long bytes);
+
 }  // namespace qvaiso
 
 #endif

@@ -157,6 +157,17 @@ TEST_F(SystemMessagesTest, AFileThatDoesNotLoadIsStartedAgain) {
   EXPECT_EQ(StoredIds(), (std::vector<int>{5}));
 }
 
+TEST_F(SystemMessagesTest, AFailedSaveKeepsTheStoredMessages) {
+  SetSetting("System Messages Enabled", 1);
+  qvaiso::PostSystemMessage(1, "kept", 0, nullptr, nullptr);
+  std::string before = ReadFile(File());
+  qvaiso::FailAtomicWritesAfterForTesting(40);
+  qvaiso::PostSystemMessage(2, "lost", 0, nullptr, nullptr);
+  qvaiso::FailAtomicWritesAfterForTesting(-1);
+  EXPECT_EQ(ReadFile(File()), before);
+  EXPECT_EQ(StoredIds(), (std::vector<int>{1}));
+}
+
 TEST(FileHelpers, CreateDirectoryPathMakesEveryLevel) {
   TempDir dir;
   EXPECT_TRUE(qvaiso::CreateDirectoryPath(dir.File("a/b/c")));

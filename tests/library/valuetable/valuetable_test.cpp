@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include "library/support/messages.h"
 #include "library/valuetable/valuetable_internal.h"
 #include "platform/eventlog/eventlog.h"
 #include "tests/common/test_support.h"
@@ -265,6 +266,28 @@ TEST(ValueTable, FailedSaveReturnsZeroAndKeepsTheOldFile) {
     ++files;
   }
   EXPECT_EQ(files, 1);
+}
+
+TEST(ValueTable, ASaveCutShortLeavesTheOldFileWhole) {
+  TempDir dir;
+  std::string path = dir.File("t.xml");
+  Table table;
+  ASSERT_EQ(ValueTable_OpenFile(path.c_str(), table.address()), 1);
+  table.AddRow({{"A", "old"}});
+  ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  std::string before = ReadFile(path);
+  ASSERT_EQ(ValueTable_SetProperty("A", "new", 0, table.get()), 1);
+  for (long cut : {0L, 1L, 30L, static_cast<long>(before.size()) - 1}) {
+    qvaiso::FailAtomicWritesAfterForTesting(cut);
+    EXPECT_EQ(ValueTable_Save(table.get()), 0) << cut;
+    qvaiso::FailAtomicWritesAfterForTesting(-1);
+    EXPECT_EQ(ReadFile(path), before) << cut;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+  ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  EXPECT_NE(ReadFile(path).find("<A>new</A>"), std::string::npos);
 }
 
 TEST(ValueTable, NamesAndValuesAFileCannotHoldAreRefused) {
