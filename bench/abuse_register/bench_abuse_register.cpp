@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,8 +35,9 @@ const std::vector<std::string>& Addresses() {
 void PrepareRegistry() {
   static std::once_flag once;
   std::call_once(once, [] {
-    char folder[] = "/tmp/qvbench-abuse-XXXXXX";
+    static char folder[] = "/tmp/qvbench-abuse-XXXXXX";
     if (mkdtemp(folder) == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(folder); });
     setenv("QUORVIA_HKLM", (std::string(folder) + "/hklm.db").c_str(), 1);
     qv::registry::Key key;
     if (qv::registry::Key::Create(qv::registry::Hive::LocalMachine,

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -12,13 +13,16 @@
 
 namespace {
 
+// A temporary folder, removed at exit.
 std::string Folder() {
-  static const std::string folder = [] {
-    char path[] = "/tmp/qvbench-valuetable-XXXXXX";
+  static char path[] = "/tmp/qvbench-valuetable-XXXXXX";
+  static const bool made = [] {
     if (mkdtemp(path) == nullptr) std::abort();
-    return std::string(path);
+    std::atexit([] { std::filesystem::remove_all(path); });
+    return true;
   }();
-  return folder;
+  (void)made;
+  return path;
 }
 
 // A saved table of `rows` rows, built once per size.
