@@ -7,7 +7,9 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/objects.h>
 #include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <atomic>
 #include <cerrno>
@@ -140,13 +142,22 @@ struct PkeyCtxFree {
   void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
 };
 
-// True when `pem` holds exactly one private key that OpenSSL can read.
+struct P8Free {
+  void operator()(PKCS8_PRIV_KEY_INFO* info) const { PKCS8_PRIV_KEY_INFO_free(info); }
+};
+
+// True when `pem` holds a well-formed PKCS#8 RSA private key. Checked at the
+// ASN.1 level only: opening a container is frequent, building the key is not
+// needed to use it.
 bool ValidPrivateKey(std::string_view pem) {
   std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return false;
-  std::unique_ptr<EVP_PKEY, PkeyFree> key(
-      PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-  return key != nullptr && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA;
+  std::unique_ptr<PKCS8_PRIV_KEY_INFO, P8Free> info(
+      PEM_read_bio_PKCS8_PRIV_KEY_INFO(bio.get(), nullptr, nullptr, nullptr));
+  const ASN1_OBJECT* algorithm = nullptr;
+  return info != nullptr &&
+         PKCS8_pkey_get0(&algorithm, nullptr, nullptr, nullptr, info.get()) == 1 &&
+         OBJ_obj2nid(algorithm) == NID_rsaEncryption;
 }
 
 // Splits a container file into its key sections; false when it is no container.
