@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -41,6 +42,17 @@ const char* IconName(Icon icon) {
 
 }  // namespace
 
+bool ParseAnswer(const char* text, Answer* answer) {
+  if (text == nullptr) return false;
+  for (Answer a : {Answer::OK, Answer::Cancel, Answer::Abort, Answer::Retry, Answer::Ignore, Answer::Yes, Answer::No}) {
+    if (Lower(text) == Lower(AnswerName(a))) {
+      *answer = a;
+      return true;
+    }
+  }
+  return false;
+}
+
 const char* AnswerName(Answer answer) {
   switch (answer) {
     case Answer::OK: return "OK";
@@ -70,7 +82,12 @@ void Window::ShowModal() { CurrentFrontEnd().RunModal(*this); }
 
 FrontEnd& CurrentFrontEnd() {
   if (g_frontEnd) return *g_frontEnd;
-  static TerminalFrontEnd* terminal = new TerminalFrontEnd(stdin, stdout);  // lives for the process
+  static TerminalFrontEnd* terminal = [] {
+    auto* front = new TerminalFrontEnd(stdin, stdout);  // lives for the process
+    Answer fixed;
+    if (ParseAnswer(std::getenv("QUORVIA_UI_ANSWER"), &fixed)) front->SetFixedAnswer(fixed);
+    return front;
+  }();
   return *terminal;
 }
 

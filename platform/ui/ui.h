@@ -34,6 +34,8 @@ struct MessageBox {
 };
 
 const char* AnswerName(Answer answer);  // "OK", "Cancel", "Yes", ...
+// Reads an answer name in any case ("yes", "No", "OK"); false when it is none.
+bool ParseAnswer(const char* text, Answer* answer);
 
 // ---- Controls ----
 
@@ -123,7 +125,9 @@ class FrontEnd {
 };
 
 // The front end in use: the one installed, else a terminal front end on
-// standard input and output.
+// standard input and output. The environment variable QUORVIA_UI_ANSWER
+// ("yes", "no", "ok" or "cancel") gives that terminal front end a fixed
+// answer, so a host can pass its --yes / --no to every module it loads.
 FrontEnd& CurrentFrontEnd();
 // Installs `frontEnd` (not owned) until called with nullptr.
 void SetFrontEnd(FrontEnd* frontEnd);

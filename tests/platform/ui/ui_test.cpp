@@ -121,6 +121,17 @@ TEST(TerminalFrontEnd, AnswersWithoutPromptWhenNotInteractiveOrFixed) {
   EXPECT_EQ(answer, Answer::No);
 }
 
+TEST(Answers, ParseInAnyCase) {
+  Answer answer = Answer::OK;
+  EXPECT_TRUE(ParseAnswer("no", &answer));
+  EXPECT_EQ(answer, Answer::No);
+  EXPECT_TRUE(ParseAnswer("YES", &answer));
+  EXPECT_EQ(answer, Answer::Yes);
+  EXPECT_FALSE(ParseAnswer("maybe", &answer));
+  EXPECT_FALSE(ParseAnswer(nullptr, &answer));
+  EXPECT_EQ(answer, Answer::Yes);
+}
+
 TEST(TerminalFrontEnd, LetsAPersonFillAWindow) {
   SampleWindow window;
   std::string printed = AtTerminal("set txtName bob smith\nset txtSecret hunter2\ncheck chkEnabled\nchoose cboChoice 1\nbogus\nclick cmdOK\n", true,
