@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "library/crypto/blowfish.h"
 #include "library/crypto/crypto.h"

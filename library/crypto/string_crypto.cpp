@@ -197,10 +197,14 @@ std::string CryptoFailureText(const char* message, int lastError) {
 
 int SetupCryptoContainer() {
   Container container;
-  if (Container::Open(kCryptoContainerName, &container) != Status::Ok &&
-      Container::Create(kCryptoContainerName, &container) != Status::Ok) {
-    ReportCryptoFailure(kAcquireFailure);
-    return kStringCryptoFailure;
+  if (Container::Open(kCryptoContainerName, &container) != Status::Ok) {
+    Status created = Container::Create(kCryptoContainerName, &container);
+    // Another caller may have created it since it was looked for.
+    if (created == Status::AlreadyExists) created = Container::Open(kCryptoContainerName, &container);
+    if (created != Status::Ok) {
+      ReportCryptoFailure(kAcquireFailure);
+      return kStringCryptoFailure;
+    }
   }
   if (!container.HasKeyPair(KeySpec::Signature) &&
       container.GenerateKeyPair(KeySpec::Signature) != Status::Ok) {

@@ -38,7 +38,8 @@ using Md5Digest = std::array<uint8_t, 16>;
 std::vector<uint8_t> DeriveRc4Key(const Md5Digest& digest, unsigned keyBits);
 
 // A library context with OpenSSL's default and legacy providers loaded, for
-// MD5 and RC4. Owns the context and both providers.
+// MD5 and RC4. Owns the context and both providers. Immutable once loaded, so
+// one instance serves every thread.
 class CipherProviders {
  public:
   // Loads the providers from `moduleDirectory` (nullptr: OpenSSL's own

@@ -40,6 +40,19 @@ int WriteAll(int fd, const std::string& contents) {
   return ::fsync(fd) == 0 ? 0 : errno;
 }
 
+// Writes `contents` to a new owner-only file beside `path`; its name goes to
+// *temp.
+int WriteTemporary(const std::string& path, const std::string& contents, std::string* temp) {
+  *temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp->data());
+  if (fd < 0) return errno;
+  int error = ::fchmod(fd, 0600) == 0 ? 0 : errno;
+  if (error == 0) error = WriteAll(fd, contents);
+  ::close(fd);
+  if (error != 0) ::unlink(temp->c_str());
+  return error;
+}
+
 class PosixStorage : public Storage {
  public:
   int ReadFile(const std::string& path, std::string* contents) override {
@@ -62,24 +75,20 @@ class PosixStorage : public Storage {
     return error;
   }
 
+  // The new file appears whole or not at all: it is written under a
+  // temporary name and linked into place, which fails if the name is taken.
   int CreateFile(const std::string& path, const std::string& contents) override {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = ::fchmod(fd, 0600) == 0 ? 0 : errno;
-    if (error == 0) error = WriteAll(fd, contents);
-    ::close(fd);
-    if (error != 0) ::unlink(path.c_str());
+    std::string temp;
+    if (const int error = WriteTemporary(path, contents, &temp); error != 0) return error;
+    const int error = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+    ::unlink(temp.c_str());
     return error;
   }
 
   int ReplaceFile(const std::string& path, const std::string& contents) override {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return errno;
-    int error = ::fchmod(fd, 0600) == 0 ? 0 : errno;
-    if (error == 0) error = WriteAll(fd, contents);
-    ::close(fd);
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    std::string temp;
+    if (const int error = WriteTemporary(path, contents, &temp); error != 0) return error;
+    const int error = ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
     if (error != 0) ::unlink(temp.c_str());
     return error;
   }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "library/crypto/crypto.h"
 #include "library/crypto/string_crypto.h"
@@ -230,6 +232,20 @@ TEST_F(StringCryptoTest, SetupCryptoCreatesOnceWithOwnerOnlyPermissions) {
   EXPECT_EQ(SetupCrypto(), 1);
   EXPECT_EQ(ReadFile(ContainerPath()), first);  // new keys would change the file
   EXPECT_TRUE(events_.sink().entries().empty());
+}
+
+TEST_F(StringCryptoTest, ConcurrentFirstCallsAllSucceed) {
+  std::vector<int32_t> results(6, -1);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < results.size(); ++i) {
+    threads.emplace_back([&results, i] { results[i] = SetupCrypto(); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int32_t result : results) EXPECT_EQ(result, 1);
+  EXPECT_TRUE(events_.sink().entries().empty());
+  int32_t result = -1;
+  EXPECT_EQ(Decrypt(Encrypt("after the race", &result), &result), "after the race");
+  EXPECT_EQ(result, 1);
 }
 
 TEST_F(StringCryptoTest, SetupCryptoCompletesAHalfMadeContainer) {
