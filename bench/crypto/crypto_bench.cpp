@@ -3,12 +3,13 @@
 // After the runs it prints, per case, our speed divided by OpenSSL's
 // (above 1.0: ours is faster).
 //
-//   crypto_bench [--benchmark_min_time=...]
+//   crypto_bench [--benchmark_repetitions=5] [--benchmark_min_time=...]
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/blowfish.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -85,34 +86,47 @@ void OpenSslKeySetup(benchmark::State& state) {
   }
 }
 
-// Keeps the console output and remembers each run's speed for the ratios.
+// Keeps the console output and remembers each run's speed; the ratios use
+// the median of a case's repetitions (--benchmark_repetitions), which the
+// other programs sharing the machine disturb least.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const std::string name = run.benchmark_name();
+      // With --benchmark_report_aggregates_only only the aggregates arrive;
+      // the median then stands for the case.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (median) speeds_[run.run_name.str()].clear();
+      if (!median && (run.run_type != Run::RT_Iteration || run.iterations == 0)) continue;
       const auto bytes = run.counters.find("bytes_per_second");
       // Bytes per second where there are bytes, otherwise runs per second.
-      speed_[name] = bytes != run.counters.end()
-                         ? static_cast<double>(bytes->second)
-                         : static_cast<double>(run.iterations) / run.cpu_accumulated_time;
+      speeds_[run.run_name.str()].push_back(
+          bytes != run.counters.end()
+              ? static_cast<double>(bytes->second)
+              : static_cast<double>(run.iterations) / run.cpu_accumulated_time);
     }
     ConsoleReporter::ReportRuns(runs);
   }
 
   void PrintRatios() const {
-    std::printf("\nours / OpenSSL (above 1.0: ours is faster)\n");
-    for (const auto& [name, speed] : speed_) {
+    std::printf("\nours / OpenSSL, median speeds (above 1.0: ours is faster)\n");
+    for (const auto& [name, speeds] : speeds_) {
       if (name.rfind("ours/", 0) != 0) continue;
-      const auto other = speed_.find("openssl/" + name.substr(5));
-      if (other == speed_.end() || other->second <= 0) continue;
-      std::printf("  %-28s %5.2f\n", name.substr(5).c_str(), speed / other->second);
+      const auto other = speeds_.find("openssl/" + name.substr(5));
+      if (other == speeds_.end()) continue;
+      const double theirs = Median(other->second);
+      if (theirs > 0) std::printf("  %-28s %5.2f\n", name.substr(5).c_str(), Median(speeds) / theirs);
     }
   }
 
  private:
-  std::map<std::string, double> speed_;
+  static double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  }
+
+  std::map<std::string, std::vector<double>> speeds_;
 };
 
 void Register() {
