@@ -315,6 +315,7 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
   setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ConnectionState state;
+  bool refused = false;  // ended on a refused request: the peer may still be sending
   std::string buffer;
   char chunk[8192];
   while (!state.close) {
@@ -323,10 +324,11 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
       if (buffer.size() > kMaxRequestBytes) {
         Log(LOG_WARNING, "%s: request too large, connection closed", peer.c_str());
         SendAll(socket, FailureReply("request too large"));
+        refused = true;
         break;
       }
       const ssize_t got = recv(socket, chunk, sizeof chunk, 0);
-      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && errno == EINTR && !(stop_ && stop_->load())) continue;
       if (got <= 0) {
         if (!buffer.empty()) {
           Log(LOG_WARNING, "%s: incomplete request dropped", peer.c_str());
@@ -346,15 +348,30 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
       Log(LOG_WARNING, "%s: %s, connection closed", peer.c_str(), reason.c_str());
       reply = FailureReply(reason);
       state.close = true;
+      refused = true;
     }
     buffer.erase(0, length);
     if (!SendAll(socket, reply)) break;
+  }
+  if (refused) {
+    // Closing with unread input would reset the connection and could destroy
+    // the reply on its way; finish sending, then read (a bounded amount of)
+    // what the peer still sends.
+    shutdown(socket, SHUT_WR);
+    timeval drainTimeout{1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &drainTimeout, sizeof drainTimeout);
+    size_t drained = 0;
+    ssize_t got;
+    while (drained < 4 * kMaxRequestBytes && (got = recv(socket, chunk, sizeof chunk, 0)) > 0) {
+      drained += static_cast<size_t>(got);
+    }
   }
   close(socket);
   Log(LOG_INFO, "%s: connection ended", peer.c_str());
 }
 
 void Listener::Serve(int listenSocket, const std::atomic<bool>& stop) {
+  stop_ = &stop;
   while (!stop.load()) {
     sockaddr_in address{};
     socklen_t length = sizeof address;

@@ -60,6 +60,7 @@ class Listener {
 
   std::vector<Account> accounts_;
   int idleTimeoutSeconds_;
+  const std::atomic<bool>* stop_ = nullptr;  // Not owned; set by Serve().
 };
 
 // Failed AUTH requests after which a connection is closed.

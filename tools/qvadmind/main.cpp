@@ -14,6 +14,7 @@
 #include <string>
 
 #include "library/options/local.h"
+#include "platform/services/services.h"
 #include "tools/qvadmind/listener.h"
 
 namespace {
@@ -33,6 +34,9 @@ constexpr const char* kUsage =
     "  --credentials FILE    accounts file (default /etc/quorvia/qvadmind.credentials)\n"
     "  --idle-timeout SEC    close a connection idle this long (default 60)\n"
     "  --stderr              also write the log to standard error\n"
+    "  --fake-services LIST  serve service control from an in-memory manager holding\n"
+    "                        NAME=STATE,... (STATE 1 stopped ... 7 paused) instead of\n"
+    "                        systemd; for tests and demonstrations\n"
     "  --help                show this text\n"
     "\n"
     "Credentials: each line of the accounts file is one accepted AUTH, the\n"
@@ -64,6 +68,25 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// "NAME=STATE,NAME=STATE": services of the in-memory manager.
+bool AddFakeServices(const std::string& list, qv::services::FakeManager* manager) {
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    const size_t equals = item.find('=');
+    long state = 0;
+    if (equals == std::string::npos || equals == 0 ||
+        !ParseNumber(item.c_str() + equals + 1, 1, 7, &state)) {
+      return false;
+    }
+    manager->Add(item.substr(0, equals), static_cast<qv::services::State>(state));
+    start = end + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +96,8 @@ int main(int argc, char** argv) {
   bool printPort = false;
   bool toStderr = false;
   std::string credentials = "/etc/quorvia/qvadmind.credentials";
+  std::string fakeServices;
+  bool useFakeServices = false;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -100,6 +125,9 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--credentials") {
       credentials = value("--credentials");
+    } else if (arg == "--fake-services") {
+      fakeServices = value("--fake-services");
+      useFakeServices = true;
     } else if (arg == "--print-port") {
       printPort = true;
     } else if (arg == "--stderr") {
@@ -112,6 +140,14 @@ int main(int argc, char** argv) {
 
   openlog("qvadmind", LOG_PID, LOG_DAEMON);
   qvadmind::SetLogToStderr(toStderr);
+
+  qv::services::FakeManager fakeManager;
+  if (useFakeServices) {
+    if (!AddFakeServices(fakeServices, &fakeManager)) {
+      return Fail("--fake-services expects NAME=STATE,... with STATE 1 to 7");
+    }
+    qv::services::SetFakeManagerForTesting(&fakeManager);
+  }
 
   std::vector<qvadmind::Account> accounts;
   std::string error;
@@ -157,6 +193,7 @@ int main(int argc, char** argv) {
   }
   qvadmind::Listener listener(std::move(accounts), static_cast<int>(idleTimeout));
   listener.Serve(listenSocket, g_stop);
+  qv::services::SetFakeManagerForTesting(nullptr);
   close(listenSocket);
   qvadmind::Log(LOG_INFO, "stopped");
   closelog();
