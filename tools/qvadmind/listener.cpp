@@ -252,8 +252,9 @@ bool Listener::Authenticate(const Request& request) const {
   bool accepted = false;
   for (const Account& account : accounts_) {
     // Every account is compared, so the time taken tells nothing.
-    const bool match = ConstantTimeEqual(request.protocol, account.protocol) &
-                       ConstantTimeEqual(request.credentials, account.credentials);
+    const bool protocolMatches = ConstantTimeEqual(request.protocol, account.protocol);
+    const bool credentialsMatch = ConstantTimeEqual(request.credentials, account.credentials);
+    const bool match = protocolMatches && credentialsMatch;
     accepted = accepted || match;
   }
   return accepted;
