@@ -147,8 +147,11 @@ std::optional<std::string> ReadParameter(std::string_view message, int number, s
 }
 
 std::optional<std::string_view> ElementText(std::string_view message, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on "<" + string.
+  std::string open = "<";
+  open.append(tag).append(">");
+  std::string close = "</";
+  close.append(tag).append(">");
   const size_t start = message.find(open);
   if (start == std::string_view::npos) return std::nullopt;
   const size_t end = message.find(close, start + open.size());

@@ -9,8 +9,11 @@ namespace {
 
 // Reads "<tag>text</tag>" at the front of `rest` and advances past it.
 bool TakeElement(std::string_view* rest, std::string_view tag, std::string* text) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on "<" + string.
+  std::string open = "<";
+  open.append(tag).append(">");
+  std::string close = "</";
+  close.append(tag).append(">");
   if (rest->substr(0, open.size()) != open) return false;
   const size_t end = rest->find(close, open.size());
   if (end == std::string_view::npos) return false;
