@@ -7,10 +7,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "library/support/support.h"
 
@@ -27,7 +27,9 @@ struct Session {
   std::string connectedHost;
   std::string loadedLibrary;
   int socket = -1;
-  std::optional<bool> forceDefaultHost;  // read once per process
+  // "ForceDefaultHost", read once per process: -1 not read yet, else 0 or 1.
+  // Atomic because option calls served locally may come from any thread.
+  std::atomic<int> forceDefaultHost{-1};
 };
 
 Session& TheSession() {
@@ -54,13 +56,15 @@ void CloseSocket() {
 
 bool ForceDefaultHost() {
   Session& session = TheSession();
-  if (!session.forceDefaultHost) {
-    uint32_t force = 0;
+  int force = session.forceDefaultHost.load();
+  if (force < 0) {
+    uint32_t value = 0;
     ReadRegistryDword(qv::registry::Hive::CurrentUser, kAdministrationKey, "ForceDefaultHost",
-                      &force);
-    session.forceDefaultHost = force != 0;
+                      &value);
+    force = value != 0 ? 1 : 0;
+    session.forceDefaultHost.store(force);
   }
-  return *session.forceDefaultHost;
+  return force == 1;
 }
 
 std::string HostKey(const std::string& host) { return std::string(kHostsKey) + "\\" + host; }
@@ -270,7 +274,7 @@ void ResetSessionForTesting() {
   session.currentHost.clear();
   session.connectedHost.clear();
   session.loadedLibrary.clear();
-  session.forceDefaultHost.reset();
+  session.forceDefaultHost.store(-1);
 }
 
 bool SessionOpenForTesting() { return TheSession().socket >= 0; }
