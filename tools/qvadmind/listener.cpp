@@ -307,7 +307,7 @@ std::string Listener::Handle(const Request& request, ConnectionState* state,
     }
   }
   Log(LOG_WARNING, "%s: %s of unknown function refused", peer.c_str(),
-         MethodName(request.method));
+      MethodName(request.method));
   return FailureReply("unknown function");
 }
 

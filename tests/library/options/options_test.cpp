@@ -3,8 +3,10 @@
 #include <netinet/in.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "library/options/local.h"
@@ -246,6 +248,29 @@ TEST_F(OptionsTest, NullArgumentsAndOverlongFieldsFail) {
   EXPECT_EQ(SetSystemOption(&record), 1);
   EXPECT_EQ(GetSystemOption(&record), 1);
   EXPECT_EQ(std::strlen(record.optionValue), 1023u);
+}
+
+TEST_F(OptionsTest, LocalCallsFromSeveralThreadsShareOneModule) {
+  const std::string name = RegisterProvider("Registry", kRegistry);
+  SetCurrentProvider(name);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 20; ++i) {
+        const std::string key = "T" + std::to_string(t);
+        const std::string written = std::to_string(i);
+        char value[1024];
+        if (SetOption(1, key.c_str(), "N", written.c_str()) != 1 ||
+            GetOption(1, key.c_str(), "N", value) != 1 || written != value) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_TRUE(qvaiso::options::ProviderLoadedForTesting(name));
 }
 
 TEST_F(OptionsTest, CreateSystemFolderCreatesOneLevel) {

@@ -270,14 +270,14 @@ TEST_F(QvadmindTest, RegistryExportsReachTheRemoteRegistryAndKeepTheHost) {
   uint32_t missing = 9;
   EXPECT_EQ(GetRemoteRegistryWord("Remote", "SOFTWARE\\Quorvia\\Quorvia", "None", &missing), 0);
   EXPECT_EQ(missing, 9u);
-  // Nothing was written on this side.
-  char local[4096];
-  EXPECT_EQ(GetRemoteRegistryString("", "SOFTWARE\\Quorvia\\Quorvia", "Mail Root", local), 0);
   // The registry calls made "Remote" the current host for options too.
-  SetCurrentHost("Remote");
   char value[1024];
   EXPECT_EQ(GetOption(1, "SMTP", "Banner", value), 1);
   EXPECT_STREQ(value, "remote banner");
+  EXPECT_EQ(ReadFile(getOnlyLog_), "");
+  // Nothing was written on this side.
+  char local[4096];
+  EXPECT_EQ(GetRemoteRegistryString("", "SOFTWARE\\Quorvia\\Quorvia", "Mail Root", local), 0);
 }
 
 TEST_F(QvadmindTest, ServiceCallsRunOnTheRemoteHost) {
