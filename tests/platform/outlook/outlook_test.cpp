@@ -564,6 +564,40 @@ TEST(ProfileTest, AProfileWrittenByOneProcessIsReadByAnother) {
   EXPECT_NE(next.get("EntryID").ToText(), oldId);
 }
 
+TEST(ProfileTest, AFailedWriteKeepsNothingOfTheChange) {
+  TempDir dir;
+  const std::string path = dir.File("profile.db");
+  auto profile = Profile::Open(path);
+  const Variant tasks = StartOutlook(profile).call("GetNamespace", "MAPI").call("GetDefaultFolder", 13);
+  Variant kept = tasks.get("Items").call("Add");
+  kept.put("Subject", "kept");
+  kept.call("Save");
+  // Another connection makes every write of the subject "fail" abort half-way.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER fail AFTER INSERT ON item_values"
+                         " WHEN NEW.value = 'fail' BEGIN SELECT RAISE(ABORT, 'injected'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  Variant lost = tasks.get("Items").call("Add");
+  lost.put("Subject", "fail");
+  ExpectError(kErrFailed, [&] { lost.call("Save"); });
+  EXPECT_EQ(lost.get("EntryID").ToText(), "");
+  kept.put("Subject", "fail");
+  ExpectError(kErrFailed, [&] { kept.call("Save"); });
+  EXPECT_EQ(tasks.get("Items").get("Count").ToLong(), 1);
+  EXPECT_EQ(tasks.get("Items").call("Item", 1).get("Subject").ToText(), "kept");
+
+  profile.reset();
+  auto reopened = Profile::Open(path);
+  const Variant again = StartOutlook(reopened).call("GetNamespace", "MAPI").call("GetDefaultFolder", 13);
+  ASSERT_EQ(again.get("Items").get("Count").ToLong(), 1);
+  EXPECT_EQ(again.get("Items").call("Item", 1).get("Subject").ToText(), "kept");
+}
+
 TEST(ProfileTest, ADamagedProfileGivesAClearError) {
   TempDir dir;
   ASSERT_TRUE(qv::testing::WriteFile(dir.File("junk.db"), std::string(4096, 'x')));
