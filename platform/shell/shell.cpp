@@ -61,6 +61,11 @@ bool OpenDocument(const std::string& path) {
   return CurrentLauncher().Run({"xdg-open", path});
 }
 
+bool OpenAddress(const std::string& address) {
+  if (address.empty()) return false;
+  return CurrentLauncher().Run({"xdg-open", address});
+}
+
 bool OpenInTextEditor(const std::string& path) {
   for (const char* variable : {"VISUAL", "EDITOR"}) {
     const char* editor = std::getenv(variable);

@@ -28,6 +28,10 @@ void SetLauncherForTesting(Launcher* launcher);
 // False when no program could open it (missing file, no association).
 bool OpenDocument(const std::string& path);
 
+// Opens a web address in the user's browser (xdg-open); false when it could
+// not be handed on.
+bool OpenAddress(const std::string& address);
+
 // Opens `path` in a text editor: $VISUAL, $EDITOR, then the desktop's text
 // editor. False when none could be started.
 bool OpenInTextEditor(const std::string& path);

@@ -34,6 +34,10 @@ TEST_F(Shell, OpensAnExistingDocumentThroughTheDesktop) {
   EXPECT_TRUE(OpenDocument(file));
   ASSERT_EQ(launcher_.runs.size(), 1u);
   EXPECT_EQ(launcher_.runs[0], (std::vector<std::string>{"xdg-open", file}));
+  EXPECT_TRUE(OpenAddress("https://example.invalid/help"));
+  EXPECT_EQ(launcher_.runs.back(), (std::vector<std::string>{"xdg-open", "https://example.invalid/help"}));
+  launcher_.runs.pop_back();
+  EXPECT_FALSE(OpenAddress(""));
   // A missing file is not handed to anyone.
   EXPECT_FALSE(OpenDocument(dir_.File("missing.log")));
   EXPECT_EQ(launcher_.runs.size(), 1u);
