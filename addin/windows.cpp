@@ -26,7 +26,7 @@ std::vector<qv::ui::Control*> frmAbout::Controls() {
 
 void frmAbout::cmdOK_Click() { Hide(); }
 
-void frmAbout::cmdHelp_Click() { qv::shell::OpenDocument(kHelpAddress); }
+void frmAbout::cmdHelp_Click() { qv::shell::OpenAddress(kHelpAddress); }
 
 void ShowNotAvailable(const char* command) {
   qv::ui::ShowMessage(std::string(command) + " is not available in this version of Quorvia Synchronization.",

@@ -1,7 +1,7 @@
 # Helpers that keep every component folder's CMakeLists.txt a few lines long.
 #
 #   qv_component(NAME SOURCES ... [DEPS ...])         static library of one folder
-#   qvaiso_component(NAME SOURCES ... [DEPS ...])     the same, linked whole into libqvaiso.so
+#   qvaiso_component(NAME SOURCES ... [DEPS ...])     the same, every object built into libqvaiso.so
 #   qv_test(NAME SOURCES ... [DEPS ...])              GoogleTest executable registered with CTest
 #   qv_bench(NAME SOURCES ... [DEPS ...])             Google Benchmark executable
 #   qv_fuzz(NAME SOURCES ... [DEPS ...])              libFuzzer target, also run briefly by CTest
@@ -106,4 +106,14 @@ function(qv_export_only target)
   endif()
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+endfunction()
+
+# Builds every object of the given components into shared library TARGET (so
+# each export is there whether or not anything inside uses it) and links what
+# the components themselves link. Components may depend on one another.
+function(qv_link_components target)
+  foreach(component IN LISTS ARGN)
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${component}>)
+  endforeach()
+  target_link_libraries(${target} PRIVATE ${ARGN})
 endfunction()
