@@ -45,7 +45,10 @@ class ItemsObject final : public Object {
     }
     if (EqualsNoCase(name, "GetFirst")) return Step(cursor_ = 0);
     if (EqualsNoCase(name, "GetNext")) return Step(++cursor_);
-    if (EqualsNoCase(name, "GetLast")) return Step(cursor_ = Order().size() - 1);
+    if (EqualsNoCase(name, "GetLast")) {
+      if (Order().empty()) return Variant::Nothing();
+      return Step(cursor_ = Order().size() - 1);
+    }
     if (EqualsNoCase(name, "Parent")) return MakeFolder(session_, folder_);
     throw Error(kErrNotSupported);
   }

@@ -18,6 +18,16 @@ void CollectPaths(const Variant& folders, std::vector<std::string>& out) {
   }
 }
 
+void CollectButtons(const Variant& controls, const std::string& path, std::vector<MenuCommand>& out) {
+  const int32_t count = controls.get("Count").ToLong();
+  for (int32_t i = 1; i <= count; ++i) {
+    const Variant control = controls.call("Item", i);
+    const std::string here = path + " > " + control.get("Caption").ToText();
+    if (control.get("Type").ToLong() == 1) out.push_back({here, control});
+    else CollectButtons(control.get("Controls"), here, out);
+  }
+}
+
 void Apply(const Variant& item, const FieldTexts& fields) {
   for (const auto& [name, text] : fields) item.put(name, text);
 }
@@ -90,6 +100,19 @@ Variant AddItem(const Variant& folder, const FieldTexts& fields) {
 void EditItem(const Variant& item, const FieldTexts& fields) {
   Apply(item, fields);
   item.call("Save");
+}
+
+std::vector<MenuCommand> ListMenuCommands(const Variant& application) {
+  std::vector<MenuCommand> out;
+  const Variant explorer = application.get("ActiveExplorer");
+  if (explorer.IsNothing()) return out;
+  const Variant bars = explorer.get("CommandBars");
+  const int32_t count = bars.get("Count").ToLong();
+  for (int32_t i = 1; i <= count; ++i) {
+    const Variant bar = bars.call("Item", i);
+    CollectButtons(bar.get("Controls"), bar.get("Name").ToText(), out);
+  }
+  return out;
 }
 
 Variant OpenItem(const Variant& application, std::string_view entryId) {

@@ -101,6 +101,11 @@ class Variant {
   Variant() = default;
   Variant(bool v) : value_(v) {}
   Variant(int v) : value_(static_cast<int32_t>(v)) {}
+  // A Long when it fits (MAPI tags above 0x7FFFFFFF become a Double).
+  Variant(unsigned v) {
+    if (v <= 0x7FFFFFFFu) value_ = static_cast<int32_t>(v);
+    else value_ = static_cast<double>(v);
+  }
   Variant(double v) : value_(v) {}
   Variant(Date v) : value_(v) {}
   Variant(const char* v) : value_(std::string(v)) {}
@@ -269,6 +274,15 @@ Variant AddItem(const Variant& folder, const FieldTexts& fields);
 void EditItem(const Variant& item, const FieldTexts& fields);
 // Opens an item of the profile by EntryID, searching every store.
 Variant OpenItem(const Variant& application, std::string_view entryId);
+
+// The buttons of the explorer's command bars, depth first: `path` is the
+// bar's name and the captions leading to the button, joined by " > ".
+// Click one with `control.call("Execute")`. Empty without an explorer.
+struct MenuCommand {
+  std::string path;
+  Variant control;
+};
+std::vector<MenuCommand> ListMenuCommands(const Variant& application);
 
 }  // namespace qv::outlook
 

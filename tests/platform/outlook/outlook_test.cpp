@@ -187,6 +187,10 @@ TEST_F(OutlookTest, SortByModificationTimeWalksNewestFirstAndFollowsChanges) {
   std::vector<std::string> order;
   for (int i = 1; i <= 5; ++i) order.push_back(items.call("Item", i).get("Subject").ToText());
   EXPECT_EQ(order, (std::vector<std::string>{"task 1", "task 4", "task 3", "task 2", "task 0"}));
+  EXPECT_EQ(items.call("GetFirst").get("Subject").ToText(), "task 1");
+  EXPECT_EQ(items.call("GetNext").get("Subject").ToText(), "task 4");
+  EXPECT_EQ(items.call("GetLast").get("Subject").ToText(), "task 0");
+  EXPECT_TRUE(items.call("GetNext").IsNothing());
   // The collection is live: a later save reorders it.
   Tick(10);
   tasks[0].call("Save");
@@ -411,7 +415,7 @@ TEST_F(OutlookTest, WrappersNeedTheLibraryAndAnswerForTheItemWithFields) {
   EXPECT_EQ(safe.get("Item"), appt);
 
   const Bytes uid = {0x04, 0x00, 0x00, 0x00, 0x82, 0x00, 0xE0, 0x00, 0xFF};
-  safe.put("Fields", {static_cast<int>(0x816A0102)}, uid);
+  safe.put("Fields", {0x816A0102u}, uid);
   EXPECT_EQ(safe.get("Fields", static_cast<int>(0x816A0102)).ToBytes(), uid);
   EXPECT_TRUE(safe.get("Fields", 0x0065001E).IsEmpty());  // never set
   safe.put("Fields", {0x0065001E}, "organizer@example.com");
@@ -455,12 +459,17 @@ TEST_F(OutlookTest, CommandBarClicksReachTheBoundHandler) {
   EXPECT_EQ(controls.call("Item", 1).get("Caption").ToText(), "&Synchronize");
   EXPECT_EQ(controls.call("Item", 3).get("Caption").ToText(), "&About...");
 
+  const auto commands = ListMenuCommands(app_);
+  ASSERT_EQ(commands.size(), 3u);
+  EXPECT_EQ(commands[0].path, "Quorvia > Quorvia > &Synchronize");
+  EXPECT_TRUE(ListMenuCommands(StartOutlook(profile_, StartMode::Automation)).empty());
+
   std::vector<std::string> clicks;
   ClickBinding sync(controls.call("Item", 1), [&](const Variant& ctrl, bool& cancel) {
     clicks.push_back(ctrl.get("Caption").ToText());
     EXPECT_FALSE(cancel);
   });
-  controls.call("Item", "&Synchronize").call("Execute");
+  commands[0].control.call("Execute");
   controls.call("Item", 2).call("Execute");  // nothing bound
   EXPECT_EQ(clicks, std::vector<std::string>{"&Synchronize"});
   controls.call("Item", 1).put("Enabled", false);
