@@ -107,13 +107,18 @@ std::string FallbackSpecialFolder() {
 std::string GetSpecialFolderPath(int folderId) {
   std::string path = folderId == kCsidlAppData ? qv::shell::ApplicationDataFolder() : "";
   if (path.empty()) return FallbackSpecialFolder();
+  // The shell's folder always exists; a fresh XDG data folder may not yet.
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    qv::shell::CreateFolder(path.substr(0, slash));
+  }
+  qv::shell::CreateFolder(path);
   return path;
 }
 
 std::string PassPhrase() {
   // Nine decimal digits from a constant of our own; the same for every
   // installation, so a stored password reads back wherever it was written.
-  constexpr uint32_t kKeyNumber = 0x1C2B3A49u;  // 472594505
+  constexpr uint32_t kKeyNumber = 0x1C2B3A49u;
   static_assert(kKeyNumber >= 100000000u && kKeyNumber <= 999999999u, "nine digits");
   return std::to_string(kKeyNumber);
 }

@@ -60,8 +60,9 @@ bool WriteStringSetting(const std::string& host, const std::string& key, const s
 bool WriteDwordSetting(const std::string& host, const std::string& key, const std::string& name,
                        int32_t number);
 
-// The path of a shell folder (only kCsidlAppData is known). When the shell
-// cannot give it, the fallback folder is created and returned.
+// The path of a shell folder (only kCsidlAppData is known), created when it
+// does not exist yet. When the shell cannot give it, the fallback folder is
+// created and returned.
 std::string GetSpecialFolderPath(int folderId);
 // The fallback folder, "C:\Quorvia" on Windows: here $HOME/Quorvia, or
 // /tmp/Quorvia without a home.
