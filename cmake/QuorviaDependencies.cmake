@@ -7,11 +7,12 @@ find_package(CURL REQUIRED)
 find_package(pugixml REQUIRED)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
-# cpp-httplib is header-only.
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# Debian's cpp-httplib is a compiled library whose header changes its types
+# with the features it was built with (TLS, compression), so every user takes
+# its pkg-config flags through qv_httplib.
+pkg_check_modules(QV_CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(qv_httplib INTERFACE)
-target_include_directories(qv_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIR})
-target_link_libraries(qv_httplib INTERFACE Threads::Threads)
+target_link_libraries(qv_httplib INTERFACE PkgConfig::QV_CPP_HTTPLIB Threads::Threads)
 
 if(QV_TESTS)
   find_package(GTest REQUIRED)
