@@ -9,6 +9,7 @@
 
 #include "addin/config/sync_config.h"
 #include "platform/codepage/codepage.h"
+#include "platform/shell/shell.h"
 
 namespace qvsync {
 namespace {
@@ -75,6 +76,11 @@ void AppendLogLine(std::string_view message) {
   } catch (...) {
     // Logging never fails its caller.
   }
+}
+
+void ViewLog() {
+  const std::string path = LogFilePath();
+  if (!qv::shell::OpenDocument(path)) qv::shell::OpenInTextEditor(path);
 }
 
 }  // namespace qvsync

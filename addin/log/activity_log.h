@@ -22,6 +22,10 @@ void AppendLogLine(std::string_view message);
 // Full path of the log file: the add-in library's folder + "/QVSync.Log".
 std::string LogFilePath();
 
+// The View command: opens the log with the program the desktop associates
+// with it and, when that fails (no program, no file yet), in a text editor.
+void ViewLog();
+
 // Points the log at another file (tests); an empty path restores the default.
 void SetLogFilePathForTesting(const std::string& path);
 

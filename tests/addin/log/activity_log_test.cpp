@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "addin/config/sync_config.h"
+#include "platform/shell/shell.h"
 #include "tests/common/test_support.h"
 
 namespace {
@@ -79,6 +80,39 @@ TEST_F(ActivityLogTest, DefaultLocationIsBesideTheBinary) {
   ASSERT_GT(n, 0);
   std::string exe(self, static_cast<size_t>(n));
   EXPECT_EQ(path, exe.substr(0, exe.rfind('/')) + "/QVSync.Log");
+}
+
+// Records the programs the View command would start.
+class RecordingLauncher : public qv::shell::Launcher {
+ public:
+  explicit RecordingLauncher(bool opener_works) : opener_works_(opener_works) {}
+  bool Run(const std::vector<std::string>& argv) override {
+    runs.push_back(argv);
+    return argv[0] == "xdg-open" ? opener_works_ : true;
+  }
+  std::vector<std::vector<std::string>> runs;
+
+ private:
+  bool opener_works_;
+};
+
+TEST_F(ActivityLogTest, ViewOpensTheLogAndFallsBackToAnEditor) {
+  qv::testing::ScopedEnv visual("VISUAL", "the-editor");
+  RecordingLauncher withFile(true);
+  qv::shell::SetLauncherForTesting(&withFile);
+  qvsync::AppendLogLine("x");
+  qvsync::ViewLog();
+  ASSERT_EQ(withFile.runs.size(), 1u);
+  EXPECT_EQ(withFile.runs[0], (std::vector<std::string>{"xdg-open", dir_.File("QVSync.Log")}));
+
+  // No log yet: nothing to open, so the editor gets the path and may create it.
+  qvsync::SetLogFilePathForTesting(dir_.File("none/QVSync.Log"));
+  RecordingLauncher withoutFile(true);
+  qv::shell::SetLauncherForTesting(&withoutFile);
+  qvsync::ViewLog();
+  ASSERT_EQ(withoutFile.runs.size(), 1u);
+  EXPECT_EQ(withoutFile.runs[0], (std::vector<std::string>{"the-editor", dir_.File("none/QVSync.Log")}));
+  qv::shell::SetLauncherForTesting(nullptr);
 }
 
 }  // namespace
