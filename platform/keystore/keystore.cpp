@@ -292,17 +292,17 @@ Status Container::Create(const std::string& name, Container* out) {
   return Status::Ok;
 }
 
-bool Container::HasKeyPair(KeySpec spec) const {
-  return !(spec == KeySpec::Signature ? signaturePem_ : exchangePem_).empty();
+bool Container::HasKeyPair(KeySpec kind) const {
+  return !(kind == KeySpec::Signature ? signaturePem_ : exchangePem_).empty();
 }
 
-Status Container::GenerateKeyPair(KeySpec spec) {
+Status Container::GenerateKeyPair(KeySpec kind) {
   std::string pem = GenerateRsaPem(kRsaBits);
   if (pem.empty()) {
     errno = EIO;
     return Status::KeyGeneration;
   }
-  std::string& slot = spec == KeySpec::Signature ? signaturePem_ : exchangePem_;
+  std::string& slot = kind == KeySpec::Signature ? signaturePem_ : exchangePem_;
   std::string previous = std::exchange(slot, std::move(pem));
   if (const int error = CurrentStorage().ReplaceFile(path_, Serialize()); error != 0) {
     slot = std::move(previous);

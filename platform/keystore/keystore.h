@@ -74,10 +74,10 @@ class Container {
 
   const std::string& name() const { return name_; }
   const std::string& path() const { return path_; }
-  bool HasKeyPair(KeySpec spec) const;
-  // Generates an RSA key pair of kRsaBits for `spec` (replacing any there) and
+  bool HasKeyPair(KeySpec kind) const;
+  // Generates an RSA key pair of kRsaBits for `kind` (replacing any there) and
   // writes the container. On failure the container is unchanged.
-  Status GenerateKeyPair(KeySpec spec);
+  Status GenerateKeyPair(KeySpec kind);
 
   // Size of the generated RSA keys. The key pairs only make the container
   // usable; they never encrypt anything.

@@ -331,23 +331,23 @@ class Parser {
     return std::nullopt;
   }
 
-  // `spec` follows "hex": "(N):bytes" or ":bytes".
-  std::optional<Fault> HexValue(std::string_view spec, Value* value) {
+  // `form` follows "hex": "(N):bytes" or ":bytes".
+  std::optional<Fault> HexValue(std::string_view form, Value* value) {
     uint32_t type = 3;
-    if (!spec.empty() && spec.front() == '(') {
-      size_t close = spec.find(')');
+    if (!form.empty() && form.front() == '(') {
+      size_t close = form.find(')');
       if (close == std::string_view::npos || close == 1 || close > 9) return Fail("malformed hex(N) type");
       type = 0;
-      for (char c : spec.substr(1, close - 1)) {
+      for (char c : form.substr(1, close - 1)) {
         int d = HexDigit(c);
         if (d < 0) return Fail("malformed hex(N) type");
         type = type << 4 | static_cast<uint32_t>(d);
       }
-      spec.remove_prefix(close + 1);
+      form.remove_prefix(close + 1);
     }
-    if (spec.empty() || spec.front() != ':') return Fail("expected : after hex");
+    if (form.empty() || form.front() != ':') return Fail("expected : after hex");
     std::string bytes;
-    if (auto fault = HexBytes(spec.substr(1), &bytes)) return fault;
+    if (auto fault = HexBytes(form.substr(1), &bytes)) return fault;
     return TypedValue(type, std::move(bytes), value);
   }
 
