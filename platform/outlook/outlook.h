@@ -13,6 +13,26 @@
 // Ownership: objects are reference counted (`ObjectRef`); a `Variant` holding
 // an object keeps it alive. Item objects are handles: each holds its own
 // working copy of the item, which reaches the profile only through `Save`.
+//
+// Outlook's behaviours kept here, because callers depend on them:
+// - assignment converts the value to the property's type or fails with 13
+//   (an empty text never becomes a number or a date); enumerations out of
+//   range fail with kErrInvalidValue; read-only properties fail with 438;
+// - EntryIDs are upper-case hexadecimal texts, assigned by the first Save and
+//   kept when the item moves to "Deleted Items"; never reused;
+// - Save moves LastModificationTime (to the profile's clock, in seconds);
+//   Delete moves to the store's "Deleted Items", and deleting there removes
+//   the item for good (GetItemFromID then fails with kErrNotFound);
+// - unset task dates read 4501-01-01 (kNoDate); task dates keep only the day;
+// - FullName is split into FirstName/MiddleName/LastName ("Last, First" is
+//   understood), the parts recompose FullName, FileAs is "Last, First" until
+//   assigned, and a contact's Subject follows its full name until assigned;
+// - recipients resolve by a contact's FullName, FileAs or Email1Address in any
+//   contacts folder (exactly one match), or as an Internet address when the
+//   name holds "@"; a distribution-list member made from a contact has an
+//   EntryID of 72 header digits, the contact's EntryID and 6 trailer digits;
+// - a recurrence pattern rejects (kErrInvalidValue) the properties its type
+//   does not use, e.g. DayOfMonth on a weekly pattern; reads never fail.
 #ifndef QV_PLATFORM_OUTLOOK_OUTLOOK_H
 #define QV_PLATFORM_OUTLOOK_OUTLOOK_H
 
