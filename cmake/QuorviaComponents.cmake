@@ -1,7 +1,7 @@
 # Helpers that keep every component folder's CMakeLists.txt a few lines long.
 #
 #   qv_component(NAME SOURCES ... [DEPS ...])         static library of one folder
-#   qvaiso_component(NAME SOURCES ... [DEPS ...])     the same, linked whole into libqvaiso.so
+#   qvaiso_component(NAME SOURCES ... [DEPS ...])     the same, every object built into libqvaiso.so
 #   qv_test(NAME SOURCES ... [DEPS ...])              GoogleTest executable registered with CTest
 #   qv_bench(NAME SOURCES ... [DEPS ...])             Google Benchmark executable
 #   qv_fuzz(NAME SOURCES ... [DEPS ...])              libFuzzer target, also run briefly by CTest
@@ -80,4 +80,40 @@ endfunction()
 function(qvsync_component name)
   qv_component(${name} ${ARGN})
   set_property(GLOBAL APPEND PROPERTY QVSYNC_COMPONENTS ${name})
+endfunction()
+
+# Links shared library TARGET with a version script that keeps exactly the names
+# of the given export lists global. Hidden visibility alone leaves the standard
+# library's template instantiations visible; the script makes them local too.
+function(qv_export_only target)
+  set(names "")
+  foreach(list_file IN LISTS ARGN)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+    file(STRINGS ${list_file} lines)
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "#.*" "" line "${line}")
+      string(STRIP "${line}" line)
+      if(line)
+        string(APPEND names "    ${line};\n")
+      endif()
+    endforeach()
+  endforeach()
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  if(names)
+    file(WRITE ${map} "{\n  global:\n${names}  local:\n    *;\n};\n")
+  else()
+    file(WRITE ${map} "{\n  local:\n    *;\n};\n")
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+endfunction()
+
+# Builds every object of the given components into shared library TARGET (so
+# each export is there whether or not anything inside uses it) and links what
+# the components themselves link. Components may depend on one another.
+function(qv_link_components target)
+  foreach(component IN LISTS ARGN)
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${component}>)
+  endforeach()
+  target_link_libraries(${target} PRIVATE ${ARGN})
 endfunction()

@@ -11,5 +11,5 @@ echo "== qvreg: the registry stand-in =="
 "$build/tools/qvreg/qvreg" add 'HKLM\SOFTWARE\Quorvia\Quorvia' /v "Configuration Directory" /t REG_SZ /d "$demo/config"
 "$build/tools/qvreg/qvreg" add 'HKCU\SOFTWARE\Quorvia\Outlook Sync' /v "Sync Contacts" /t REG_DWORD /d 1
 "$build/tools/qvreg/qvreg" query 'HKLM\SOFTWARE\Quorvia\Quorvia'
-"$build/tools/qvreg/qvreg" export 'HKCU\SOFTWARE\Quorvia' "$demo/export.reg"
+"$build/tools/qvreg/qvreg" export 'HKCU\SOFTWARE\Quorvia' "$demo/export.reg" /utf8
 cat "$demo/export.reg"
