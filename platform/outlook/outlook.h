@@ -178,6 +178,9 @@ class Variant {
 
 using Args = std::span<const Variant>;
 
+// A Click handler: the button clicked and the by-reference cancel flag.
+using ClickHandler = std::function<void(const Variant& ctrl, bool& cancelDefault)>;
+
 // A late-bound object. Implementations dispatch on the name without regard
 // to case and throw Error(438) for a name they do not have.
 class Object : public std::enable_shared_from_this<Object> {
@@ -189,6 +192,12 @@ class Object : public std::enable_shared_from_this<Object> {
   virtual void Put(std::string_view name, Args args, const Variant& value);
   // The object's type as Outlook names it ("ContactItem", "MAPIFolder", ...).
   virtual std::string_view TypeName() const = 0;
+  // Event connections: a command bar button raises "Click". Advise returns a
+  // cookie for Unadvise; objects without the event throw Error(13).
+  // (Virtual, so that a binding made by code linked separately from the
+  // object's own code reaches it.)
+  virtual uint64_t Advise(std::string_view event, ClickHandler handler);
+  virtual void Unadvise(uint64_t cookie);
 };
 
 // ---------------------------------------------------------------------------
@@ -243,9 +252,6 @@ Variant StartOutlook(std::shared_ptr<Profile> profile, StartMode mode = StartMod
 
 // ---------------------------------------------------------------------------
 // Command bar events
-
-// A Click handler: the button clicked and the by-reference cancel flag.
-using ClickHandler = std::function<void(const Variant& ctrl, bool& cancelDefault)>;
 
 // Binds a handler to a command bar button's Click event for the binding's
 // lifetime (or until Reset). The button runs its handlers when clicked

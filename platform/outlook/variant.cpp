@@ -291,5 +291,7 @@ void Variant::put(std::string_view name, std::initializer_list<Variant> index,
 bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
 
 void Object::Put(std::string_view, Args, const Variant&) { throw Error(kErrNotSupported); }
+uint64_t Object::Advise(std::string_view, ClickHandler) { throw Error(kErrTypeMismatch); }
+void Object::Unadvise(uint64_t) {}
 
 }  // namespace qv::outlook
