@@ -37,6 +37,7 @@
 #define QV_PLATFORM_OUTLOOK_OUTLOOK_H
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -121,9 +122,15 @@ class Variant {
   Variant() = default;
   Variant(bool v) : value_(v) {}
   Variant(int v) : value_(static_cast<int32_t>(v)) {}
-  // A Long when it fits (MAPI tags above 0x7FFFFFFF become a Double).
-  Variant(unsigned v) {
-    if (v <= 0x7FFFFFFFu) value_ = static_cast<int32_t>(v);
+  // Wider or unsigned integers are a Long when they fit, else a Double
+  // (so MAPI tags above 0x7FFFFFFF become a Double, which Fields accepts).
+  Variant(unsigned v) : Variant(static_cast<int64_t>(v)) {}
+  Variant(int64_t v) {
+    if (v >= INT32_MIN && v <= INT32_MAX) value_ = static_cast<int32_t>(v);
+    else value_ = static_cast<double>(v);
+  }
+  Variant(uint64_t v) {
+    if (v <= INT32_MAX) value_ = static_cast<int32_t>(v);
     else value_ = static_cast<double>(v);
   }
   Variant(double v) : value_(v) {}
@@ -213,7 +220,8 @@ class ProfileData;
 // each in one transaction. One process at a time should have a profile open.
 class Profile {
  public:
-  // Opens the profile at `path`, creating it when the file does not exist.
+  // Opens the profile at `path`, creating it when the file does not exist
+  // or is empty.
   // Throws Error(kErrCorruptProfile) when the file is damaged or no profile.
   static std::shared_ptr<Profile> Open(const std::string& path);
 
@@ -298,6 +306,8 @@ std::vector<std::pair<std::string, std::string>> DescribeItem(const Variant& ite
 using FieldTexts = std::vector<std::pair<std::string, std::string>>;
 Variant AddItem(const Variant& folder, const FieldTexts& fields);
 void EditItem(const Variant& item, const FieldTexts& fields);
+// Deletes as Outlook does: into "Deleted Items", from there for good.
+void DeleteItem(const Variant& item);
 // Opens an item of the profile by EntryID, searching every store.
 Variant OpenItem(const Variant& application, std::string_view entryId);
 

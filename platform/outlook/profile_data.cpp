@@ -151,9 +151,9 @@ ProfileData::ProfileData(std::string path, sqlite3* db) : path_(std::move(path))
 ProfileData::~ProfileData() { sqlite3_close(db_); }
 
 std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
+  // A missing or empty file becomes a new profile.
   struct stat info{};
-  const bool exists = ::stat(path.c_str(), &info) == 0;
-  if (exists && info.st_size == 0) Corrupt(path, "the file is empty");
+  const bool exists = ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
