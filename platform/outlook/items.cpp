@@ -411,11 +411,17 @@ Variant GetOptional(ItemObject& i) { return NamesOfType(i, 2); }
 void PutRequired(ItemObject& i, const Variant& v) { SetNamesOfType(i, 1, v.ToText()); }
 void PutOptional(ItemObject& i, const Variant& v) { SetNamesOfType(i, 2, v.ToText()); }
 
+// A computed date, refused when it leaves the range of dates.
+Date ComputedDate(double serial) {
+  if (!IsValidDateSerial(serial)) throw Error(kErrInvalidValue);
+  return Date{serial};
+}
+
 // Appointments: Start keeps the duration; End may not precede Start.
 void PutStart(ItemObject& a, const Variant& v) {
-  const double duration = a.Serial("End") - a.Serial("Start");
+  const Date end = ComputedDate(v.ToDate().serial + a.Serial("End") - a.Serial("Start"));
   a.Store("Start", v);
-  a.Store("End", Date{v.ToDate().serial + duration});
+  a.Store("End", end);
 }
 void PutEnd(ItemObject& a, const Variant& v) {
   if (v.ToDate().serial < a.Serial("Start"))
@@ -426,17 +432,18 @@ Variant GetDuration(ItemObject& a) {
   return static_cast<int>(std::lround((a.Serial("End") - a.Serial("Start")) * 1440));
 }
 void PutDuration(ItemObject& a, const Variant& v) {
-  a.Store("End", Date{a.Serial("Start") + v.ToLong() / 1440.0});
+  a.Store("End", ComputedDate(a.Serial("Start") + v.ToLong() / 1440.0));
 }
 // An all-day event runs from midnight to midnight.
 void PutAllDay(ItemObject& a, const Variant& v) {
+  if (v.ToBool()) {
+    const double start = std::floor(a.Serial("Start"));
+    double end = std::ceil(a.Serial("End"));
+    if (end <= start) end = start + 1;
+    a.Store("End", ComputedDate(end));
+    a.Store("Start", Date{start});
+  }
   a.Store("AllDayEvent", v);
-  if (!v.ToBool()) return;
-  const double start = std::floor(a.Serial("Start"));
-  double end = std::ceil(a.Serial("End"));
-  if (end <= start) end = start + 1;
-  a.Store("Start", Date{start});
-  a.Store("End", Date{end});
 }
 
 // Contacts: the full name and its parts follow each other.

@@ -265,8 +265,15 @@ void ProfileData::Load() {
       item.state.itemClass = static_cast<int32_t>(s.Int(2));
       item.created = Date{s.Real(3)};
       item.modified = Date{s.Real(4)};
+      if (!IsValidDateSerial(item.created.serial) || !IsValidDateSerial(item.modified.serial))
+        Corrupt(path_, "an item has an impossible date");
       auto folder = folders_.find(item.folder);
       if (folder == folders_.end()) Corrupt(path_, "an item belongs to no folder");
+      switch (item.state.itemClass) {
+        case kClassAppointment: case kClassContact: case kClassMail: case kClassTask:
+        case kClassDistList: break;
+        default: Corrupt(path_, "an item has an unknown class");
+      }
       folder->second.items.push_back(item.id);
       items_[item.id] = std::move(item);
     }
@@ -285,7 +292,10 @@ void ProfileData::Load() {
       case VarType::Bool: value = Variant(s.Int(5) != 0); break;
       case VarType::Long: value = Variant(static_cast<int>(s.Int(5))); break;
       case VarType::Double: value = Variant(s.Real(5)); break;
-      case VarType::Date: value = Variant(Date{s.Real(5)}); break;
+      case VarType::Date:
+        if (!IsValidDateSerial(s.Real(5))) Corrupt(path_, "a value is an impossible date");
+        value = Variant(Date{s.Real(5)});
+        break;
       case VarType::Text: value = Variant(s.Text(5)); break;
       case VarType::Bytes: value = Variant(s.Blob(5)); break;
       default: Corrupt(path_, "a value has an unknown type");

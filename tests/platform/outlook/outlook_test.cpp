@@ -70,6 +70,10 @@ TEST(VariantTest, ConvertsLikeLateBindingAndRejectsWhatDoesNotConvert) {
   ExpectError(kErrTypeMismatch, [] { Variant("yes").ToBool(); });
   ExpectError(kErrTypeMismatch, [] { Variant(Bytes{1}).ToText(); });
   ExpectError(kErrOverflow, [] { Variant("3000000000").ToLong(); });
+  ExpectError(kErrOverflow, [] { Variant(MakeDate(10000, 1, 1)).ToDate(); });
+  ExpectError(kErrOverflow, [] { Variant(Date{1e300}).ToDate(); });
+  ExpectError(kErrOverflow, [] { Variant(2000000000).ToDate(); });
+  EXPECT_EQ(Variant(41415).ToDate(), MakeDate(2013, 5, 21));
   ExpectError(kErrObjectNotSet, [] { Variant::Nothing().get("Name"); });
   ExpectError(kErrObjectRequired, [] { Variant(5).get("Name"); });
 }
@@ -397,6 +401,16 @@ TEST_F(OutlookTest, AppointmentStartKeepsTheDurationAndAllDayRunsMidnightToMidni
   EXPECT_EQ(appt.get("Start").ToDate(), MakeDate(2013, 6, 2));
   EXPECT_EQ(appt.get("End").ToDate(), MakeDate(2013, 6, 3));
   EXPECT_EQ(appt.get("BusyStatus").ToLong(), 2);
+  // Nothing is pushed past the last date there is.
+  appt.put("AllDayEvent", false);
+  appt.put("Duration", 60);
+  appt.put("Start", "9999-12-31 10:00");
+  appt.put("End", "9999-12-31 23:00");
+  ExpectError(kErrInvalidValue, [&] { appt.put("Start", "9999-12-31 12:00"); });
+  ExpectError(kErrInvalidValue, [&] { appt.put("AllDayEvent", true); });
+  ExpectError(kErrInvalidValue, [&] { appt.put("Duration", 2000000000); });
+  EXPECT_FALSE(appt.get("AllDayEvent").ToBool());
+  EXPECT_EQ(appt.get("End").ToDate(), MakeDate(9999, 12, 31, 23, 0));
 }
 
 TEST_F(OutlookTest, WrappersNeedTheLibraryAndAnswerForTheItemWithFields) {
