@@ -35,9 +35,24 @@ void Walk(const Variant& app, const Variant& folders) {
 
 }  // namespace
 
+// The scratch profile of this process, removed again at exit.
+struct ScratchFile {
+  std::string path;
+  ScratchFile() {
+    const char* base = std::getenv("TMPDIR");
+    path = std::string(base && *base ? base : "/tmp") + "/qv-fuzz-profile-" +
+           std::to_string(getpid()) + ".db";
+  }
+  ~ScratchFile() { Clear(); }
+  void Clear() const {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
+  }
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/qv-fuzz-profile-" + std::to_string(getpid()) + ".db";
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
+  static const ScratchFile scratch;
+  const std::string& path = scratch.path;
+  scratch.Clear();
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
