@@ -66,25 +66,36 @@ namespace {
 // MAX_PATH-sized, as the configuration directory buffer always was.
 constexpr size_t kPathCapacity = 260;
 
-std::mutex g_configDirMutex;
-bool g_configDirRead = false;
-std::string g_configDir;
+// The cached configuration directory. Built on first use, so that code running
+// while the library loads (before this file's globals exist) may read it.
+struct ConfigDirCache {
+  std::mutex mutex;
+  bool read = false;
+  std::string dir;
+};
+
+ConfigDirCache& TheConfigDir() {
+  static ConfigDirCache* cache = new ConfigDirCache;  // lives for the process
+  return *cache;
+}
 
 }  // namespace
 
 std::string GetConfigurationDirectory() {
-  std::lock_guard lock(g_configDirMutex);
-  if (!g_configDirRead) {
-    g_configDir = ReadMachineString(kMachineRoot, "Configuration Directory", kPathCapacity);
-    g_configDirRead = true;
+  ConfigDirCache& cache = TheConfigDir();
+  std::lock_guard lock(cache.mutex);
+  if (!cache.read) {
+    cache.dir = ReadMachineString(kMachineRoot, "Configuration Directory", kPathCapacity);
+    cache.read = true;
   }
-  return g_configDir;
+  return cache.dir;
 }
 
 void ResetConfigurationDirectoryForTesting() {
-  std::lock_guard lock(g_configDirMutex);
-  g_configDirRead = false;
-  g_configDir.clear();
+  ConfigDirCache& cache = TheConfigDir();
+  std::lock_guard lock(cache.mutex);
+  cache.read = false;
+  cache.dir.clear();
 }
 
 std::string GetMailRoot() { return ReadMachineString(kMachineRoot, "Mail Root", kPathCapacity); }

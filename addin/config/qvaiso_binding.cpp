@@ -1,0 +1,87 @@
+#include "addin/config/qvaiso_binding.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "addin/log/activity_log.h"
+
+namespace qvsync {
+namespace {
+
+using CryptFunction = int (*)(const char* passPhrase, const char* input, char* output);
+
+// The size of the output buffer the add-in hands to QVAISO.
+constexpr size_t kOutputCapacity = 1024;
+
+struct Binding {
+  bool tried = false;
+  void* library = nullptr;  // Owned; stays loaded for the process.
+  CryptFunction encrypt = nullptr;
+  CryptFunction decrypt = nullptr;
+  bool reported = false;
+};
+
+Binding& TheBinding() {
+  static Binding binding;
+  return binding;
+}
+
+// Looks the library and its two functions up once. True when both are there.
+bool Bind() {
+  Binding& b = TheBinding();
+  if (!b.tried) {
+    b.tried = true;
+    std::string why;
+    const char* configured = std::getenv("QUORVIA_QVAISO");
+    const char* name = configured && *configured ? configured : "libqvaiso.so";
+    b.library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (b.library == nullptr) {
+      const char* error = dlerror();
+      why = std::string("QVAISO could not be loaded (") + (error ? error : name) + ")";
+    } else {
+      b.encrypt = reinterpret_cast<CryptFunction>(dlsym(b.library, "EncryptString"));
+      b.decrypt = reinterpret_cast<CryptFunction>(dlsym(b.library, "DecryptString"));
+      if (b.encrypt == nullptr || b.decrypt == nullptr) {
+        why = std::string("QVAISO (") + name + ") has no " + (b.encrypt == nullptr ? "EncryptString" : "DecryptString");
+      }
+    }
+    if (!why.empty() && !b.reported) {
+      b.reported = true;
+      LogMessage("Failure: " + why + "; the password is stored and used unencrypted", 5);
+    }
+  }
+  return b.encrypt != nullptr && b.decrypt != nullptr;
+}
+
+int Call(CryptFunction function, const std::string& passPhrase, const std::string& input, std::string* output) {
+  std::vector<char> buffer(kOutputCapacity, '\0');
+  int result = function(passPhrase.c_str(), input.c_str(), buffer.data());
+  buffer.back() = '\0';  // the text is the buffer up to its first NUL
+  output->assign(buffer.data());
+  return result;
+}
+
+}  // namespace
+
+int CallEncryptString(const std::string& passPhrase, const std::string& plainText, std::string* output) {
+  output->clear();
+  if (!Bind()) return 0;
+  return Call(TheBinding().encrypt, passPhrase, plainText, output);
+}
+
+int CallDecryptString(const std::string& passPhrase, const std::string& cipherText, std::string* output) {
+  output->clear();
+  if (!Bind()) return 0;
+  return Call(TheBinding().decrypt, passPhrase, cipherText, output);
+}
+
+void ResetQvaisoBindingForTesting() {
+  Binding& b = TheBinding();
+  if (b.library) dlclose(b.library);
+  b = Binding{};
+}
+
+}  // namespace qvsync

@@ -1,0 +1,28 @@
+// The add-in's binding to the QVAISO library: EncryptString and DecryptString,
+// looked up by name at first use, as the add-in does on Windows.
+//
+// The library is found as $QUORVIA_QVAISO when set, else as "libqvaiso.so"
+// through the add-in library's run path (its own folder when installed, the
+// build tree's library folder when built). When the library or one of the two
+// functions cannot be found, both calls return 0 and the activity log says why,
+// once per process.
+//
+// Called on the host's user-interface thread.
+#ifndef QVSYNC_CONFIG_QVAISO_BINDING_H
+#define QVSYNC_CONFIG_QVAISO_BINDING_H
+
+#include <string>
+
+namespace qvsync {
+
+// EncryptString(passPhrase, plainText, output): 1 and `*output` on success; any
+// other result (0, 10 for the base64-only fallback) as QVAISO returned it.
+int CallEncryptString(const std::string& passPhrase, const std::string& plainText, std::string* output);
+int CallDecryptString(const std::string& passPhrase, const std::string& cipherText, std::string* output);
+
+// Forgets the binding so the next call looks the library up again (tests).
+void ResetQvaisoBindingForTesting();
+
+}  // namespace qvsync
+
+#endif

@@ -1,0 +1,80 @@
+#include "addin/log/activity_log.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "addin/config/sync_config.h"
+#include "platform/codepage/codepage.h"
+
+namespace qvsync {
+namespace {
+
+std::string& PathOverride() {
+  static std::string path;
+  return path;
+}
+
+// The folder of the binary that holds this code (the add-in library when it is
+// loaded as one), found from the address of a function of ours.
+std::string OwnFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr) {
+    return ".";
+  }
+  std::string file = info.dli_fname;
+  if (char* absolute = realpath(info.dli_fname, nullptr)) {
+    file = absolute;
+    std::free(absolute);
+  }
+  size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return file.substr(0, slash);
+}
+
+// Local date and time, e.g. "2013-05-21 14:30:59".
+std::string TimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return "";
+  char buf[32];
+  size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(buf, n);
+}
+
+}  // namespace
+
+std::string LogFilePath() {
+  if (!PathOverride().empty()) return PathOverride();
+  std::string folder = OwnFolder();
+  return folder + (folder.back() == '/' ? "" : "/") + "QVSync.Log";
+}
+
+void SetLogFilePathForTesting(const std::string& path) { PathOverride() = path; }
+
+void LogMessage(std::string_view message, int /*level*/) {
+  if (Config().troubleshootingMode == 0) return;
+  AppendLogLine(message);
+}
+
+void AppendLogLine(std::string_view message) {
+  try {
+    std::string line = TimeStamp();
+    line += '\t';
+    line += message;
+    line += "\r\n";
+    std::string bytes = qv::codepage::FromUtf8(line);
+    std::FILE* file = std::fopen(LogFilePath().c_str(), "ab");
+    if (file == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  } catch (...) {
+    // Logging never fails its caller.
+  }
+}
+
+}  // namespace qvsync

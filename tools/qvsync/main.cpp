@@ -1,0 +1,428 @@
+// qvsync: Outlook's stand-in at the terminal. It opens a profile of the
+// emulated Outlook, loads the registered add-ins and raises their events, lets
+// a person click the add-ins' menu commands, and lists and changes the items of
+// the profile so that every effect of a synchronisation can be seen.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/outlook/extensibility.h"
+#include "platform/outlook/outlook.h"
+#include "platform/shell/shell.h"
+#include "platform/ui/ui.h"
+#include "tools/qvsync/addin_loader.h"
+
+namespace {
+
+using qv::outlook::Error;
+using qv::outlook::Variant;
+
+const char kHelp[] = R"(qvsync - the Outlook host for the Quorvia add-in, at the terminal
+
+Usage: qvsync [OPTIONS] [COMMAND [ARGUMENTS]]
+
+Without a command, qvsync starts Outlook on the profile, connects the
+registered add-ins and reads commands from standard input, one per line, until
+"quit" or the end of the input; then it disconnects the add-ins.
+
+Options:
+  --profile FILE   the profile to open (created when missing); default
+                   $XDG_DATA_HOME/quorvia/outlook.profile
+  --automation     start as Outlook does for automation: no Explorer window,
+                   so add-ins get no command bars
+  --external       connect the add-ins externally (ext_cm_External) instead
+                   of at start-up
+  --yes, --no      answer every message box with Yes (or No) where it has
+                   that button; without them, and with standard input not a
+                   terminal, each box takes its first button
+  --help           this text
+
+Add-in commands (Outlook starts and connects the add-ins with load
+behaviour 3 first, and disconnects them afterwards):
+  start            connect and disconnect (start-up and shut-down
+                   synchronisation run when configured)
+  menu             list the add-ins' menu commands, top to bottom
+  click CAPTION    click a menu command; the caption with or without its
+                   "&" ("About...", "&Synchronize")
+
+Registration:
+  register LIBRARY      run the add-in library's DllRegisterServer
+  unregister LIBRARY    run its DllUnregisterServer
+  addins                list Outlook's add-in list and each registration
+
+Profile commands (no add-in is loaded):
+  stores                the message stores, in Outlook's order
+  folders               every folder, as \Store\Folder paths
+  items FOLDER          a folder's items, newest first
+  show ENTRYID          every property of an item
+  add FOLDER NAME=VALUE ...    add an item, assigning each property
+  edit ENTRYID NAME=VALUE ...  change an item and save it
+  delete ENTRYID        delete an item (into "Deleted Items"; from there
+                        for good)
+  add-store NAME        open a second store
+  wrapper on|off        install or remove the safe-item wrapper library
+
+FOLDER is a folder path such as "\Personal Folders\Contacts", or a folder
+name in the first store ("Contacts", "Calendar", "Tasks").
+
+Environment: QUORVIA_HKCU and QUORVIA_HKLM name the registry hives.
+Exit status: 0 success, 1 the command failed, 2 bad usage.
+)";
+
+struct Options {
+  std::string profile;
+  qv::outlook::StartMode startMode = qv::outlook::StartMode::Interactive;
+  int connectMode = qv::outlook::ext_cm_Startup;
+  std::string answer;  // "yes", "no" or ""
+  std::vector<std::string> command;
+};
+
+std::string DefaultProfilePath() {
+  std::string data = qv::shell::ApplicationDataFolder();
+  if (data.empty()) data = ".";
+  qv::shell::CreateFolder(data);
+  qv::shell::CreateFolder(data + "/quorvia");
+  return data + "/quorvia/outlook.profile";
+}
+
+std::string Plain(const std::string& caption) {
+  std::string plain;
+  for (char c : caption) {
+    if (c != '&') plain.push_back(c);
+  }
+  return plain;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "Contacts" (a folder of the first store) or "\Store\Folder".
+Variant ResolveFolder(const Variant& application, const std::string& name) {
+  if (!name.empty() && name[0] == '\\') return qv::outlook::FindFolder(application, name);
+  Variant store = application.call("GetNamespace", "MAPI").get("Folders").call("Item", 1);
+  return store.get("Folders").call("Item", name);
+}
+
+bool ParseFields(const std::vector<std::string>& args, size_t from, qv::outlook::FieldTexts* fields) {
+  for (size_t i = from; i < args.size(); ++i) {
+    size_t eq = args[i].find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::fprintf(stderr, "qvsync: expected NAME=VALUE, got \"%s\"\n", args[i].c_str());
+      return false;
+    }
+    fields->emplace_back(args[i].substr(0, eq), args[i].substr(eq + 1));
+  }
+  return true;
+}
+
+std::string FormatDate(qv::outlook::Date date) {
+  qv::outlook::DateParts p = qv::outlook::SplitDate(date);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                p.second);
+  return text;
+}
+
+// The profile commands. Returns the exit status, or -1 when `args` is none of them.
+int RunProfileCommand(const Options& options, const std::vector<std::string>& args) {
+  const std::string& verb = args[0];
+  static const char* const kVerbs[] = {"stores", "folders", "items", "show", "add", "edit", "delete", "add-store", "wrapper"};
+  bool known = false;
+  for (const char* v : kVerbs) known = known || verb == v;
+  if (!known) return -1;
+
+  auto profile = qv::outlook::Profile::Open(options.profile);
+  Variant application = qv::outlook::StartOutlook(profile, qv::outlook::StartMode::Automation);
+  auto need = [&](size_t count) {
+    if (args.size() < count) {
+      std::fprintf(stderr, "qvsync: %s needs more arguments (see qvsync --help)\n", verb.c_str());
+      return false;
+    }
+    return true;
+  };
+  if (verb == "stores") {
+    Variant folders = application.call("GetNamespace", "MAPI").get("Folders");
+    for (int32_t i = 1; i <= folders.get("Count").ToLong(); ++i) {
+      std::printf("%d\t%s\n", i, folders.call("Item", i).get("Name").ToText().c_str());
+    }
+  } else if (verb == "folders") {
+    for (const std::string& path : qv::outlook::ListFolderPaths(application)) std::printf("%s\n", path.c_str());
+  } else if (verb == "items") {
+    if (!need(2)) return 2;
+    for (const auto& item : qv::outlook::ListItems(ResolveFolder(application, args[1]))) {
+      std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass, FormatDate(item.lastModificationTime).c_str(),
+                  item.subject.c_str());
+    }
+  } else if (verb == "show") {
+    if (!need(2)) return 2;
+    for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application, args[1]))) {
+      std::printf("%s\t%s\n", name.c_str(), value.c_str());
+    }
+  } else if (verb == "add") {
+    if (!need(2)) return 2;
+    qv::outlook::FieldTexts fields;
+    if (!ParseFields(args, 2, &fields)) return 2;
+    Variant item = qv::outlook::AddItem(ResolveFolder(application, args[1]), fields);
+    std::printf("%s\n", item.get("EntryID").ToText().c_str());
+  } else if (verb == "edit") {
+    if (!need(3)) return 2;
+    qv::outlook::FieldTexts fields;
+    if (!ParseFields(args, 2, &fields)) return 2;
+    qv::outlook::EditItem(qv::outlook::OpenItem(application, args[1]), fields);
+  } else if (verb == "delete") {
+    if (!need(2)) return 2;
+    qv::outlook::OpenItem(application, args[1]).call("Delete");
+  } else if (verb == "add-store") {
+    if (!need(2)) return 2;
+    profile->AddStore(args[1]);
+  } else if (verb == "wrapper") {
+    if (!need(2) || (args[1] != "on" && args[1] != "off")) {
+      std::fprintf(stderr, "qvsync: wrapper takes on or off\n");
+      return 2;
+    }
+    profile->SetWrapperLibraryInstalled(args[1] == "on");
+  }
+  return 0;
+}
+
+// Outlook running with its add-ins connected.
+class Session {
+ public:
+  explicit Session(const Options& options) : options_(options) {}
+
+  ~Session() { Shutdown(); }
+
+  bool Start() {
+    profile_ = qv::outlook::Profile::Open(options_.profile);
+    application_ = qv::outlook::StartOutlook(profile_, options_.startMode);
+    for (const qvhost::AddinEntry& entry : qvhost::ReadAddinList()) {
+      if (entry.loadBehavior != 3) continue;
+      std::string error;
+      auto addin = qvhost::LoadedAddin::Load(entry, &error);
+      if (!addin) {
+        std::fprintf(stderr, "qvsync: %s\n", error.c_str());
+        continue;
+      }
+      try {
+        addin->object().OnConnection(application_, options_.connectMode, Variant(), Variant());
+      } catch (const Error& e) {
+        ReportAddinError(entry, e);
+      }
+      addins_.push_back(std::move(addin));
+    }
+    return true;
+  }
+
+  void Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    for (auto& addin : addins_) {
+      try {
+        addin->object().OnBeginShutdown(Variant());
+      } catch (const Error& e) {
+        ReportAddinError(addin->entry(), e);
+      }
+    }
+    for (auto& addin : addins_) {
+      try {
+        addin->object().OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
+      } catch (const Error& e) {
+        ReportAddinError(addin->entry(), e);
+      }
+    }
+    application_ = Variant();
+    addins_.clear();
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    const std::string& verb = args[0];
+    if (verb == "start") return 0;
+    if (verb == "menu") {
+      for (const auto& command : qv::outlook::ListMenuCommands(application_)) {
+        bool enabled = command.control.get("Enabled").ToBool();
+        std::printf("%s%s\n", command.path.c_str(), enabled ? "" : " (disabled)");
+      }
+      return 0;
+    }
+    if (verb == "click") {
+      if (args.size() < 2) {
+        std::fprintf(stderr, "qvsync: click needs a caption\n");
+        return 2;
+      }
+      std::string wanted = args[1];
+      for (size_t i = 2; i < args.size(); ++i) wanted += " " + args[i];
+      for (const auto& command : qv::outlook::ListMenuCommands(application_)) {
+        std::string caption = command.control.get("Caption").ToText();
+        if (Lower(Plain(caption)) == Lower(Plain(wanted))) {
+          try {
+            command.control.call("Execute");
+          } catch (const Error& e) {
+            std::fprintf(stderr, "qvsync: the command \"%s\" failed: %s (%d)\n", caption.c_str(),
+                         e.description().c_str(), e.number());
+            return 1;
+          }
+          return 0;
+        }
+      }
+      std::fprintf(stderr, "qvsync: no menu command \"%s\" (see qvsync menu)\n", wanted.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "qvsync: unknown command \"%s\" (see qvsync --help)\n", verb.c_str());
+    return 2;
+  }
+
+  // Commands from standard input until "quit" or its end.
+  int Interactive() {
+    const bool prompt = isatty(STDIN_FILENO);
+    std::string line;
+    int status = 0;
+    for (;;) {
+      if (prompt) {
+        std::printf("qvsync> ");
+        std::fflush(stdout);
+      }
+      if (!std::getline(std::cin, line)) break;
+      std::istringstream words(line);
+      std::vector<std::string> args;
+      for (std::string word; words >> word;) args.push_back(word);
+      if (args.empty()) continue;
+      if (args[0] == "quit" || args[0] == "exit") break;
+      if (args[0] == "help") {
+        std::printf("Commands: menu | click CAPTION | items FOLDER | show ENTRYID | folders | quit\n");
+        continue;
+      }
+      try {
+        int profileStatus = RunProfileOnline(args);
+        status = profileStatus >= 0 ? profileStatus : Run(args);
+      } catch (const Error& e) {
+        std::fprintf(stderr, "qvsync: %s (%d)\n", e.description().c_str(), e.number());
+        status = 1;
+      }
+    }
+    return status;
+  }
+
+ private:
+  // The read-only profile commands, on the running Outlook.
+  int RunProfileOnline(const std::vector<std::string>& args) {
+    if (args[0] == "folders") {
+      for (const std::string& path : qv::outlook::ListFolderPaths(application_)) std::printf("%s\n", path.c_str());
+      return 0;
+    }
+    if (args[0] == "items" && args.size() >= 2) {
+      for (const auto& item : qv::outlook::ListItems(ResolveFolder(application_, args[1]))) {
+        std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass,
+                    FormatDate(item.lastModificationTime).c_str(), item.subject.c_str());
+      }
+      return 0;
+    }
+    if (args[0] == "show" && args.size() >= 2) {
+      for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application_, args[1]))) {
+        std::printf("%s\t%s\n", name.c_str(), value.c_str());
+      }
+      return 0;
+    }
+    return -1;
+  }
+
+  static void ReportAddinError(const qvhost::AddinEntry& entry, const Error& e) {
+    std::fprintf(stderr, "qvsync: the add-in %s raised an error: %s (%d)\n", entry.progId.c_str(),
+                 e.description().c_str(), e.number());
+  }
+
+  const Options& options_;
+  std::shared_ptr<qv::outlook::Profile> profile_;
+  Variant application_;
+  std::vector<std::unique_ptr<qvhost::LoadedAddin>> addins_;
+  bool shutDown_ = false;
+};
+
+int Main(int argc, char** argv) {
+  Options options;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  size_t i = 0;
+  for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
+    const std::string& option = args[i];
+    if (option == "--help") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (option == "--profile" && i + 1 < args.size()) {
+      options.profile = args[++i];
+    } else if (option == "--automation") {
+      options.startMode = qv::outlook::StartMode::Automation;
+    } else if (option == "--external") {
+      options.connectMode = qv::outlook::ext_cm_External;
+    } else if (option == "--yes" || option == "--no") {
+      options.answer = option.substr(2);
+    } else {
+      std::fprintf(stderr, "qvsync: unknown option %s (see qvsync --help)\n", option.c_str());
+      return 2;
+    }
+  }
+  options.command.assign(args.begin() + static_cast<long>(i), args.end());
+  if (options.profile.empty()) options.profile = DefaultProfilePath();
+
+  // Message boxes of the host and of every add-in it loads take the answer.
+  if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
+
+  const std::vector<std::string>& command = options.command;
+  if (!command.empty()) {
+    const std::string& verb = command[0];
+    if (verb == "register" || verb == "unregister") {
+      if (command.size() != 2) {
+        std::fprintf(stderr, "qvsync: %s needs the add-in library's path\n", verb.c_str());
+        return 2;
+      }
+      std::string error;
+      int hr = qvhost::RegisterLibrary(command[1], verb == "unregister", &error);
+      if (hr != qv::outlook::kS_OK) {
+        std::fprintf(stderr, "qvsync: %s failed: %s (0x%08X)\n", verb.c_str(), error.c_str(),
+                     static_cast<unsigned>(hr));
+        return 1;
+      }
+      std::printf("%s of %s succeeded.\n", verb == "register" ? "DllRegisterServer" : "DllUnregisterServer",
+                  command[1].c_str());
+      return 0;
+    }
+    if (verb == "addins") {
+      for (const auto& entry : qvhost::ReadAddinList()) {
+        std::printf("%s\n  FriendlyName: %s\n  Description: %s\n  LoadBehavior: %u\n  Library: %s\n", entry.progId.c_str(),
+                    entry.friendlyName.c_str(), entry.description.c_str(), entry.loadBehavior,
+                    entry.library.empty() ? "(not registered)" : entry.library.c_str());
+        if (!entry.libraryDescription.empty()) std::printf("  %s\n", entry.libraryDescription.c_str());
+      }
+      return 0;
+    }
+    int status = RunProfileCommand(options, command);
+    if (status >= 0) return status;
+  }
+
+  Session session(options);
+  session.Start();
+  int status = command.empty() ? session.Interactive() : session.Run(command);
+  session.Shutdown();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const Error& e) {
+    std::fprintf(stderr, "qvsync: %s (%d)\n", e.description().c_str(), e.number());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qvsync: %s\n", e.what());
+    return 1;
+  }
+}
