@@ -20,7 +20,7 @@
 //   range fail with kErrInvalidValue; read-only properties fail with 438;
 // - EntryIDs are upper-case hexadecimal texts, assigned by the first Save and
 //   kept when the item moves to "Deleted Items"; never reused;
-// - Save moves LastModificationTime (to the profile's clock, in seconds);
+// - Save moves LastModificationTime to the profile's clock (LocalNow: seconds);
 //   Delete moves to the store's "Deleted Items", and deleting there removes
 //   the item for good (GetItemFromID then fails with kErrNotFound);
 // - unset task dates read 4501-01-01 (kNoDate); task dates keep only the day;

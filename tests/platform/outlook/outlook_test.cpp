@@ -262,6 +262,8 @@ TEST_F(OutlookTest, FoldersAreAddedWithTheirTypeUnlessTheStoreRefuses) {
   ExpectError(kErrInvalidValue, [&] { store.get("Folders").call("Add", "Odd", 99); });
   profile_->SetStoreRefusesNewFolders(2, true);
   ExpectError(kErrFailed, [&] { store.get("Folders").call("Add", "Tasks", 13); });
+  ExpectError(kErrNotFound, [&] { profile_->SetStoreRefusesNewFolders(3, true); });
+  ExpectError(kErrFailed, [&] { ns_.get("Folders").call("Add", "New Store"); });
   EXPECT_EQ(store.get("Folders").get("Count").ToLong(), 2);  // Deleted Items, Calendar
 }
 
