@@ -381,10 +381,10 @@ int64_t ProfileData::AddStore(const std::string& name) {
   insertStore.Bind(1, store.name).Bind(2, store.guid).Run();
   store.id = sqlite3_last_insert_rowid(db_);
   // Root, then its folders: (name, default item type, special number).
-  struct Spec { const char* name; int32_t type; int32_t special; };
-  std::vector<Spec> specs = {{"Deleted Items", 0, kFolderDeletedItems}};
+  struct Plan { const char* name; int32_t type; int32_t special; };
+  std::vector<Plan> plan = {{"Deleted Items", 0, kFolderDeletedItems}};
   if (first)
-    specs = {{"Deleted Items", 0, kFolderDeletedItems},
+    plan = {{"Deleted Items", 0, kFolderDeletedItems},
              {"Inbox", 0, kFolderInbox},
              {"Calendar", 1, kFolderCalendar},
              {"Contacts", 2, kFolderContacts},
@@ -400,16 +400,16 @@ int64_t ProfileData::AddStore(const std::string& name) {
   root.store = store.id;
   root.name = name;
   store.root = root.id;
-  for (const Spec& spec : specs) {
-    insertFolder.Bind(1, store.id).Bind(2, root.id).Bind(3, std::string(spec.name))
-        .Bind(4, int64_t{spec.type}).Bind(5, int64_t{spec.special}).Run();
+  for (const Plan& folder : plan) {
+    insertFolder.Bind(1, store.id).Bind(2, root.id).Bind(3, std::string(folder.name))
+        .Bind(4, int64_t{folder.type}).Bind(5, int64_t{folder.special}).Run();
     FolderRecord f;
     f.id = sqlite3_last_insert_rowid(db_);
     f.store = store.id;
     f.parent = root.id;
-    f.name = spec.name;
-    f.defaultItemType = spec.type;
-    f.special = spec.special;
+    f.name = folder.name;
+    f.defaultItemType = folder.type;
+    f.special = folder.special;
     root.children.push_back(f.id);
     created.push_back(std::move(f));
   }
