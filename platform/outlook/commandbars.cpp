@@ -39,11 +39,13 @@ class ControlObject final : public Object {
   }
 
   int32_t type() const { return type_; }
-  uint64_t Bind(ClickHandler handler) {
+  uint64_t Advise(std::string_view event, ClickHandler handler) override {
+    if (type_ != kControlButton || !EqualsNoCase(event, "Click") || !handler || deleted_)
+      throw Error(kErrTypeMismatch);
     handlers_.emplace_back(++lastCookie_, std::move(handler));
     return lastCookie_;
   }
-  void Unbind(uint64_t cookie) {
+  void Unadvise(uint64_t cookie) override {
     std::erase_if(handlers_, [&](const auto& h) { return h.first == cookie; });
   }
   void MarkDeleted();
@@ -294,20 +296,13 @@ class ExplorerObject final : public Object {
 
 ObjectRef MakeExplorer() { return std::make_shared<ExplorerObject>(); }
 
-ControlObject* AsButton(Object* object) {
-  auto* control = dynamic_cast<ControlObject*>(object);
-  return control && control->type() == kControlButton ? control : nullptr;
-}
-
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
 
 ClickBinding::ClickBinding(const Variant& button, ClickHandler handler) {
   const ObjectRef& object = button.ToObject();
-  detail::ControlObject* control = detail::AsButton(object.get());
-  if (!control || !handler) throw Error(kErrTypeMismatch);
-  cookie_ = control->Bind(std::move(handler));
+  cookie_ = object->Advise("Click", std::move(handler));
   button_ = object;
 }
 
@@ -329,8 +324,7 @@ ClickBinding& ClickBinding::operator=(ClickBinding&& other) noexcept {
 }
 
 void ClickBinding::Reset() {
-  if (auto object = button_.lock())
-    static_cast<detail::ControlObject*>(object.get())->Unbind(cookie_);
+  if (auto object = button_.lock()) object->Unadvise(cookie_);
   button_.reset();
 }
 

@@ -57,8 +57,8 @@ class ItemsObject final : public Object {
  private:
   enum class SortKey { None, Modified, Created, Property };
 
-  void SetSort(const std::string& spec, bool descending) {
-    std::string_view name = TrimSpaces(spec);
+  void SetSort(const std::string& key, bool descending) {
+    std::string_view name = TrimSpaces(key);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
       name = name.substr(1, name.size() - 2);
     if (EqualsNoCase(name, "LastModificationTime")) key_ = SortKey::Modified;

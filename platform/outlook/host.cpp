@@ -102,6 +102,8 @@ void EditItem(const Variant& item, const FieldTexts& fields) {
   item.call("Save");
 }
 
+void DeleteItem(const Variant& item) { item.call("Delete"); }
+
 std::vector<MenuCommand> ListMenuCommands(const Variant& application) {
   std::vector<MenuCommand> out;
   const Variant explorer = application.get("ActiveExplorer");

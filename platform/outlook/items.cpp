@@ -29,23 +29,23 @@ struct ItemProperty {
   ItemSetter put = nullptr;  // Outlook's side effects; otherwise stored as is
 };
 
-struct ItemMethodSpec {
+struct ItemMethodEntry {
   const char* name;
   ItemMethod call;
 };
 
-struct ItemClassSpec {
+struct ItemClassTable {
   int32_t itemClass;
   const char* typeName;
   const char* messageClass;
   std::span<const ItemProperty> properties;
-  std::span<const ItemMethodSpec> methods;
+  std::span<const ItemMethodEntry> methods;
 };
 
-template <typename Spec>
-const Spec* FindByName(std::span<const Spec> table, std::string_view name) {
-  for (const Spec& spec : table)
-    if (EqualsNoCase(spec.name, name)) return &spec;
+template <typename Entry>
+const Entry* FindByName(std::span<const Entry> table, std::string_view name) {
+  for (const Entry& entry : table)
+    if (EqualsNoCase(entry.name, name)) return &entry;
   return nullptr;
 }
 
@@ -89,7 +89,7 @@ class ItemObject final : public Object, public FieldAccess {
   int64_t record_;  // 0 until first saved
   int64_t folder_;  // where a new item goes
   std::shared_ptr<ItemState> state_;
-  const ItemClassSpec* spec_;
+  const ItemClassTable* table_;
   Date created_;
   bool deleted_ = false;
 };
@@ -411,11 +411,17 @@ Variant GetOptional(ItemObject& i) { return NamesOfType(i, 2); }
 void PutRequired(ItemObject& i, const Variant& v) { SetNamesOfType(i, 1, v.ToText()); }
 void PutOptional(ItemObject& i, const Variant& v) { SetNamesOfType(i, 2, v.ToText()); }
 
+// A computed date, refused when it leaves the range of dates.
+Date ComputedDate(double serial) {
+  if (!IsValidDateSerial(serial)) throw Error(kErrInvalidValue);
+  return Date{serial};
+}
+
 // Appointments: Start keeps the duration; End may not precede Start.
 void PutStart(ItemObject& a, const Variant& v) {
-  const double duration = a.Serial("End") - a.Serial("Start");
+  const Date end = ComputedDate(v.ToDate().serial + a.Serial("End") - a.Serial("Start"));
   a.Store("Start", v);
-  a.Store("End", Date{v.ToDate().serial + duration});
+  a.Store("End", end);
 }
 void PutEnd(ItemObject& a, const Variant& v) {
   if (v.ToDate().serial < a.Serial("Start"))
@@ -426,17 +432,18 @@ Variant GetDuration(ItemObject& a) {
   return static_cast<int>(std::lround((a.Serial("End") - a.Serial("Start")) * 1440));
 }
 void PutDuration(ItemObject& a, const Variant& v) {
-  a.Store("End", Date{a.Serial("Start") + v.ToLong() / 1440.0});
+  a.Store("End", ComputedDate(a.Serial("Start") + v.ToLong() / 1440.0));
 }
 // An all-day event runs from midnight to midnight.
 void PutAllDay(ItemObject& a, const Variant& v) {
+  if (v.ToBool()) {
+    const double start = std::floor(a.Serial("Start"));
+    double end = std::ceil(a.Serial("End"));
+    if (end <= start) end = start + 1;
+    a.Store("End", ComputedDate(end));
+    a.Store("Start", Date{start});
+  }
   a.Store("AllDayEvent", v);
-  if (!v.ToBool()) return;
-  const double start = std::floor(a.Serial("Start"));
-  double end = std::ceil(a.Serial("End"));
-  if (end <= start) end = start + 1;
-  a.Store("Start", Date{start});
-  a.Store("End", Date{end});
 }
 
 // Contacts: the full name and its parts follow each other.
@@ -651,7 +658,7 @@ const ItemProperty kCommonProperties[] = {
     {"Attachments", VarType::Object, true, 0, 1, kAny, GetAttachments},    // always empty here
 };
 
-const ItemMethodSpec kCommonMethods[] = {
+const ItemMethodEntry kCommonMethods[] = {
     {"Save", CallSave},      // writes the handle's content, stamps LastModificationTime
     {"Delete", CallDelete},  // into "Deleted Items"; from there for good
     {"Close", CallClose},    // nothing to close without a window
@@ -673,7 +680,7 @@ const ItemProperty kAppointmentProperties[] = {
     {"Recipients", VarType::Object, true, 0, 1, kAny, GetRecipients},        // the attendees
 };
 
-const ItemMethodSpec kRecurringMethods[] = {
+const ItemMethodEntry kRecurringMethods[] = {
     {"GetRecurrencePattern", CallGetRecurrencePattern},      // makes the item recurring
     {"ClearRecurrencePattern", CallClearRecurrencePattern},  // makes it single again
 };
@@ -717,7 +724,7 @@ const ItemProperty kDistListProperties[] = {
     {"MemberCount", VarType::Long, true, 0, 1, kAny, GetMemberCount},    // members
 };
 
-const ItemMethodSpec kDistListMethods[] = {
+const ItemMethodEntry kDistListMethods[] = {
     {"GetMember", CallGetMember},          // 1-based; Name, Address, EntryID
     {"AddMembers", CallAddMembers},        // a Recipients collection
     {"RemoveMembers", CallRemoveMembers},  // a Recipients collection
@@ -729,7 +736,7 @@ const ItemProperty kMailProperties[] = {
     {"Recipients", VarType::Object, true, 0, 1, kAny, GetRecipients},    // all recipients
 };
 
-const ItemClassSpec kClasses[] = {
+const ItemClassTable kClasses[] = {
     {kClassAppointment, "AppointmentItem", "IPM.Appointment", kAppointmentProperties,
      kRecurringMethods},
     {kClassContact, "ContactItem", "IPM.Contact", kContactProperties, {}},
@@ -738,9 +745,9 @@ const ItemClassSpec kClasses[] = {
     {kClassDistList, "DistListItem", "IPM.DistList", kDistListProperties, kDistListMethods},
 };
 
-const ItemClassSpec& ClassSpec(int32_t itemClass) {
-  for (const ItemClassSpec& spec : kClasses)
-    if (spec.itemClass == itemClass) return spec;
+const ItemClassTable& ClassTable(int32_t itemClass) {
+  for (const ItemClassTable& table : kClasses)
+    if (table.itemClass == itemClass) return table;
   throw Error(kErrInvalidValue, "Unknown item class " + std::to_string(itemClass) + ".");
 }
 
@@ -751,10 +758,10 @@ const ItemClassSpec& ClassSpec(int32_t itemClass) {
 ItemObject::ItemObject(SessionRef session, int64_t record, int64_t folder, ItemState state,
                        Date created)
     : session_(std::move(session)), record_(record), folder_(folder),
-      state_(std::make_shared<ItemState>(std::move(state))), spec_(&ClassSpec(state_->itemClass)),
+      state_(std::make_shared<ItemState>(std::move(state))), table_(&ClassTable(state_->itemClass)),
       created_(created) {}
 
-std::string_view ItemObject::TypeName() const { return spec_->typeName; }
+std::string_view ItemObject::TypeName() const { return table_->typeName; }
 
 int64_t ItemObject::folder() {
   if (record_ == 0) return folder_;
@@ -768,12 +775,12 @@ void ItemObject::CheckAlive() {
 }
 
 const ItemProperty* ItemObject::FindProperty(std::string_view name) const {
-  if (const ItemProperty* p = FindByName<ItemProperty>(spec_->properties, name)) return p;
+  if (const ItemProperty* p = FindByName<ItemProperty>(table_->properties, name)) return p;
   return FindByName<ItemProperty>(kCommonProperties, name);
 }
 
 const ItemProperty* ItemObject::FindTag(uint32_t tag) const {
-  for (const auto& table : {spec_->properties, std::span<const ItemProperty>(kCommonProperties)})
+  for (const auto& table : {table_->properties, std::span<const ItemProperty>(kCommonProperties)})
     for (const ItemProperty& p : table)
       if (p.tag == tag) return &p;
   return nullptr;
@@ -789,10 +796,10 @@ Variant ItemObject::Value(std::string_view name) {
 
 Variant ItemObject::Get(std::string_view name, Args args) {
   CheckAlive();
-  if (EqualsNoCase(name, "MessageClass")) return spec_->messageClass;
+  if (EqualsNoCase(name, "MessageClass")) return table_->messageClass;
   if (EqualsNoCase(name, "Saved")) return record_ != 0;
-  for (const auto& table : {spec_->methods, std::span<const ItemMethodSpec>(kCommonMethods)})
-    if (const ItemMethodSpec* m = FindByName<ItemMethodSpec>(table, name)) return m->call(*this, args);
+  for (const auto& table : {table_->methods, std::span<const ItemMethodEntry>(kCommonMethods)})
+    if (const ItemMethodEntry* m = FindByName<ItemMethodEntry>(table, name)) return m->call(*this, args);
   return Value(name);
 }
 
@@ -877,7 +884,7 @@ std::vector<std::string> PropertyNames(int32_t itemClass) {
   std::vector<std::string> names;
   for (const ItemProperty& p : kCommonProperties)
     if (p.type != VarType::Object) names.emplace_back(p.name);
-  for (const ItemProperty& p : ClassSpec(itemClass).properties)
+  for (const ItemProperty& p : ClassTable(itemClass).properties)
     if (p.type != VarType::Object && FindByName<ItemProperty>(kCommonProperties, p.name) == nullptr)
       names.emplace_back(p.name);
   return names;

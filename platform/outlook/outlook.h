@@ -13,10 +13,31 @@
 // Ownership: objects are reference counted (`ObjectRef`); a `Variant` holding
 // an object keeps it alive. Item objects are handles: each holds its own
 // working copy of the item, which reaches the profile only through `Save`.
+//
+// Outlook's behaviours kept here, because callers depend on them:
+// - assignment converts the value to the property's type or fails with 13
+//   (an empty text never becomes a number or a date); enumerations out of
+//   range fail with kErrInvalidValue; read-only properties fail with 438;
+// - EntryIDs are upper-case hexadecimal texts, assigned by the first Save and
+//   kept when the item moves to "Deleted Items"; never reused;
+// - Save moves LastModificationTime to the profile's clock (LocalNow: seconds);
+//   Delete moves to the store's "Deleted Items", and deleting there removes
+//   the item for good (GetItemFromID then fails with kErrNotFound);
+// - unset task dates read 4501-01-01 (kNoDate); task dates keep only the day;
+// - FullName is split into FirstName/MiddleName/LastName ("Last, First" is
+//   understood), the parts recompose FullName, FileAs is "Last, First" until
+//   assigned, and a contact's Subject follows its full name until assigned;
+// - recipients resolve by a contact's FullName, FileAs or Email1Address in any
+//   contacts folder (exactly one match), or as an Internet address when the
+//   name holds "@"; a distribution-list member made from a contact has an
+//   EntryID of 72 header digits, the contact's EntryID and 6 trailer digits;
+// - a recurrence pattern rejects (kErrInvalidValue) the properties its type
+//   does not use, e.g. DayOfMonth on a weekly pattern; reads never fail.
 #ifndef QV_PLATFORM_OUTLOOK_OUTLOOK_H
 #define QV_PLATFORM_OUTLOOK_OUTLOOK_H
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -101,9 +122,15 @@ class Variant {
   Variant() = default;
   Variant(bool v) : value_(v) {}
   Variant(int v) : value_(static_cast<int32_t>(v)) {}
-  // A Long when it fits (MAPI tags above 0x7FFFFFFF become a Double).
-  Variant(unsigned v) {
-    if (v <= 0x7FFFFFFFu) value_ = static_cast<int32_t>(v);
+  // Wider or unsigned integers are a Long when they fit, else a Double
+  // (so MAPI tags above 0x7FFFFFFF become a Double, which Fields accepts).
+  Variant(unsigned v) : Variant(static_cast<int64_t>(v)) {}
+  Variant(int64_t v) {
+    if (v >= INT32_MIN && v <= INT32_MAX) value_ = static_cast<int32_t>(v);
+    else value_ = static_cast<double>(v);
+  }
+  Variant(uint64_t v) {
+    if (v <= INT32_MAX) value_ = static_cast<int32_t>(v);
     else value_ = static_cast<double>(v);
   }
   Variant(double v) : value_(v) {}
@@ -158,6 +185,9 @@ class Variant {
 
 using Args = std::span<const Variant>;
 
+// A Click handler: the button clicked and the by-reference cancel flag.
+using ClickHandler = std::function<void(const Variant& ctrl, bool& cancelDefault)>;
+
 // A late-bound object. Implementations dispatch on the name without regard
 // to case and throw Error(438) for a name they do not have.
 class Object : public std::enable_shared_from_this<Object> {
@@ -169,6 +199,12 @@ class Object : public std::enable_shared_from_this<Object> {
   virtual void Put(std::string_view name, Args args, const Variant& value);
   // The object's type as Outlook names it ("ContactItem", "MAPIFolder", ...).
   virtual std::string_view TypeName() const = 0;
+  // Event connections: a command bar button raises "Click". Advise returns a
+  // cookie for Unadvise; objects without the event throw Error(13).
+  // (Virtual, so that a binding made by code linked separately from the
+  // object's own code reaches it.)
+  virtual uint64_t Advise(std::string_view event, ClickHandler handler);
+  virtual void Unadvise(uint64_t cookie);
 };
 
 // ---------------------------------------------------------------------------
@@ -184,7 +220,8 @@ class ProfileData;
 // each in one transaction. One process at a time should have a profile open.
 class Profile {
  public:
-  // Opens the profile at `path`, creating it when the file does not exist.
+  // Opens the profile at `path`, creating it when the file does not exist
+  // or is empty.
   // Throws Error(kErrCorruptProfile) when the file is damaged or no profile.
   static std::shared_ptr<Profile> Open(const std::string& path);
 
@@ -223,9 +260,6 @@ Variant StartOutlook(std::shared_ptr<Profile> profile, StartMode mode = StartMod
 
 // ---------------------------------------------------------------------------
 // Command bar events
-
-// A Click handler: the button clicked and the by-reference cancel flag.
-using ClickHandler = std::function<void(const Variant& ctrl, bool& cancelDefault)>;
 
 // Binds a handler to a command bar button's Click event for the binding's
 // lifetime (or until Reset). The button runs its handlers when clicked
@@ -272,6 +306,8 @@ std::vector<std::pair<std::string, std::string>> DescribeItem(const Variant& ite
 using FieldTexts = std::vector<std::pair<std::string, std::string>>;
 Variant AddItem(const Variant& folder, const FieldTexts& fields);
 void EditItem(const Variant& item, const FieldTexts& fields);
+// Deletes as Outlook does: into "Deleted Items", from there for good.
+void DeleteItem(const Variant& item);
 // Opens an item of the profile by EntryID, searching every store.
 Variant OpenItem(const Variant& application, std::string_view entryId);
 

@@ -151,9 +151,9 @@ ProfileData::ProfileData(std::string path, sqlite3* db) : path_(std::move(path))
 ProfileData::~ProfileData() { sqlite3_close(db_); }
 
 std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
+  // A missing or empty file becomes a new profile.
   struct stat info{};
-  const bool exists = ::stat(path.c_str(), &info) == 0;
-  if (exists && info.st_size == 0) Corrupt(path, "the file is empty");
+  const bool exists = ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
@@ -265,8 +265,15 @@ void ProfileData::Load() {
       item.state.itemClass = static_cast<int32_t>(s.Int(2));
       item.created = Date{s.Real(3)};
       item.modified = Date{s.Real(4)};
+      if (!IsValidDateSerial(item.created.serial) || !IsValidDateSerial(item.modified.serial))
+        Corrupt(path_, "an item has an impossible date");
       auto folder = folders_.find(item.folder);
       if (folder == folders_.end()) Corrupt(path_, "an item belongs to no folder");
+      switch (item.state.itemClass) {
+        case kClassAppointment: case kClassContact: case kClassMail: case kClassTask:
+        case kClassDistList: break;
+        default: Corrupt(path_, "an item has an unknown class");
+      }
       folder->second.items.push_back(item.id);
       items_[item.id] = std::move(item);
     }
@@ -285,7 +292,10 @@ void ProfileData::Load() {
       case VarType::Bool: value = Variant(s.Int(5) != 0); break;
       case VarType::Long: value = Variant(static_cast<int>(s.Int(5))); break;
       case VarType::Double: value = Variant(s.Real(5)); break;
-      case VarType::Date: value = Variant(Date{s.Real(5)}); break;
+      case VarType::Date:
+        if (!IsValidDateSerial(s.Real(5))) Corrupt(path_, "a value is an impossible date");
+        value = Variant(Date{s.Real(5)});
+        break;
       case VarType::Text: value = Variant(s.Text(5)); break;
       case VarType::Bytes: value = Variant(s.Blob(5)); break;
       default: Corrupt(path_, "a value has an unknown type");
@@ -371,10 +381,10 @@ int64_t ProfileData::AddStore(const std::string& name) {
   insertStore.Bind(1, store.name).Bind(2, store.guid).Run();
   store.id = sqlite3_last_insert_rowid(db_);
   // Root, then its folders: (name, default item type, special number).
-  struct Spec { const char* name; int32_t type; int32_t special; };
-  std::vector<Spec> specs = {{"Deleted Items", 0, kFolderDeletedItems}};
+  struct Plan { const char* name; int32_t type; int32_t special; };
+  std::vector<Plan> plan = {{"Deleted Items", 0, kFolderDeletedItems}};
   if (first)
-    specs = {{"Deleted Items", 0, kFolderDeletedItems},
+    plan = {{"Deleted Items", 0, kFolderDeletedItems},
              {"Inbox", 0, kFolderInbox},
              {"Calendar", 1, kFolderCalendar},
              {"Contacts", 2, kFolderContacts},
@@ -390,16 +400,16 @@ int64_t ProfileData::AddStore(const std::string& name) {
   root.store = store.id;
   root.name = name;
   store.root = root.id;
-  for (const Spec& spec : specs) {
-    insertFolder.Bind(1, store.id).Bind(2, root.id).Bind(3, std::string(spec.name))
-        .Bind(4, int64_t{spec.type}).Bind(5, int64_t{spec.special}).Run();
+  for (const Plan& folder : plan) {
+    insertFolder.Bind(1, store.id).Bind(2, root.id).Bind(3, std::string(folder.name))
+        .Bind(4, int64_t{folder.type}).Bind(5, int64_t{folder.special}).Run();
     FolderRecord f;
     f.id = sqlite3_last_insert_rowid(db_);
     f.store = store.id;
     f.parent = root.id;
-    f.name = spec.name;
-    f.defaultItemType = spec.type;
-    f.special = spec.special;
+    f.name = folder.name;
+    f.defaultItemType = folder.type;
+    f.special = folder.special;
     root.children.push_back(f.id);
     created.push_back(std::move(f));
   }

@@ -42,6 +42,13 @@ inline std::string Hex32(uint32_t value) {
   return HexUpper(bytes, 4);
 }
 
+// The range of automation dates: 0100-01-01 to 9999-12-31 23:59:59.
+inline constexpr double kMinDateSerial = -657434.0;
+inline constexpr double kMaxDateSerial = 2958465.99998;
+inline bool IsValidDateSerial(double serial) {
+  return serial >= kMinDateSerial && serial <= kMaxDateSerial;
+}
+
 // "YYYY-MM-DD HH:MM:SS", the text form of a date.
 std::string FormatDate(Date date);
 

@@ -1,4 +1,5 @@
 // Variant conversions, dates and errors: the late-binding core.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -161,7 +162,10 @@ Date MakeDate(int year, int month, int day, int hour, int minute, int second) {
 }
 
 DateParts SplitDate(Date date) {
-  const double totalSeconds = std::nearbyint(date.serial * 86400.0);
+  // Automation dates run from the year 100 to 9999; others are clamped.
+  double serial = std::isnan(date.serial) ? 0 : date.serial;
+  serial = std::clamp(serial, kMinDateSerial, kMaxDateSerial);
+  const double totalSeconds = std::nearbyint(serial * 86400.0);
   int64_t days = static_cast<int64_t>(std::floor(totalSeconds / 86400.0));
   int64_t secondsOfDay = static_cast<int64_t>(totalSeconds - static_cast<double>(days) * 86400.0);
   DateParts p;
@@ -234,11 +238,15 @@ int32_t Variant::ToLong() const {
 
 Date Variant::ToDate() const {
   switch (type()) {
-    case VarType::Date: return std::get<Date>(value_);
-    case VarType::Long: return Date{static_cast<double>(std::get<int32_t>(value_))};
+    case VarType::Date: {
+      const Date date = std::get<Date>(value_);
+      if (!IsValidDateSerial(date.serial)) throw Error(kErrOverflow);
+      return date;
+    }
+    case VarType::Long:
     case VarType::Double: {
-      const double serial = std::get<double>(value_);
-      if (!(serial > -657435.0 && serial < 2958466.0)) throw Error(kErrOverflow);
+      const double serial = type() == VarType::Long ? std::get<int32_t>(value_) : std::get<double>(value_);
+      if (!IsValidDateSerial(serial)) throw Error(kErrOverflow);
       return Date{serial};
     }
     case VarType::Text: {
@@ -291,5 +299,7 @@ void Variant::put(std::string_view name, std::initializer_list<Variant> index,
 bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
 
 void Object::Put(std::string_view, Args, const Variant&) { throw Error(kErrNotSupported); }
+uint64_t Object::Advise(std::string_view, ClickHandler) { throw Error(kErrTypeMismatch); }
+void Object::Unadvise(uint64_t) {}
 
 }  // namespace qv::outlook

@@ -58,6 +58,9 @@ TEST(VariantTest, ConvertsLikeLateBindingAndRejectsWhatDoesNotConvert) {
   EXPECT_EQ(Variant("2013-05-21 12:30").ToDate(), MakeDate(2013, 5, 21, 12, 30));
   EXPECT_EQ(Variant("5/21/2013 1:05:09 PM").ToDate(), MakeDate(2013, 5, 21, 13, 5, 9));
   EXPECT_EQ(Variant(MakeDate(4501, 1, 1)).ToDate(), kNoDate);
+  EXPECT_EQ(Variant(size_t{7}), Variant(7));
+  EXPECT_EQ(Variant(0x816A0102u).type(), VarType::Double);
+  EXPECT_EQ(Variant(int64_t{-5}).ToLong(), -5);
   EXPECT_EQ(SplitDate(MakeDate(2000, 2, 29, 23, 59, 59)).day, 29);
 
   ExpectError(kErrTypeMismatch, [] { Variant("").ToLong(); });
@@ -67,6 +70,10 @@ TEST(VariantTest, ConvertsLikeLateBindingAndRejectsWhatDoesNotConvert) {
   ExpectError(kErrTypeMismatch, [] { Variant("yes").ToBool(); });
   ExpectError(kErrTypeMismatch, [] { Variant(Bytes{1}).ToText(); });
   ExpectError(kErrOverflow, [] { Variant("3000000000").ToLong(); });
+  ExpectError(kErrOverflow, [] { Variant(MakeDate(10000, 1, 1)).ToDate(); });
+  ExpectError(kErrOverflow, [] { Variant(Date{1e300}).ToDate(); });
+  ExpectError(kErrOverflow, [] { Variant(2000000000).ToDate(); });
+  EXPECT_EQ(Variant(41415).ToDate(), MakeDate(2013, 5, 21));
   ExpectError(kErrObjectNotSet, [] { Variant::Nothing().get("Name"); });
   ExpectError(kErrObjectRequired, [] { Variant(5).get("Name"); });
 }
@@ -255,6 +262,8 @@ TEST_F(OutlookTest, FoldersAreAddedWithTheirTypeUnlessTheStoreRefuses) {
   ExpectError(kErrInvalidValue, [&] { store.get("Folders").call("Add", "Odd", 99); });
   profile_->SetStoreRefusesNewFolders(2, true);
   ExpectError(kErrFailed, [&] { store.get("Folders").call("Add", "Tasks", 13); });
+  ExpectError(kErrNotFound, [&] { profile_->SetStoreRefusesNewFolders(3, true); });
+  ExpectError(kErrFailed, [&] { ns_.get("Folders").call("Add", "New Store"); });
   EXPECT_EQ(store.get("Folders").get("Count").ToLong(), 2);  // Deleted Items, Calendar
 }
 
@@ -394,6 +403,16 @@ TEST_F(OutlookTest, AppointmentStartKeepsTheDurationAndAllDayRunsMidnightToMidni
   EXPECT_EQ(appt.get("Start").ToDate(), MakeDate(2013, 6, 2));
   EXPECT_EQ(appt.get("End").ToDate(), MakeDate(2013, 6, 3));
   EXPECT_EQ(appt.get("BusyStatus").ToLong(), 2);
+  // Nothing is pushed past the last date there is.
+  appt.put("AllDayEvent", false);
+  appt.put("Duration", 60);
+  appt.put("Start", "9999-12-31 10:00");
+  appt.put("End", "9999-12-31 23:00");
+  ExpectError(kErrInvalidValue, [&] { appt.put("Start", "9999-12-31 12:00"); });
+  ExpectError(kErrInvalidValue, [&] { appt.put("AllDayEvent", true); });
+  ExpectError(kErrInvalidValue, [&] { appt.put("Duration", 2000000000); });
+  EXPECT_FALSE(appt.get("AllDayEvent").ToBool());
+  EXPECT_EQ(appt.get("End").ToDate(), MakeDate(9999, 12, 31, 23, 0));
 }
 
 TEST_F(OutlookTest, WrappersNeedTheLibraryAndAnswerForTheItemWithFields) {
@@ -505,6 +524,9 @@ TEST_F(OutlookTest, HostHelpersListAddEditAndDescribeItems) {
   ExpectError(kErrTypeMismatch, [&] { AddItem(tasks, {{"PercentComplete", "lots"}}); });
   Tick(5);
   EditItem(first, {{"Subject", "first, edited"}});
+  Variant third = AddItem(tasks, {{"Subject", "third"}});
+  DeleteItem(third);
+  EXPECT_EQ(ListItems(FindFolder(app_, "Personal Folders\\Deleted Items")).size(), 1u);
   const auto items = ListItems(tasks);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].subject, "first, edited");
@@ -515,6 +537,210 @@ TEST_F(OutlookTest, HostHelpersListAddEditAndDescribeItems) {
   EXPECT_NE(std::find(description.begin(), description.end(),
                       std::pair<std::string, std::string>("DueDate", "2013-06-01 00:00:00")),
             description.end());
+}
+
+TEST_F(OutlookTest, CreatedItemsGoToTheDefaultFolderOfTheirType) {
+  Variant appt = app_.call("CreateItem", 1);
+  appt.put("Subject", "Dentist");
+  appt.call("Save");
+  EXPECT_EQ(appt.get("Parent").get("Name").ToText(), "Calendar");
+  Variant list = app_.call("CreateItem", 7);
+  list.call("Save");
+  EXPECT_EQ(list.get("Parent").get("Name").ToText(), "Contacts");
+  EXPECT_EQ(list.get("MessageClass").ToText(), "IPM.DistList");
+  Variant mail = app_.call("CreateItem", 0);
+  mail.put("To", "ann@example.com; bob@example.com");
+  EXPECT_EQ(mail.get("Recipients").get("Count").ToLong(), 2);
+  mail.call("Save");
+  EXPECT_EQ(mail.get("Parent").get("Name").ToText(), "Inbox");
+  ExpectError(kErrInvalidValue, [&] { app_.call("CreateItem", 5); });
+  ExpectError(kErrArgumentMissing, [&] { app_.call("CreateItem"); });
+  ExpectError(kErrInvalidValue, [&] { app_.call("GetNamespace", "XYZ"); });
+  // A contacts folder holds lists and contacts; Add without a type gives a contact.
+  const Variant contacts = Folder(10).get("Items");
+  EXPECT_EQ(contacts.get("Count").ToLong(), 1);
+  EXPECT_EQ(contacts.call("Add").get("Class").ToLong(), 40);
+  EXPECT_EQ(contacts.call("Add", 7).get("Class").ToLong(), 69);
+  ExpectError(kErrInvalidValue, [&] { contacts.call("Add", 4); });
+}
+
+TEST_F(OutlookTest, ItemsFindBySubjectAndSortByOtherProperties) {
+  for (const char* subject : {"beta", "Alpha", "gamma"}) {
+    Variant t = Folder(13).get("Items").call("Add");
+    t.put("Subject", subject);
+    t.call("Save");
+  }
+  Variant items = Folder(13).get("Items");
+  EXPECT_EQ(items.call("Item", "ALPHA").get("Subject").ToText(), "Alpha");
+  ExpectError(kErrNotFound, [&] { items.call("Item", "delta"); });
+  items.call("Sort", "[Subject]");
+  EXPECT_EQ(items.call("Item", 1).get("Subject").ToText(), "Alpha");
+  EXPECT_EQ(items.call("Item", 3).get("Subject").ToText(), "gamma");
+  ExpectError(kErrInvalidValue, [&] { items.call("Sort", "[NoSuchField]", true); });
+  EXPECT_EQ(items.call("Item", 1).get("Subject").ToText(), "Alpha");  // the old order stays
+}
+
+TEST_F(OutlookTest, AHandleWhoseItemWasRemovedElsewhereFails) {
+  Variant c = NewContact("Ann Smith");
+  Variant other = Folder(10).get("Items").call("Item", 1);
+  c.call("Delete");
+  EXPECT_EQ(other.get("Parent").get("Name").ToText(), "Deleted Items");  // moved, still there
+  Folder(3).get("Items").call("Item", 1).call("Delete");
+  ExpectError(kErrFailed, [&] { other.get("FullName"); });
+  ExpectError(kErrFailed, [&] { other.call("Save"); });
+}
+
+TEST_F(OutlookTest, RecipientsCanBeFoundRemovedAndDeleted) {
+  Variant mail = app_.call("CreateItem", 0);
+  Variant recipients = mail.get("Recipients");
+  for (const char* name : {"a@example.com", "b@example.com", "c@example.com"}) recipients.call("Add", name);
+  EXPECT_EQ(recipients.call("Item", "B@example.com").get("Index").ToLong(), 2);
+  recipients.call("Remove", 1);
+  EXPECT_EQ(recipients.call("Item", 1).get("Name").ToText(), "b@example.com");
+  recipients.call("Item", 2).call("Delete");
+  EXPECT_EQ(recipients.get("Count").ToLong(), 1);
+  EXPECT_TRUE(recipients.call("Item", 1).call("Resolve").ToBool());
+  ExpectError(kErrNotFound, [&] { recipients.call("Item", 2); });
+  ExpectError(kErrNotFound, [&] { recipients.call("Item", "nobody"); });
+  ExpectError(kErrArgumentMissing, [&] { recipients.call("Add"); });
+}
+
+TEST_F(OutlookTest, TwoContactsOfTheSameNameDoNotResolve) {
+  NewContact("Ann Smith", "ann1@example.com");
+  NewContact("Ann Smith", "ann2@example.com");
+  Variant mail = app_.call("CreateItem", 0);
+  mail.get("Recipients").call("Add", "Ann Smith");
+  mail.get("Recipients").call("Add", "ann2@example.com");  // by address: one contact
+  EXPECT_FALSE(mail.get("Recipients").call("ResolveAll").ToBool());
+  EXPECT_FALSE(mail.get("Recipients").call("Item", 1).get("Resolved").ToBool());
+  const Variant second = mail.get("Recipients").call("Item", 2);
+  EXPECT_TRUE(second.get("Resolved").ToBool());
+  EXPECT_EQ(second.get("EntryID").ToText().substr(0, 8), "00000000");
+  // Contacts in Deleted Items are no longer in the address book.
+  Folder(10).get("Items").call("Item", 1).call("Delete");
+  Variant again = app_.call("CreateItem", 0);
+  again.get("Recipients").call("Add", "Ann Smith");
+  EXPECT_TRUE(again.get("Recipients").call("ResolveAll").ToBool());
+}
+
+TEST_F(OutlookTest, PatternTypesTakeTheirDefaultsFromTheStartDate) {
+  Variant appt = Folder(9).get("Items").call("Add");
+  appt.put("Start", MakeDate(2013, 11, 21, 10, 0));  // the third Thursday of November
+  Variant pattern = appt.call("GetRecurrencePattern");
+  EXPECT_EQ(pattern.get("PatternStartDate").ToDate(), MakeDate(2013, 11, 21));
+  pattern.put("RecurrenceType", 6);
+  EXPECT_EQ(pattern.get("Instance").ToLong(), 3);
+  EXPECT_EQ(pattern.get("DayOfWeekMask").ToLong(), 16);
+  EXPECT_EQ(pattern.get("MonthOfYear").ToLong(), 11);
+  pattern.put("RecurrenceType", 5);
+  EXPECT_EQ(pattern.get("DayOfMonth").ToLong(), 21);
+  EXPECT_EQ(pattern.get("Instance").ToLong(), 0);
+  ExpectError(kErrInvalidValue, [&] { pattern.put("RecurrenceType", 4); });
+  ExpectError(kErrInvalidValue, [&] { pattern.put("PatternEndDate", MakeDate(2013, 1, 1)); });
+  pattern.put("PatternEndDate", MakeDate(2015, 1, 1));
+  EXPECT_FALSE(pattern.get("NoEndDate").ToBool());
+  pattern.put("Occurrences", 4);
+  pattern.put("NoEndDate", true);
+  EXPECT_EQ(pattern.get("Occurrences").ToLong(), 0);
+  ExpectError(kErrInvalidValue, [&] { pattern.put("Interval", 0); });
+  ExpectError(kErrNotSupported, [&] { pattern.put("Exceptions", 1); });
+}
+
+TEST_F(OutlookTest, TaskStatusPercentageAndCompletionFollowEachOther) {
+  Variant task = Folder(13).get("Items").call("Add");
+  EXPECT_EQ(task.get("Status").ToLong(), 0);
+  task.put("PercentComplete", 100);
+  EXPECT_EQ(task.get("Status").ToLong(), 2);
+  EXPECT_TRUE(task.get("Complete").ToBool());
+  task.put("Status", 1);  // the status sent last stays
+  EXPECT_EQ(task.get("PercentComplete").ToLong(), 0);
+  EXPECT_FALSE(task.get("Complete").ToBool());
+  task.put("Status", 4);
+  task.put("PercentComplete", 25);
+  EXPECT_EQ(task.get("Status").ToLong(), 4);  // deferred stays deferred
+  task.put("Complete", false);
+  EXPECT_EQ(task.get("Status").ToLong(), 4);
+  ExpectError(kErrInvalidValue, [&] { task.put("PercentComplete", 101); });
+  ExpectError(kErrInvalidValue, [&] { task.put("Status", 5); });
+  EXPECT_EQ(task.get("Attachments").get("Count").ToLong(), 0);
+  const int32_t emptySize = task.get("Size").ToLong();
+  task.put("Body", std::string(1000, 'x'));
+  EXPECT_GE(task.get("Size").ToLong(), emptySize + 1000);
+}
+
+TEST_F(OutlookTest, ContactsFileAsTheCompanyWhenTheyHaveNoName) {
+  Variant c = Folder(10).get("Items").call("Add");
+  c.put("CompanyName", "Acme");
+  EXPECT_EQ(c.get("FileAs").ToText(), "Acme");
+  c.put("FirstName", "Ann");
+  EXPECT_EQ(c.get("FileAs").ToText(), "Ann");
+  EXPECT_EQ(c.get("FullName").ToText(), "Ann");
+  c.put("FullName", "");
+  EXPECT_EQ(c.get("FirstName").ToText(), "");
+  EXPECT_EQ(c.get("FileAs").ToText(), "Acme");
+}
+
+TEST_F(OutlookTest, WrappedListsAnswerForMembersAndRawFieldsKeepTheirTypes) {
+  profile_->SetWrapperLibraryInstalled(true);
+  NewContact("Ann Smith", "ann@example.com");
+  Variant list = Folder(10).get("Items").call("Add", 7);
+  Variant scratch = app_.call("CreateItem", 0);
+  scratch.get("Recipients").call("Add", "Ann Smith");
+  scratch.get("Recipients").call("ResolveAll");
+  Variant safe = app_.call("CreateObject", "Redemption.SafeDistList");
+  safe.put("Item", list);
+  safe.call("AddMembers", scratch.get("Recipients"));
+  EXPECT_EQ(safe.get("MemberCount").ToLong(), 1);
+  const Variant member = safe.call("GetMember", 1);
+  EXPECT_EQ(member.get("Address").ToText(), "ann@example.com");
+  EXPECT_EQ(member.get("Fields", 0x3003001E).ToText(), "ann@example.com");
+  ExpectError(kErrNotSupported, [&] { member.put("Fields", {0x3003001E}, "x@y"); });
+  safe.put("Fields", {0x8001000B}, "True");
+  safe.put("Fields", {0x80020005}, "2.5");
+  safe.put("Fields", {0x80030040}, "2013-05-21 10:00");
+  safe.put("Fields", {0x80040003}, "7");
+  ExpectError(kErrTypeMismatch, [&] { safe.put("Fields", {0x80050003}, "seven"); });
+  safe.call("Save");
+
+  auto reopened = Profile::Open(profile_->path());
+  const Variant app = StartOutlook(reopened);
+  Variant again = app.call("CreateObject", "Redemption.SafeDistList");
+  again.put("Item", OpenItem(app, list.get("EntryID").ToText()));
+  EXPECT_EQ(again.get("Fields", 0x8001000B), Variant(true));
+  EXPECT_EQ(again.get("Fields", 0x80020005), Variant(2.5));
+  EXPECT_EQ(again.get("Fields", 0x80030040), Variant(MakeDate(2013, 5, 21, 10, 0)));
+  EXPECT_EQ(again.get("Fields", 0x80040003), Variant(7));
+  EXPECT_EQ(again.call("GetMember", 1).get("Name").ToText(), "Ann Smith");
+}
+
+TEST_F(OutlookTest, ClickBindingsMoveUnbindThemselvesAndOutliveTheirButton) {
+  Variant bar = app_.get("ActiveExplorer").get("CommandBars").call("Add", "Bar");
+  Variant button = bar.get("Controls").call("Add", 1);
+  EXPECT_EQ(button.get("Index").ToLong(), 1);
+  int clicks = 0;
+  ClickBinding* self = nullptr;
+  ClickBinding binding;
+  EXPECT_FALSE(binding.bound());
+  binding = ClickBinding(button, [&](const Variant&, bool&) {
+    ++clicks;
+    self->Reset();  // a handler may unbind itself
+  });
+  ClickBinding moved(std::move(binding));
+  self = &moved;
+  EXPECT_FALSE(binding.bound());
+  EXPECT_TRUE(moved.bound());
+  button.call("Execute");
+  button.call("Execute");
+  EXPECT_EQ(clicks, 1);
+  ClickBinding late(button, [&](const Variant&, bool& cancel) { cancel = true; ++clicks; });
+  button.call("Delete");
+  EXPECT_EQ(bar.get("Controls").get("Count").ToLong(), 0);
+  button = Variant();
+  late.Reset();  // the button is gone: nothing to do
+  EXPECT_FALSE(late.bound());
+  ExpectError(kErrInvalidValue, [&] { bar.get("Controls").call("Add", 1, Variant(), Variant(), 5); });
+  ExpectError(kErrInvalidValue, [&] { bar.get("Controls").call("Add", 4); });
+  ExpectError(kErrInvalidValue, [&] { app_.get("ActiveExplorer").get("CommandBars").call("Item", "Nope"); });
 }
 
 TEST(ProfileTest, AProfileWrittenByOneProcessIsReadByAnother) {
@@ -617,8 +843,11 @@ TEST(ProfileTest, ADamagedProfileGivesAClearError) {
     EXPECT_EQ(e.number(), kErrCorruptProfile);
     EXPECT_NE(e.description().find(dir.File("junk.db")), std::string::npos) << e.description();
   }
+  // An empty file (made by mktemp, say) becomes a new profile.
   ASSERT_TRUE(qv::testing::WriteFile(dir.File("empty.db"), ""));
-  ExpectError(kErrCorruptProfile, [&] { Profile::Open(dir.File("empty.db")); });
+  EXPECT_EQ(StartOutlook(Profile::Open(dir.File("empty.db"))).call("GetNamespace", "MAPI")
+                .call("GetDefaultFolder", 3).get("Name").ToText(),
+            "Deleted Items");
   // A valid SQLite file that is no profile.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(dir.File("other.db").c_str(), &db), SQLITE_OK);
