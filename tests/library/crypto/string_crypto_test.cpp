@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -209,12 +210,27 @@ TEST_F(StringCryptoTest, UnreadableContainerFallsBackToBase64) {
 }
 
 TEST_F(StringCryptoTest, ContainerWithoutPermissionsFallsBackToBase64) {
-  if (::geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
   ASSERT_EQ(SetupCrypto(), 1);
   ASSERT_EQ(::chmod(ContainerPath().c_str(), 0), 0);
-  int32_t result = -1;
-  EXPECT_EQ(Encrypt("plain text", &result), "cGxhaW4gdGV4dA==");
-  EXPECT_EQ(result, 10);
+  if (::geteuid() != 0) {
+    int32_t result = -1;
+    EXPECT_EQ(Encrypt("plain text", &result), "cGxhaW4gdGV4dA==");
+    EXPECT_EQ(result, 10);
+    return;
+  }
+  // File modes do not stop root: try as an ordinary account in a child.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    int32_t result = -1;
+    std::string output = Encrypt("plain text", &result);
+    ::_exit(output == "cGxhaW4gdGV4dA==" && result == 10 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no fallback to 10; 3: could not drop privileges";
 }
 
 TEST_F(StringCryptoTest, SetupCryptoCreatesOnceWithOwnerOnlyPermissions) {
