@@ -72,7 +72,7 @@ std::unique_ptr<LoadedAddin> LoadedAddin::Load(const AddinEntry& entry, std::str
   }
   std::unique_ptr<LoadedAddin> loaded(new LoadedAddin);
   loaded->entry_ = entry;
-  loaded->library_ = dlopen(entry.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  loaded->library_ = dlopen(entry.library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (loaded->library_ == nullptr) {
     const char* why = dlerror();
     *error = "cannot load " + entry.library + ": " + (why ? why : "unknown error");
@@ -98,7 +98,7 @@ std::unique_ptr<LoadedAddin> LoadedAddin::Load(const AddinEntry& entry, std::str
 }
 
 int RegisterLibrary(const std::string& library, bool unregister, std::string* error) {
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* why = dlerror();
     *error = "cannot load " + library + ": " + (why ? why : "unknown error");

@@ -26,8 +26,10 @@ struct AddinEntry {
 // Every add-in in HKCU\Software\Microsoft\Office\Outlook\Addins, in order.
 std::vector<AddinEntry> ReadAddinList();
 
-// A loaded add-in: its library and object. Releases the object and unloads the
-// library (when it allows) on destruction.
+// A loaded add-in: its library and object. Releases the object on destruction.
+// Add-in libraries are never unmapped once loaded: their process-wide state
+// (registry connections, the HTTP cookie store) lives as long as the process,
+// as it does in Outlook, which keeps loaded add-ins until it exits.
 class LoadedAddin {
  public:
   ~LoadedAddin();
