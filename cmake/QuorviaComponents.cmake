@@ -43,10 +43,16 @@ function(qv_test name)
                        PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
+# A benchmark also runs once, briefly, under CTest: not to time anything, but
+# so that it keeps working (and runs clean under the sanitizers).
 function(qv_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+  if(QV_TESTS)
+    add_test(NAME bench.${name} COMMAND ${name} --benchmark_min_time=0.01)
+    set_tests_properties(bench.${name} PROPERTIES LABELS bench TIMEOUT 600)
+  endif()
 endfunction()
 
 function(qv_tool name)
