@@ -28,9 +28,12 @@ std::string Post(std::string_view body) {
 }
 
 // Loads a reply; false when it is empty or not XML with a document element.
+// The reply is text already (the transport decoded its bytes), so an encoding
+// named in its XML declaration must not make the parser decode it again.
 bool LoadReply(const std::string& reply, pugi::xml_document& doc) {
   if (reply.empty()) return false;
-  pugi::xml_parse_result result = doc.load_buffer(reply.data(), reply.size());
+  pugi::xml_parse_result result =
+      doc.load_buffer(reply.data(), reply.size(), pugi::parse_default, pugi::encoding_utf8);
   return result && doc.document_element();
 }
 

@@ -324,6 +324,24 @@ TEST_F(ProtocolTest, AutoResponseFailures) {
                          "; Error: Locked"));
 }
 
+TEST_F(ProtocolTest, RepliesAreReadAsTheTextTheTransportDecoded) {
+  ASSERT_EQ(Login(), 1);
+  // A server that names its 8-bit encoding in the declaration: the transport
+  // has already turned the bytes into text, which must not be decoded twice.
+  servlet_.SetCannedReply("GET-AUTORESPONSE",
+                          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                          "<R><ENABLED>1</ENABLED><SUBJECT>Caf\xE9</SUBJECT></R>");
+  bool enabled = false;
+  std::string subject, body;
+  EXPECT_EQ(GetAutoResponse(enabled, subject, body), 1);
+  EXPECT_EQ(subject, "Caf\xC3\xA9");
+  std::vector<std::string> list;
+  EXPECT_TRUE(ReadItemList("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                           "<R><ELEMENT ID=\"\xC3\xA9.VCF\"/></R>",
+                           list));
+  EXPECT_EQ(list, std::vector<std::string>{"\xC3\xA9.VCF\t0"});
+}
+
 TEST(GetXmlValue, TagScan) {
   EXPECT_EQ(GetXmlValue("<A><UID>x.VCF</UID></A>", "UID"), "x.VCF");
   EXPECT_EQ(GetXmlValue("<UID>a &amp; b</UID>", "UID"), "a &amp; b");
