@@ -210,6 +210,16 @@ std::string PostItemToServer(const ServerItem& item) {
       "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem("");
   std::string reply = Post(body);
   LogMessage("PostItemToServer returned: " + reply, 5);
+  // Nothing came back (the server could not be reached or broke off): the item
+  // is not known to be on the server. Taking it as added would record a made-up
+  // ID, and the next run, not finding that ID on the server, would delete the
+  // Outlook item.
+  if (reply.empty()) {
+    LogMessage("Error: Unable to process item [" + item.Subject() +
+                   "]. Item was not syncronized to Server. Reason: no reply from the server",
+               5);
+    return "";
+  }
   if (GetXmlValue(reply, "RETURNVALUE") == "0") {
     std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
     LogMessage("Error: Unable to process item [" + item.Subject() +

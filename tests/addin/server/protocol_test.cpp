@@ -194,6 +194,18 @@ TEST_F(ProtocolTest, AddWithoutUidInTheReplyUsesTheLocalName) {
                                std::regex("[0-9A-F]{32}\\.CAL\t0")));
 }
 
+TEST_F(ProtocolTest, AddWithoutAnyReplyIsNotTakenAsAdded) {
+  ASSERT_EQ(Login(), 1);
+  FakeItem task(kClassTask, "Write report", "", "Subject=Write+report");
+  servlet_.SetFault(Fault::kDropConnection);
+  EXPECT_EQ(PostItemToServer(task), "");
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("ADD-TASK", "");
+  EXPECT_EQ(PostItemToServer(task), "");
+  EXPECT_TRUE(LogHasLine("Error: Unable to process item [Write report]. Item was not syncronized "
+                         "to Server. Reason: no reply from the server"));
+}
+
 TEST_F(ProtocolTest, RefusedAddIsLogged) {
   ASSERT_EQ(Login(), 1);
   servlet_.SetCannedReply(
