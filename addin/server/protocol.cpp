@@ -1,5 +1,6 @@
 #include "addin/server/protocol.h"
 
+#include <strings.h>
 #include <sys/random.h>
 
 #include <cstdio>
@@ -76,6 +77,17 @@ bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
   pugi::xml_document doc;
   if (!LoadReply(reply, doc)) return false;
   pugi::xpath_node_set elements = doc.select_nodes("//ELEMENT");
+  // The list is taken as every item the server has: an answer without items
+  // that is really an error (an expired session, a refused command, an HTML
+  // error page that happens to be well-formed) would have every known item
+  // deleted from Outlook, so it counts as no answer.
+  if (elements.empty()) {
+    const bool page = strcasecmp(doc.document_element().name(), "html") == 0;
+    if (page || GetXmlValue(reply, "RETURNVALUE") == "0" || !GetXmlValue(reply, "ERRORVALUE").empty() ||
+        !GetXmlValue(reply, "ERROR_VALUE").empty()) {
+      return false;
+    }
+  }
   if (!elements.empty()) {
     list.clear();
     list.reserve(elements.size());

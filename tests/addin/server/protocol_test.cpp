@@ -164,6 +164,28 @@ TEST_F(ProtocolTest, ListReplyParsing) {
   EXPECT_EQ(list.size(), 3u);
 }
 
+TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
+  // Taken as an empty list, any of these would have every known item deleted.
+  std::vector<std::string> list{"kept"};
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "no session";
+  ASSERT_EQ(Login(), 1);
+  servlet_.SetFault(Fault::kServerError);
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "HTML error page";
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><ERROR_VALUE>4</ERROR_VALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
+  EXPECT_EQ(list, std::vector<std::string>{"kept"});
+  EXPECT_TRUE(LogHasLine("Invalid result from: Cmd=LIST-TASKS&Pagination=None"));
+
+  // A list without items that is no error is an empty list.
+  servlet_.SetCannedReply("LIST-TASKS", std::nullopt);
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><ELEMENTS/></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+}
+
 TEST_F(ProtocolTest, AddStoresTheItemAndReturnsItsUid) {
   ASSERT_EQ(Login(), 1);
   FakeItem contact(kClassContact, "Ann", "ann@example.com", "FirstName=Ann&Email1Address=ann%u0040example.com");
