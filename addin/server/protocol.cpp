@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <sys/random.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <pugixml.hpp>
@@ -59,6 +60,18 @@ double NumericValue(std::string_view text) {
   return digits ? std::strtod(trimmed.c_str(), nullptr) : 0;
 }
 
+// An answer that is an error rather than a result: an error value from the
+// servlet (an expired session, a refused command) or an HTML page (a server
+// error, a proxy's page).
+bool IsErrorReply(std::string_view reply) {
+  if (!GetXmlValue(reply, "ERRORVALUE").empty() || !GetXmlValue(reply, "ERROR_VALUE").empty()) return true;
+  size_t start = reply.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return false;
+  std::string head(reply.substr(start, 14));
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return head.rfind("<html", 0) == 0 || head == "<!doctype html";
+}
+
 }  // namespace
 
 std::string GetXmlValue(std::string_view reply, std::string_view tag) {
@@ -83,8 +96,7 @@ bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
   // deleted from Outlook, so it counts as no answer.
   if (elements.empty()) {
     const bool page = strcasecmp(doc.document_element().name(), "html") == 0;
-    if (page || GetXmlValue(reply, "RETURNVALUE") == "0" || !GetXmlValue(reply, "ERRORVALUE").empty() ||
-        !GetXmlValue(reply, "ERROR_VALUE").empty()) {
+    if (page || GetXmlValue(reply, "RETURNVALUE") == "0" || IsErrorReply(reply)) {
       return false;
     }
   }
@@ -232,7 +244,10 @@ std::string PostItemToServer(const ServerItem& item) {
                5);
     return "";
   }
-  if (GetXmlValue(reply, "RETURNVALUE") == "0") {
+  // Refused: RETURNVALUE 0, or no RETURNVALUE in an answer that is an error;
+  // the same made-up ID would come of taking the latter as added.
+  const std::string returnValue = GetXmlValue(reply, "RETURNVALUE");
+  if (returnValue == "0" || (returnValue.empty() && IsErrorReply(reply))) {
     std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
     LogMessage("Error: Unable to process item [" + item.Subject() +
                    "]. Item was not syncronized to Server. Reason: " + description,

@@ -167,6 +167,7 @@ TEST_F(ProtocolTest, ListReplyParsing) {
 TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
   // Taken as an empty list, any of these would have every known item deleted.
   std::vector<std::string> list{"kept"};
+  Config().requestUrl = kDefaultPath;
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "no session";
   ASSERT_EQ(Login(), 1);
   servlet_.SetFault(Fault::kServerError);
@@ -226,6 +227,21 @@ TEST_F(ProtocolTest, AddWithoutAnyReplyIsNotTakenAsAdded) {
   EXPECT_EQ(PostItemToServer(task), "");
   EXPECT_TRUE(LogHasLine("Error: Unable to process item [Write report]. Item was not syncronized "
                          "to Server. Reason: no reply from the server"));
+}
+
+TEST_F(ProtocolTest, AddAnsweredWithAnErrorIsNotTakenAsAdded) {
+  FakeItem task(kClassTask, "Write report", "", "Subject=Write+report");
+  Config().requestUrl = kDefaultPath;
+  EXPECT_EQ(PostItemToServer(task), "") << "no session: an error without RETURNVALUE";
+  EXPECT_TRUE(LogHasLine("Error: Unable to process item [Write report]. Item was not syncronized "
+                         "to Server. Reason: Your session has expired. Please log in again."));
+  ASSERT_EQ(Login(), 1);
+  servlet_.SetFault(Fault::kServerError);
+  EXPECT_EQ(PostItemToServer(task), "") << "HTML error page";
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("ADD-TASK", "\r\n<!DOCTYPE html><html><body>Bad gateway</body></html>");
+  EXPECT_EQ(PostItemToServer(task), "");
+  EXPECT_TRUE(servlet_.ListItems("alice", "TASK").empty());
 }
 
 TEST_F(ProtocolTest, RefusedAddIsLogged) {
