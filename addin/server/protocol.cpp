@@ -91,12 +91,13 @@ bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
   if (!LoadReply(reply, doc)) return false;
   pugi::xpath_node_set elements = doc.select_nodes("//ELEMENT");
   // The list is taken as every item the server has: an answer without items
-  // that is really an error (an expired session, a refused command, an HTML
-  // error page that happens to be well-formed) would have every known item
-  // deleted from Outlook, so it counts as no answer.
+  // that is really an error (an expired session or a refused command, told by
+  // an error value; an HTML error page that happens to be well-formed) would
+  // have every known item deleted from Outlook, so it counts as no answer. A
+  // bare RETURNVALUE 0 is not taken as an error here: it may count the items.
   if (elements.empty()) {
     const bool page = strcasecmp(doc.document_element().name(), "html") == 0;
-    if (page || GetXmlValue(reply, "RETURNVALUE") == "0" || IsErrorReply(reply)) {
+    if (page || IsErrorReply(reply)) {
       return false;
     }
   }

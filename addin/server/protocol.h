@@ -55,9 +55,9 @@ std::string GetXmlValue(std::string_view reply, std::string_view tag);
 // Reply readers (the XML parsing of the commands, on their own for testing).
 // The LIST reply: one "ID<TAB>MODIFIEDDATE" row per ELEMENT anywhere in the
 // document ("0" when MODIFIEDDATE is missing). False for an invalid reply (empty
-// or not XML) and for one without ELEMENT that is an error (RETURNVALUE "0", an
-// ERRORVALUE or ERROR_VALUE, an HTML page); `list` is replaced only when the
-// reply has an ELEMENT.
+// or not XML) and for one without ELEMENT that is an error (an ERRORVALUE or
+// ERROR_VALUE, an HTML page); `list` is replaced only when the reply has an
+// ELEMENT.
 bool ReadItemList(const std::string& reply, std::vector<std::string>& list);
 // The GET-AUTORESPONSE reply: ENABLED ("1" = on), SUBJECT and BODY children of
 // the document element; a missing child leaves its value. False when invalid.

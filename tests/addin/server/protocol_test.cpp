@@ -173,9 +173,7 @@ TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
   servlet_.SetFault(Fault::kServerError);
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "HTML error page";
   servlet_.SetFault(Fault::kNone);
-  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
-  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
-  servlet_.SetCannedReply("LIST-TASKS", "<R><ERROR_VALUE>4</ERROR_VALUE></R>");
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE><ERROR_VALUE>4</ERROR_VALUE></R>");
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
   EXPECT_EQ(list, std::vector<std::string>{"kept"});
   EXPECT_TRUE(LogHasLine("Invalid result from: Cmd=LIST-TASKS&Pagination=None"));
@@ -184,6 +182,8 @@ TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
   servlet_.SetCannedReply("LIST-TASKS", std::nullopt);
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
   servlet_.SetCannedReply("LIST-TASKS", "<R><ELEMENTS/></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
 }
 
