@@ -1,5 +1,8 @@
 #include "addin/connect.h"
 
+#include <string>
+#include <utility>
+
 #include "addin/config/config_store.h"
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
@@ -98,13 +101,29 @@ bool CheckSpecialFolders() {
     return true;
   }
 
-  try {
-    state.contactsFolder = state.mapiNamespace.call("GetDefaultFolder", olFolderContacts);
-    state.calendarFolder = state.mapiNamespace.call("GetDefaultFolder", olFolderCalendar);
-    state.tasksFolder = state.mapiNamespace.call("GetDefaultFolder", olFolderTasks);
-  } catch (const Error& e) {
-    LogMessage("Failure: Default Message Store does not support Task folders. Error:" + std::to_string(e.number()) +
-                   ", " + e.description(),
+  // The three are looked up one by one, so a store that lacks one default
+  // folder still gives the other two; one line reports the failure (the last
+  // one when several lookups failed).
+  const std::pair<Variant AddinStateRecord::*, int> kDefaults[] = {
+      {&AddinStateRecord::contactsFolder, olFolderContacts},
+      {&AddinStateRecord::calendarFolder, olFolderCalendar},
+      {&AddinStateRecord::tasksFolder, olFolderTasks},
+  };
+  bool failed = false;
+  int32_t errorNumber = 0;
+  std::string errorDescription;
+  for (const auto& [folder, type] : kDefaults) {
+    try {
+      state.*folder = state.mapiNamespace.call("GetDefaultFolder", type);
+    } catch (const Error& e) {
+      failed = true;
+      errorNumber = e.number();
+      errorDescription = e.description();
+    }
+  }
+  if (failed) {
+    LogMessage("Failure: Default Message Store does not support Task folders. Error:" + std::to_string(errorNumber) +
+                   ", " + errorDescription,
                5);
     return false;
   }

@@ -1,7 +1,9 @@
 #include "addin/server/protocol.h"
 
+#include <strings.h>
 #include <sys/random.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <pugixml.hpp>
@@ -28,9 +30,12 @@ std::string Post(std::string_view body) {
 }
 
 // Loads a reply; false when it is empty or not XML with a document element.
+// The reply is text already (the transport decoded its bytes), so an encoding
+// named in its XML declaration must not make the parser decode it again.
 bool LoadReply(const std::string& reply, pugi::xml_document& doc) {
   if (reply.empty()) return false;
-  pugi::xml_parse_result result = doc.load_buffer(reply.data(), reply.size());
+  pugi::xml_parse_result result =
+      doc.load_buffer(reply.data(), reply.size(), pugi::parse_default, pugi::encoding_utf8);
   return result && doc.document_element();
 }
 
@@ -55,6 +60,18 @@ double NumericValue(std::string_view text) {
   return digits ? std::strtod(trimmed.c_str(), nullptr) : 0;
 }
 
+// An answer that is an error rather than a result: an error value from the
+// servlet (an expired session, a refused command) or an HTML page (a server
+// error, a proxy's page).
+bool IsErrorReply(std::string_view reply) {
+  if (!GetXmlValue(reply, "ERRORVALUE").empty() || !GetXmlValue(reply, "ERROR_VALUE").empty()) return true;
+  size_t start = reply.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return false;
+  std::string head(reply.substr(start, 14));
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return head.rfind("<html", 0) == 0 || head == "<!doctype html";
+}
+
 }  // namespace
 
 std::string GetXmlValue(std::string_view reply, std::string_view tag) {
@@ -73,6 +90,17 @@ bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
   pugi::xml_document doc;
   if (!LoadReply(reply, doc)) return false;
   pugi::xpath_node_set elements = doc.select_nodes("//ELEMENT");
+  // The list is taken as every item the server has: an answer without items
+  // that is really an error (an expired session or a refused command, told by
+  // an error value; an HTML error page that happens to be well-formed) would
+  // have every known item deleted from Outlook, so it counts as no answer. A
+  // bare RETURNVALUE 0 is not taken as an error here: it may count the items.
+  if (elements.empty()) {
+    const bool page = strcasecmp(doc.document_element().name(), "html") == 0;
+    if (page || IsErrorReply(reply)) {
+      return false;
+    }
+  }
   if (!elements.empty()) {
     list.clear();
     list.reserve(elements.size());
@@ -207,7 +235,20 @@ std::string PostItemToServer(const ServerItem& item) {
       "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem("");
   std::string reply = Post(body);
   LogMessage("PostItemToServer returned: " + reply, 5);
-  if (GetXmlValue(reply, "RETURNVALUE") == "0") {
+  // Nothing came back (the server could not be reached or broke off): the item
+  // is not known to be on the server. Taking it as added would record a made-up
+  // ID, and the next run, not finding that ID on the server, would delete the
+  // Outlook item.
+  if (reply.empty()) {
+    LogMessage("Error: Unable to process item [" + item.Subject() +
+                   "]. Item was not syncronized to Server. Reason: no reply from the server",
+               5);
+    return "";
+  }
+  // Refused: RETURNVALUE 0, or no RETURNVALUE in an answer that is an error;
+  // the same made-up ID would come of taking the latter as added.
+  const std::string returnValue = GetXmlValue(reply, "RETURNVALUE");
+  if (returnValue == "0" || (returnValue.empty() && IsErrorReply(reply))) {
     std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
     LogMessage("Error: Unable to process item [" + item.Subject() +
                    "]. Item was not syncronized to Server. Reason: " + description,

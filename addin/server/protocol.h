@@ -55,7 +55,9 @@ std::string GetXmlValue(std::string_view reply, std::string_view tag);
 // Reply readers (the XML parsing of the commands, on their own for testing).
 // The LIST reply: one "ID<TAB>MODIFIEDDATE" row per ELEMENT anywhere in the
 // document ("0" when MODIFIEDDATE is missing). False for an invalid reply (empty
-// or not XML); `list` is replaced only when the reply has an ELEMENT.
+// or not XML) and for one without ELEMENT that is an error (an ERRORVALUE or
+// ERROR_VALUE, an HTML page); `list` is replaced only when the reply has an
+// ELEMENT.
 bool ReadItemList(const std::string& reply, std::vector<std::string>& list);
 // The GET-AUTORESPONSE reply: ENABLED ("1" = on), SUBJECT and BODY children of
 // the document element; a missing child leaves its value. False when invalid.
@@ -88,7 +90,8 @@ int EnsureLoggedIn(const std::string& user, const std::string& password, int32_t
 
 // LIST of `className` ("TASK", "APPOINTMENT", "CONTACT") changed since
 // `sinceDate`: `list` gets one "ID<TAB>MODIFIEDDATE" row per server item. With
-// no item in the reply `list` is left as it was. 1, or 0 for an invalid reply.
+// no item in the reply `list` is left as it was. 1, or 0 for an invalid reply
+// or an error reply without items (see ReadItemList).
 int GetItemListFromServer(std::vector<std::string>& list, std::string_view className,
                           const LocalDateTime& sinceDate);
 

@@ -212,6 +212,42 @@ TEST_F(ConnectTest, TheDefaultStoreGivesTheThreeDefaultFolders) {
   connect.OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
 }
 
+// A namespace whose default store has no contacts folder: the other lookups
+// go to the real namespace.
+class NamespaceWithoutContacts final : public qv::outlook::Object {
+ public:
+  explicit NamespaceWithoutContacts(Variant real) : real_(std::move(real)) {}
+  Variant Get(std::string_view name, qv::outlook::Args args) override {
+    if (name == "GetDefaultFolder" && args.size() == 1 && args[0].ToLong() == 10) {
+      throw qv::outlook::Error(-2147221233, "The folder does not exist.");
+    }
+    return real_.Invoke(name, args);
+  }
+  std::string_view TypeName() const override { return "NameSpace"; }
+
+ private:
+  Variant real_;
+};
+
+TEST_F(ConnectTest, ADefaultStoreWithoutOneFolderStillGivesTheOthers) {
+  SetDword("Troubleshooting Mode", 1);
+  Variant app = Start();
+  Connect connect;
+  connect.OnConnection(app, qv::outlook::ext_cm_Startup, Variant(), Variant());
+  AddinState().contactsFolder = AddinState().calendarFolder = AddinState().tasksFolder = Variant();
+  Variant real = AddinState().mapiNamespace;
+  AddinState().mapiNamespace = Variant(std::make_shared<NamespaceWithoutContacts>(real));
+
+  EXPECT_FALSE(CheckSpecialFolders());
+  EXPECT_TRUE(AddinState().contactsFolder.IsEmpty());
+  EXPECT_EQ(AddinState().calendarFolder.get("Name").ToText(), "Calendar");
+  EXPECT_EQ(AddinState().tasksFolder.get("Name").ToText(), "Tasks");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Failure: Default Message Store does not support Task folders. "
+                                                 "Error:-2147221233, The folder does not exist."});
+  AddinState().mapiNamespace = real;
+  connect.OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
+}
+
 TEST_F(ConnectTest, NoLogFileWithoutTroubleshooting) {
   profile_->AddStore("Public");
   profile_->SetStoreRefusesNewFolders(2, true);

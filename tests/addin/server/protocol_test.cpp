@@ -164,6 +164,29 @@ TEST_F(ProtocolTest, ListReplyParsing) {
   EXPECT_EQ(list.size(), 3u);
 }
 
+TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
+  // Taken as an empty list, any of these would have every known item deleted.
+  std::vector<std::string> list{"kept"};
+  Config().requestUrl = kDefaultPath;
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "no session";
+  ASSERT_EQ(Login(), 1);
+  servlet_.SetFault(Fault::kServerError);
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << "HTML error page";
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE><ERROR_VALUE>4</ERROR_VALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
+  EXPECT_EQ(list, std::vector<std::string>{"kept"});
+  EXPECT_TRUE(LogHasLine("Invalid result from: Cmd=LIST-TASKS&Pagination=None"));
+
+  // A list without items that is no error is an empty list.
+  servlet_.SetCannedReply("LIST-TASKS", std::nullopt);
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><ELEMENTS/></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+}
+
 TEST_F(ProtocolTest, AddStoresTheItemAndReturnsItsUid) {
   ASSERT_EQ(Login(), 1);
   FakeItem contact(kClassContact, "Ann", "ann@example.com", "FirstName=Ann&Email1Address=ann%u0040example.com");
@@ -192,6 +215,33 @@ TEST_F(ProtocolTest, AddWithoutUidInTheReplyUsesTheLocalName) {
   FakeItem appointment(kClassAppointment, "Meet", "", "StartTime=2013-01-01-10-00");
   EXPECT_TRUE(std::regex_match(PostItemToServer(appointment),
                                std::regex("[0-9A-F]{32}\\.CAL\t0")));
+}
+
+TEST_F(ProtocolTest, AddWithoutAnyReplyIsNotTakenAsAdded) {
+  ASSERT_EQ(Login(), 1);
+  FakeItem task(kClassTask, "Write report", "", "Subject=Write+report");
+  servlet_.SetFault(Fault::kDropConnection);
+  EXPECT_EQ(PostItemToServer(task), "");
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("ADD-TASK", "");
+  EXPECT_EQ(PostItemToServer(task), "");
+  EXPECT_TRUE(LogHasLine("Error: Unable to process item [Write report]. Item was not syncronized "
+                         "to Server. Reason: no reply from the server"));
+}
+
+TEST_F(ProtocolTest, AddAnsweredWithAnErrorIsNotTakenAsAdded) {
+  FakeItem task(kClassTask, "Write report", "", "Subject=Write+report");
+  Config().requestUrl = kDefaultPath;
+  EXPECT_EQ(PostItemToServer(task), "") << "no session: an error without RETURNVALUE";
+  EXPECT_TRUE(LogHasLine("Error: Unable to process item [Write report]. Item was not syncronized "
+                         "to Server. Reason: Your session has expired. Please log in again."));
+  ASSERT_EQ(Login(), 1);
+  servlet_.SetFault(Fault::kServerError);
+  EXPECT_EQ(PostItemToServer(task), "") << "HTML error page";
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("ADD-TASK", "\r\n<!DOCTYPE html><html><body>Bad gateway</body></html>");
+  EXPECT_EQ(PostItemToServer(task), "");
+  EXPECT_TRUE(servlet_.ListItems("alice", "TASK").empty());
 }
 
 TEST_F(ProtocolTest, RefusedAddIsLogged) {
@@ -322,6 +372,24 @@ TEST_F(ProtocolTest, AutoResponseFailures) {
   EXPECT_EQ(boxes_[0].title, "Auto Response Change Failed");
   EXPECT_TRUE(LogHasLine("Server Request Failed: Cmd=SET-AUTORESPONSE&Enabled=1&Subject=s&Body=b"
                          "; Error: Locked"));
+}
+
+TEST_F(ProtocolTest, RepliesAreReadAsTheTextTheTransportDecoded) {
+  ASSERT_EQ(Login(), 1);
+  // A server that names its 8-bit encoding in the declaration: the transport
+  // has already turned the bytes into text, which must not be decoded twice.
+  servlet_.SetCannedReply("GET-AUTORESPONSE",
+                          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                          "<R><ENABLED>1</ENABLED><SUBJECT>Caf\xE9</SUBJECT></R>");
+  bool enabled = false;
+  std::string subject, body;
+  EXPECT_EQ(GetAutoResponse(enabled, subject, body), 1);
+  EXPECT_EQ(subject, "Caf\xC3\xA9");
+  std::vector<std::string> list;
+  EXPECT_TRUE(ReadItemList("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                           "<R><ELEMENT ID=\"\xC3\xA9.VCF\"/></R>",
+                           list));
+  EXPECT_EQ(list, std::vector<std::string>{"\xC3\xA9.VCF\t0"});
 }
 
 TEST(GetXmlValue, TagScan) {
