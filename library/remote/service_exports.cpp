@@ -130,7 +130,9 @@ int LocalServiceFindNext(ServiceRecord* record) {
     std::vector<std::string> subkeys;
     if (key.Subkeys(&subkeys) != qv::registry::Status::Ok) continue;
     for (const std::string& subkey : subkeys) {
-      char name[kNameCapacity];
+      // Zeroed: the whole field is copied into the record, which a remote
+      // caller receives whole.
+      char name[kNameCapacity] = {};
       if (!ReadMachineString(groupPath + "\\" + subkey, "ServiceName", name, sizeof name)) {
         continue;
       }
