@@ -140,6 +140,11 @@ int LocalServiceFindNext(ServiceRecord* record) {
       ++g_runningCount;
       if (g_runningCount > g_position) {
         g_position = g_runningCount;
+        // The status query may fail (a service registered here but unknown to
+        // the manager): the record must not keep the previous service's
+        // display name and state under this name.
+        std::memset(record->displayName, 0, sizeof record->displayName);
+        record->state = 0;
         Control(record, Operation::Status);
         return 1;
       }
