@@ -149,17 +149,15 @@ void Authenticate(const std::string& library) {
                      sizeof credentials);
   ReadRegistryString(qv::registry::Hive::CurrentUser, key, "Authentication Protocol", protocol,
                      sizeof protocol);
+  // A fresh session has no library loaded, whatever the previous one had:
+  // remembering a stale name would skip LOAD on every later call for it.
+  session.loadedLibrary.clear();
   std::string reply;
   if (RemoteExchange(wire::AuthRequest(protocol, credentials), &reply, kShortReplyCapacity) &&
+      Succeeded(reply) && !library.empty() &&
+      RemoteExchange(wire::LoadRequest(library), &reply, kShortReplyCapacity) &&
       Succeeded(reply)) {
-    if (library.empty()) {
-      // A fresh session has no library loaded: remember that, so the next
-      // call for the same (empty) library keeps this session.
-      session.loadedLibrary.clear();
-    } else if (RemoteExchange(wire::LoadRequest(library), &reply, kShortReplyCapacity) &&
-               Succeeded(reply)) {
-      session.loadedLibrary = library;
-    }
+    session.loadedLibrary = library;
   }
   session.connectedHost = session.currentHost;
 }

@@ -130,7 +130,9 @@ int LocalServiceFindNext(ServiceRecord* record) {
     std::vector<std::string> subkeys;
     if (key.Subkeys(&subkeys) != qv::registry::Status::Ok) continue;
     for (const std::string& subkey : subkeys) {
-      char name[kNameCapacity];
+      // Zeroed: the whole field is copied into the record, which a remote
+      // caller receives whole.
+      char name[kNameCapacity] = {};
       if (!ReadMachineString(groupPath + "\\" + subkey, "ServiceName", name, sizeof name)) {
         continue;
       }
@@ -138,6 +140,11 @@ int LocalServiceFindNext(ServiceRecord* record) {
       ++g_runningCount;
       if (g_runningCount > g_position) {
         g_position = g_runningCount;
+        // The status query may fail (a service registered here but unknown to
+        // the manager): the record must not keep the previous service's
+        // display name and state under this name.
+        std::memset(record->displayName, 0, sizeof record->displayName);
+        record->state = 0;
         Control(record, Operation::Status);
         return 1;
       }

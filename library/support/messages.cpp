@@ -1,6 +1,7 @@
 #include "library/support/messages.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,37 @@ bool IsDismissed(const pugi::xml_node& root, int messageNumber) {
   }
 }
 
+// Holds the exclusive lock of the Messages folder for one post. Every post
+// loads, changes and saves the whole file, so two posts that overlapped (from
+// two threads or two processes) would each save without the other's message.
+// The lock is taken on the folder itself, so no file is added beside
+// "Messages.xml". Waits without time-out: a post holds it only briefly.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    int result;
+    do {
+      result = ::flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
 void PostMessage(int messageNumber, const char* text, int severity, const char* postoffice,
                  const char* mailbox) {
   MessageSettings settings = Settings();
@@ -85,6 +117,8 @@ void PostMessage(int messageNumber, const char* text, int severity, const char* 
   std::string folder = configuration + "/Messages";
   if (!CreateDirectoryPath(folder)) return;
   std::string file = folder + "/Messages.xml";
+  FolderLock lock(folder);
+  if (!lock.held()) return;
 
   pugi::xml_document document;
   pugi::xml_node messages;

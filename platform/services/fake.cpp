@@ -11,12 +11,8 @@ class FakeManager::FakeController : public Controller {
     std::lock_guard lock(owner_->mutex_);
     return owner_->services_.count(name) ? Outcome::Ok : Outcome::NoService;
   }
-  Outcome Start(const std::string& name) override {
-    return Change(name, State::Stopped, State::Running);
-  }
-  Outcome Stop(const std::string& name) override {
-    return Change(name, State::Running, State::Stopped);
-  }
+  Outcome Start(const std::string& name) override { return Change(name, true); }
+  Outcome Stop(const std::string& name) override { return Change(name, false); }
   Outcome QueryState(const std::string& name, State* state) override {
     std::lock_guard lock(owner_->mutex_);
     auto it = owner_->services_.find(name);
@@ -27,12 +23,12 @@ class FakeManager::FakeController : public Controller {
   }
 
  private:
-  Outcome Change(const std::string& name, State from, State to) {
+  Outcome Change(const std::string& name, bool start) {
     std::lock_guard lock(owner_->mutex_);
     auto it = owner_->services_.find(name);
     if (it == owner_->services_.end()) return Outcome::NoService;
-    if (it->second.failing || it->second.state != from) return Outcome::Failed;
-    it->second.state = to;
+    if (it->second.failing || RefusesTransition(it->second.state, start)) return Outcome::Failed;
+    it->second.state = start ? State::Running : State::Stopped;
     return Outcome::Ok;
   }
 

@@ -25,6 +25,10 @@ std::string UnitName(std::string_view serviceName) {
   return std::string(serviceName) + ".service";
 }
 
+bool RefusesTransition(State state, bool start) {
+  return start ? state != State::Stopped : state == State::Stopped;
+}
+
 State StateFromSystemd(std::string_view activeState, std::string_view subState,
                        std::string_view freezerState) {
   if (freezerState == "frozen") return State::Paused;

@@ -65,6 +65,12 @@ std::string UnitName(std::string_view serviceName);
 State StateFromSystemd(std::string_view activeState, std::string_view subState,
                        std::string_view freezerState);
 
+// Whether the manager refuses to start (`start` true) or stop a service in
+// `state`, as the Windows manager refuses a start of a service that is not
+// stopped and a stop of one that is stopped. systemd itself would accept both
+// as no-ops and report success.
+bool RefusesTransition(State state, bool start);
+
 // An in-process service manager for tests: services are added by name; start
 // and stop change their state at once. Start of a running service and stop of
 // a stopped one fail, as the Windows manager refuses them.

@@ -27,8 +27,8 @@ class SystemdController : public Controller {
     return loadState == "not-found" ? Outcome::NoService : Outcome::Ok;
   }
 
-  Outcome Start(const std::string& name) override { return Job("StartUnit", name); }
-  Outcome Stop(const std::string& name) override { return Job("StopUnit", name); }
+  Outcome Start(const std::string& name) override { return Job("StartUnit", name, true); }
+  Outcome Stop(const std::string& name) override { return Job("StopUnit", name, false); }
 
   Outcome QueryState(const std::string& name, State* state) override {
     std::string path;
@@ -67,8 +67,11 @@ class SystemdController : public Controller {
     return r >= 0;
   }
 
-  Outcome Job(const char* method, const std::string& name) {
+  Outcome Job(const char* method, const std::string& name, bool start) {
     if (Find(name) != Outcome::Ok) return Outcome::NoService;
+    State state;
+    if (QueryState(name, &state) != Outcome::Ok) return Outcome::Failed;
+    if (RefusesTransition(state, start)) return Outcome::Failed;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     const std::string unit = UnitName(name);

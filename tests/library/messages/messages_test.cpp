@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -67,6 +69,29 @@ TEST_F(SystemMessagesTest, DisabledPostsCreateNothing) {
   SetSetting("System Messages Enabled", 2);
   qvaiso::PostSystemMessage(1, "text", 2, "po", "mb");
   EXPECT_NE(::stat(config_.File("Messages").c_str(), &info), 0);
+}
+
+TEST_F(SystemMessagesTest, PostsAtTheSameTimeAreAllKept) {
+  SetSetting("System Messages Enabled", 1);
+  SetSetting("System Messages Limit", 1000);
+  constexpr int kThreads = 8;
+  constexpr int kPostsEach = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kPostsEach; ++i) {
+        qvaiso::PostSystemMessage(t * 100 + i, "concurrent", 1, nullptr, nullptr);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<int> ids = StoredIds();
+  std::sort(ids.begin(), ids.end());
+  std::vector<int> expected;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kPostsEach; ++i) expected.push_back(t * 100 + i);
+  }
+  EXPECT_EQ(ids, expected);
 }
 
 TEST_F(SystemMessagesTest, AMessageHasTheLayoutOfTheFile) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 
@@ -221,6 +222,34 @@ TEST_F(ChannelTest, DroppedSessionIsReconnectedOnTheNextCall) {
   EXPECT_EQ(remote::EnsureRemoteSession(""), remote::kSessionOpen);
   EXPECT_EQ(again.connections(), 1);
   EXPECT_EQ(MethodOf(again.requests().at(0)), "AUTH");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChannelTest, RefusedLoadIsTriedAgainOnTheNextCall) {
+  auto first = std::make_unique<ScriptedServer>(Listener());
+  AddHost("Admin", "127.0.0.1", first->port());
+  remote::SetCurrentHostName("Admin");
+  ASSERT_EQ(remote::EnsureRemoteSession(remote::kLibraryName), remote::kSessionOpen);
+  first.reset();  // the listener restarts and refuses LOAD for a while
+
+  std::atomic<bool> loadAccepted{false};
+  ScriptedServer second([&loadAccepted](const std::string& request) -> std::string {
+    if (MethodOf(request) == "LOAD" && !loadAccepted) return wire::FailureReply("busy");
+    return std::string(wire::kSuccess);
+  });
+  AddHost("Admin", "127.0.0.1", second.port());
+  EXPECT_EQ(remote::EnsureRemoteSession(remote::kLibraryName), remote::kSessionOpen);
+  loadAccepted = true;
+  EXPECT_EQ(remote::EnsureRemoteSession(remote::kLibraryName), remote::kSessionOpen);
+
+  // The session that had no library loaded asks for it again rather than
+  // sending calls the listener cannot serve.
+  int loads = 0;
+  for (const std::string& request : second.requests()) loads += MethodOf(request) == "LOAD";
+  EXPECT_EQ(loads, 2);
 }
 
 }  // namespace

@@ -134,6 +134,36 @@ TEST_F(LocalServiceTest, EnumerationWalksConnectorsThenAgentsAndSkipsUnnamedSubk
   EXPECT_STREQ(record.serviceName, "QuorviaSMTP");
 }
 
+TEST_F(LocalServiceTest, EnumeratedNamesCarryNothingAfterTheirTerminator) {
+  Register("CONNECTORS", "A", "QuorviaLongServiceName");
+  Register("CONNECTORS", "B", "Q");
+  manager_.Add("QuorviaLongServiceName");
+  manager_.Add("Q");
+  ServiceRecord record{};
+  ASSERT_EQ(QVServiceFindFirst(&record), 1);
+  std::memset(record.serviceName, 0, sizeof record.serviceName);
+  ASSERT_EQ(QVServiceFindNext(&record), 1);
+  // The record crosses to remote callers whole: no bytes of earlier reads.
+  EXPECT_STREQ(record.serviceName, "Q");
+  const std::string tail(record.serviceName + 2, sizeof record.serviceName - 2);
+  EXPECT_EQ(tail, std::string(tail.size(), '\0'));
+}
+
+TEST_F(LocalServiceTest, AServiceWithoutStatusDoesNotInheritThePreviousOne) {
+  Register("CONNECTORS", "A", "QuorviaSMTP", "Quorvia SMTP Connector");
+  Register("CONNECTORS", "B", "QuorviaGone");  // registered, unknown to the manager
+  manager_.Add("QuorviaSMTP", State::Running);
+  ServiceRecord record{};
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(QVServiceFindFirst(&record), 1);
+  EXPECT_EQ(record.state, 4u);
+  ASSERT_EQ(QVServiceFindNext(&record), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ERROR: COULDN'T ACCESS SERVICE\n");
+  EXPECT_STREQ(record.serviceName, "QuorviaGone");
+  EXPECT_STREQ(record.displayName, "");
+  EXPECT_EQ(record.state, 0u);
+}
+
 TEST_F(LocalServiceTest, StartStopAndStatusPrintTheirMessages) {
   manager_.Add("QuorviaIMAP", State::Stopped);
   ServiceRecord record = Named("QuorviaIMAP");

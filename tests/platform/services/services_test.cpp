@@ -27,6 +27,19 @@ TEST(ServicesTest, SystemdStatesMapOntoTheSevenStateNumbers) {
   EXPECT_EQ(StateFromSystemd("active", "running", "thawing"), State::ContinuePending);
 }
 
+TEST(ServicesTest, StartsOnlyStoppedServicesAndStopsOnlyStartedOnes) {
+  // Both managers refuse what the Windows manager refuses; systemd alone
+  // would accept a start of a running unit as a no-op and report success.
+  EXPECT_FALSE(RefusesTransition(State::Stopped, true));
+  EXPECT_TRUE(RefusesTransition(State::Running, true));
+  EXPECT_TRUE(RefusesTransition(State::StartPending, true));
+  EXPECT_TRUE(RefusesTransition(State::Paused, true));
+  EXPECT_TRUE(RefusesTransition(State::Stopped, false));
+  EXPECT_FALSE(RefusesTransition(State::Running, false));
+  EXPECT_FALSE(RefusesTransition(State::Paused, false));
+  EXPECT_FALSE(RefusesTransition(State::StartPending, false));
+}
+
 TEST(ServicesTest, FakeManagerStartsStopsAndRefuses) {
   FakeManager fake;
   SetFakeManagerForTesting(&fake);
