@@ -69,16 +69,6 @@ bool ForceDefaultHost() {
 
 std::string HostKey(const std::string& host) { return std::string(kHostsKey) + "\\" + host; }
 
-bool SendAll(int socket, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t sent = send(socket, data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
-}
-
 // Opens the session socket to the current host. On failure the socket is
 // closed and the connected host cleared.
 bool Connect() {
@@ -205,7 +195,7 @@ bool RemoteExchange(std::string_view request, std::string* reply, size_t capacit
   Session& session = TheSession();
   reply->clear();
   if (session.socket < 0 || capacity < 2) return false;
-  if (!SendAll(session.socket, request)) {
+  if (!wire::SendAll(session.socket, request)) {
     CloseSocket();
     return false;
   }

@@ -1,5 +1,8 @@
 #include "library/remote/wire.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <charconv>
 #include <vector>
 
@@ -174,6 +177,16 @@ std::string SuccessReply(std::string_view encodedParameters) {
   text += encodedParameters;
   text += "</PARAMETERS></DATA>";
   return text;
+}
+
+bool SendAll(int socket, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t sent = send(socket, data.data(), data.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
 }
 
 }  // namespace qvaiso::wire

@@ -6,7 +6,7 @@
 // "<PARAMETERn SIZE=m>text</PARAMETERn>" where m is the raw length and text is
 // the raw bytes compressed (lzw.h) and base64-encoded.
 //
-// Pure functions without shared state; safe to call from any thread.
+// Functions without shared state; safe to call from any thread.
 #ifndef QVAISO_REMOTE_WIRE_H
 #define QVAISO_REMOTE_WIRE_H
 
@@ -26,6 +26,10 @@ inline constexpr std::string_view kEnd = "</DATA>";
 
 // The library named in every AUTH request.
 inline constexpr std::string_view kAuthLibrary = "QVAIAU.DLL";
+
+// Sends all of `data` on a connected socket (retrying short writes and
+// interruptions, never raising SIGPIPE); false when the connection fails.
+bool SendAll(int socket, std::string_view data);
 
 std::string AuthRequest(std::string_view protocol, std::string_view credentials);
 std::string LoadRequest(std::string_view library);

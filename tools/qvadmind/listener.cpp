@@ -165,16 +165,6 @@ bool ConstantTimeEqual(const std::string& a, const std::string& b) {
   return difference == 0;
 }
 
-bool SendAll(int socket, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t sent = send(socket, data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
-}
-
 const char* MethodName(Method method) {
   switch (method) {
     case Method::Auth: return "AUTH";
@@ -324,7 +314,7 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
     if (length == 0) {
       if (buffer.size() > kMaxRequestBytes) {
         Log(LOG_WARNING, "%s: request too large, connection closed", peer.c_str());
-        SendAll(socket, FailureReply("request too large"));
+        qvaiso::wire::SendAll(socket, FailureReply("request too large"));
         refused = true;
         break;
       }
@@ -352,7 +342,7 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
       refused = true;
     }
     buffer.erase(0, length);
-    if (!SendAll(socket, reply)) break;
+    if (!qvaiso::wire::SendAll(socket, reply)) break;
   }
   if (refused) {
     // Closing with unread input would reset the connection and could destroy
