@@ -34,6 +34,10 @@ std::string ToUtf8(std::string_view bytes);
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// Appends the UTF-8 form of one Unicode character; a surrogate or a value
+// above U+10FFFF is appended as U+FFFD.
+void AppendUtf8(std::string& out, unsigned codePoint);
+
 }  // namespace qv::codepage
 
 #endif

@@ -23,24 +23,6 @@ bool ReadUnit(std::string_view s, size_t pos, unsigned& unit) {
   return true;
 }
 
-void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string DecodeFormValue(std::string_view value) {
@@ -63,12 +45,12 @@ std::string DecodeFormValue(std::string_view value) {
       unsigned low = 0;
       if (unit >= 0xD800 && unit <= 0xDBFF && ReadUnit(value, pos, low) && low >= 0xDC00 &&
           low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        qv::codepage::AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         pos += 6;
       } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-        AppendUtf8(out, 0xFFFD);
+        qv::codepage::AppendUtf8(out, 0xFFFD);
       } else {
-        AppendUtf8(out, unit);
+        qv::codepage::AppendUtf8(out, unit);
       }
     } else if (c == '%' && pos + 2 < value.size() && Hex(value[pos + 1]) >= 0 &&
                Hex(value[pos + 2]) >= 0) {

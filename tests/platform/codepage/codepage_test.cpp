@@ -62,3 +62,14 @@ TEST(CodePage, Utf8Validation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AppendUtf8, WritesEveryLengthAndReplacesWhatIsNoCharacter) {
+  std::string out;
+  for (unsigned cp : {0x41u, 0xE9u, 0x20ACu, 0x1F600u, 0xD800u, 0x110000u}) qv::codepage::AppendUtf8(out, cp);
+  EXPECT_EQ(out, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_TRUE(qv::codepage::IsValidUtf8(out));
+}
+
+}  // namespace
