@@ -1,9 +1,6 @@
 #include "addin/log/activity_log.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -22,19 +19,8 @@ std::string& PathOverride() {
 // The folder of the binary that holds this code (the add-in library when it is
 // loaded as one), found from the address of a function of ours.
 std::string OwnFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr) {
-    return ".";
-  }
-  std::string file = info.dli_fname;
-  if (char* absolute = realpath(info.dli_fname, nullptr)) {
-    file = absolute;
-    std::free(absolute);
-  }
-  size_t slash = file.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return file.substr(0, slash);
+  std::string folder = qv::shell::ModuleFolder(reinterpret_cast<const void*>(&LogFilePath));
+  return folder.empty() ? "." : folder;
 }
 
 // Local date and time, e.g. "2013-05-21 14:30:59".
