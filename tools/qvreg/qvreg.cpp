@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "tools/qvreg/regfile.h"
 
@@ -558,23 +559,11 @@ int Import(const std::string& file) {
 }
 
 // Writes the file whole through a temporary file renamed over it, so a failure
-// leaves any old file as it was.
+// leaves any old file as it was; a replaced file keeps its mode, a link is
+// written through.
 bool WriteFileReplacing(const std::string& path, const std::string& data, std::string* error) {
-  std::string temp = path + ".tmp-" + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << data;
-    out.flush();
-    if (!out) {
-      *error = std::strerror(errno);
-      out.close();
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    *error = std::strerror(errno);
-    std::remove(temp.c_str());
+  if (const int failure = qv::files::ReplaceFile(path, data); failure != 0) {
+    *error = std::strerror(failure);
     return false;
   }
   return true;
