@@ -481,13 +481,20 @@ void Listener::Serve(int listenSocket, const std::atomic<bool>& stop) {
     }
     Log(LOG_INFO, "%s: connection accepted", peer.c_str());
     ++active_;
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    workers_.push_back({std::thread([this, socket, peer, ip, done] {
-                          ServeConnection(socket, peer, ip);
-                          --active_;
-                          done->store(true);
-                        }),
-                        done});
+    try {
+      workers_.reserve(workers_.size() + 1);  // so that keeping the thread cannot throw
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      std::thread worker([this, socket, peer, ip, done] {
+        ServeConnection(socket, peer, ip);
+        --active_;
+        done->store(true);
+      });
+      workers_.push_back({std::move(worker), std::move(done)});
+    } catch (const std::exception& e) {  // no thread to be had: this one is not served
+      Log(LOG_ERR, "%s: connection dropped: %s", peer.c_str(), e.what());
+      --active_;
+      close(socket);
+    }
   }
   JoinWorkers(true);
 }
