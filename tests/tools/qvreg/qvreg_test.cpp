@@ -2,7 +2,9 @@
 // a child process on the temporary hives of the RegistryTest fixture.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -367,6 +369,21 @@ TEST_F(QvregTest, ExportKeepsAnExistingFileUnlessTold) {
   std::string absent = dir_.File("absent.reg");
   EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE\\Nothing", absent}).exit, 1);
   EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE\\Quorvia", dir_.File("no/such/dir.reg")}).exit, 1);
+}
+
+TEST_F(QvregTest, ExportWritesThroughALinkAndKeepsTheFilesMode) {
+  ASSERT_EQ(Run({"add", "HKLM\\SOFTWARE\\Quorvia\\Quorvia", "/v", "Mail Root", "/d", "/srv/mail"}).exit, 0);
+  const std::string real = File("real.reg", "old");
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  const std::string link = dir_.File("link.reg");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Run({"export", "HKLM\\SOFTWARE\\Quorvia", link, "/y", "/utf8"}).exit, 0);
+  struct stat info {};
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_NE(ReadFile(real).find("\"Mail Root\"=\"/srv/mail\""), std::string::npos) << ReadFile(real);
 }
 
 TEST_F(QvregTest, UsageErrorsAndHelp) {
