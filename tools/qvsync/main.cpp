@@ -60,8 +60,9 @@ Registration:
 Profile commands (no add-in is loaded):
   stores                the message stores, in Outlook's order
   folders               every folder, as \Store\Folder paths
-  items FOLDER          a folder's items, newest first
-  show ENTRYID          every property of an item
+  items FOLDER          a folder's items, newest first, after a header line
+                        naming the columns (TAB-separated)
+  show ENTRYID          every property of an item, NAME<TAB>VALUE
   add FOLDER NAME=VALUE ...    add an item, assigning each property
   edit ENTRYID NAME=VALUE ...  change an item and save it
   delete ENTRYID        delete an item (into "Deleted Items"; from there
@@ -70,7 +71,13 @@ Profile commands (no add-in is loaded):
   wrapper on|off        install or remove the safe-item wrapper library
 
 FOLDER is a folder path such as "\Personal Folders\Contacts", or a folder
-name in the first store ("Contacts", "Calendar", "Tasks").
+name in the first store ("Contacts", "Calendar", "Tasks"). In the output of
+items and show, a TAB, CR, LF or backslash inside a value is written as \t,
+\r, \n or \\, so each row is one line and each field one column.
+
+Interactive mode takes every command above, one per line; an argument with
+spaces is written in double quotes ("FullName=Ann B Smith"), a quote or
+backslash inside one with a backslash before it.
 
 Environment: QUORVIA_HKCU and QUORVIA_HKLM name the registry hives.
 Exit status: 0 success, 1 the command failed, 2 bad usage.
@@ -105,6 +112,50 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// A value as one field of a line: TAB, CR, LF and the backslash escaped.
+std::string Field(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// The words of an interactive line: blanks separate them; double quotes
+// group, a backslash takes the next character as it is. False for an
+// unterminated quote.
+bool SplitLine(const std::string& line, std::vector<std::string>* words) {
+  words->clear();
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\\' && i + 1 < line.size()) {
+      word.push_back(line[++i]);
+      inWord = true;
+    } else if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\r')) {
+      if (inWord) words->push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word.push_back(c);
+      inWord = true;
+    }
+  }
+  if (inWord) words->push_back(word);
+  return !quoted;
+}
+
 // "Contacts" (a folder of the first store) or "\Store\Folder".
 Variant ResolveFolder(const Variant& application, const std::string& name) {
   if (!name.empty() && name[0] == '\\') return qv::outlook::FindFolder(application, name);
@@ -132,16 +183,18 @@ std::string FormatDate(qv::outlook::Date date) {
   return text;
 }
 
-// The profile commands. Returns the exit status, or -1 when `args` is none of them.
-int RunProfileCommand(const Options& options, const std::vector<std::string>& args) {
-  const std::string& verb = args[0];
+bool IsProfileCommand(const std::string& verb) {
   static const char* const kVerbs[] = {"stores", "folders", "items", "show", "add", "edit", "delete", "add-store", "wrapper"};
-  bool known = false;
-  for (const char* v : kVerbs) known = known || verb == v;
-  if (!known) return -1;
+  for (const char* v : kVerbs) {
+    if (verb == v) return true;
+  }
+  return false;
+}
 
-  auto profile = qv::outlook::Profile::Open(options.profile);
-  Variant application = qv::outlook::StartOutlook(profile, qv::outlook::StartMode::Automation);
+// The profile commands on an open profile and its Outlook. Returns the exit status.
+int RunProfileCommand(qv::outlook::Profile& profile, const Variant& application,
+                      const std::vector<std::string>& args) {
+  const std::string& verb = args[0];
   auto need = [&](size_t count) {
     if (args.size() < count) {
       std::fprintf(stderr, "qvsync: %s needs more arguments (see qvsync --help)\n", verb.c_str());
@@ -158,14 +211,16 @@ int RunProfileCommand(const Options& options, const std::vector<std::string>& ar
     for (const std::string& path : qv::outlook::ListFolderPaths(application)) std::printf("%s\n", path.c_str());
   } else if (verb == "items") {
     if (!need(2)) return 2;
-    for (const auto& item : qv::outlook::ListItems(ResolveFolder(application, args[1]))) {
+    const auto items = qv::outlook::ListItems(ResolveFolder(application, args[1]));
+    std::printf("EntryID\tClass\tLastModificationTime\tSubject\n");
+    for (const auto& item : items) {
       std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass, FormatDate(item.lastModificationTime).c_str(),
-                  item.subject.c_str());
+                  Field(item.subject).c_str());
     }
   } else if (verb == "show") {
     if (!need(2)) return 2;
     for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application, args[1]))) {
-      std::printf("%s\t%s\n", name.c_str(), value.c_str());
+      std::printf("%s\t%s\n", Field(name).c_str(), Field(value).c_str());
     }
   } else if (verb == "add") {
     if (!need(2)) return 2;
@@ -183,15 +238,48 @@ int RunProfileCommand(const Options& options, const std::vector<std::string>& ar
     qv::outlook::OpenItem(application, args[1]).call("Delete");
   } else if (verb == "add-store") {
     if (!need(2)) return 2;
-    profile->AddStore(args[1]);
+    profile.AddStore(args[1]);
   } else if (verb == "wrapper") {
     if (!need(2) || (args[1] != "on" && args[1] != "off")) {
       std::fprintf(stderr, "qvsync: wrapper takes on or off\n");
       return 2;
     }
-    profile->SetWrapperLibraryInstalled(args[1] == "on");
+    profile.SetWrapperLibraryInstalled(args[1] == "on");
   }
   return 0;
+}
+
+// The registration commands; -1 when `command` is none of them.
+int RunRegistrationCommand(const std::vector<std::string>& command) {
+  const std::string& verb = command[0];
+  if (verb == "register" || verb == "unregister") {
+    if (command.size() != 2) {
+      std::fprintf(stderr, "qvsync: %s needs the add-in library's path\n", verb.c_str());
+      return 2;
+    }
+    std::string error;
+    int hr = qvhost::RegisterLibrary(command[1], verb == "unregister", &error);
+    if (hr != qv::outlook::kS_OK) {
+      std::fprintf(stderr, "qvsync: %s failed: %s (0x%08X)\n", verb.c_str(), error.c_str(),
+                   static_cast<unsigned>(hr));
+      return 1;
+    }
+    std::printf("%s of %s succeeded.\n", verb == "register" ? "DllRegisterServer" : "DllUnregisterServer",
+                command[1].c_str());
+    return 0;
+  }
+  if (verb == "addins") {
+    const auto entries = qvhost::ReadAddinList();
+    if (entries.empty()) std::printf("No add-ins are registered.\n");
+    for (const auto& entry : entries) {
+      std::printf("%s\n  FriendlyName: %s\n  Description: %s\n  LoadBehavior: %u\n  Library: %s\n", entry.progId.c_str(),
+                  entry.friendlyName.c_str(), entry.description.c_str(), entry.loadBehavior,
+                  entry.library.empty() ? "(not registered)" : entry.library.c_str());
+      if (!entry.libraryDescription.empty()) std::printf("  %s\n", entry.libraryDescription.c_str());
+    }
+    return 0;
+  }
+  return -1;
 }
 
 // Outlook running with its add-ins connected.
@@ -247,7 +335,9 @@ class Session {
     const std::string& verb = args[0];
     if (verb == "start") return 0;
     if (verb == "menu") {
-      for (const auto& command : qv::outlook::ListMenuCommands(application_)) {
+      const auto commands = qv::outlook::ListMenuCommands(application_);
+      if (commands.empty()) std::printf("No add-in has added a menu command.\n");
+      for (const auto& command : commands) {
         bool enabled = command.control.get("Enabled").ToBool();
         std::printf("%s%s\n", command.path.c_str(), enabled ? "" : " (disabled)");
       }
@@ -291,18 +381,28 @@ class Session {
         std::fflush(stdout);
       }
       if (!std::getline(std::cin, line)) break;
-      std::istringstream words(line);
       std::vector<std::string> args;
-      for (std::string word; words >> word;) args.push_back(word);
+      if (!SplitLine(line, &args)) {
+        std::fprintf(stderr, "qvsync: a quote is not closed\n");
+        status = 2;
+        continue;
+      }
       if (args.empty()) continue;
       if (args[0] == "quit" || args[0] == "exit") break;
       if (args[0] == "help") {
-        std::printf("Commands: menu | click CAPTION | items FOLDER | show ENTRYID | folders | quit\n");
+        std::printf("Commands: every command of qvsync --help (start, menu, click CAPTION, register,\n"
+                    "unregister, addins, stores, folders, items, show, add, edit, delete, add-store,\n"
+                    "wrapper), help and quit\n");
         continue;
       }
       try {
-        int profileStatus = RunProfileOnline(args);
-        status = profileStatus >= 0 ? profileStatus : Run(args);
+        if (IsProfileCommand(args[0])) {
+          status = RunProfileCommand(*profile_, application_, args);
+        } else if (int registration = RunRegistrationCommand(args); registration >= 0) {
+          status = registration;
+        } else {
+          status = Run(args);
+        }
       } catch (const Error& e) {
         std::fprintf(stderr, "qvsync: %s (%d)\n", e.description().c_str(), e.number());
         status = 1;
@@ -312,28 +412,6 @@ class Session {
   }
 
  private:
-  // The read-only profile commands, on the running Outlook.
-  int RunProfileOnline(const std::vector<std::string>& args) {
-    if (args[0] == "folders") {
-      for (const std::string& path : qv::outlook::ListFolderPaths(application_)) std::printf("%s\n", path.c_str());
-      return 0;
-    }
-    if (args[0] == "items" && args.size() >= 2) {
-      for (const auto& item : qv::outlook::ListItems(ResolveFolder(application_, args[1]))) {
-        std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass,
-                    FormatDate(item.lastModificationTime).c_str(), item.subject.c_str());
-      }
-      return 0;
-    }
-    if (args[0] == "show" && args.size() >= 2) {
-      for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application_, args[1]))) {
-        std::printf("%s\t%s\n", name.c_str(), value.c_str());
-      }
-      return 0;
-    }
-    return -1;
-  }
-
   static void ReportAddinError(const qvhost::AddinEntry& entry, const Error& e) {
     std::fprintf(stderr, "qvsync: the add-in %s raised an error: %s (%d)\n", entry.progId.c_str(),
                  e.description().c_str(), e.number());
@@ -374,36 +452,23 @@ int Main(int argc, char** argv) {
   // Message boxes of the host and of every add-in it loads take the answer.
   if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
 
+  // The profile's folder is made when missing, as the profile itself is.
+  if (const size_t slash = options.profile.rfind('/'); slash != std::string::npos && slash > 0) {
+    const std::string folder = options.profile.substr(0, slash);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+      qv::shell::CreateFolder(folder.substr(0, at));
+      if (at == std::string::npos) break;
+    }
+  }
+
   const std::vector<std::string>& command = options.command;
   if (!command.empty()) {
-    const std::string& verb = command[0];
-    if (verb == "register" || verb == "unregister") {
-      if (command.size() != 2) {
-        std::fprintf(stderr, "qvsync: %s needs the add-in library's path\n", verb.c_str());
-        return 2;
-      }
-      std::string error;
-      int hr = qvhost::RegisterLibrary(command[1], verb == "unregister", &error);
-      if (hr != qv::outlook::kS_OK) {
-        std::fprintf(stderr, "qvsync: %s failed: %s (0x%08X)\n", verb.c_str(), error.c_str(),
-                     static_cast<unsigned>(hr));
-        return 1;
-      }
-      std::printf("%s of %s succeeded.\n", verb == "register" ? "DllRegisterServer" : "DllUnregisterServer",
-                  command[1].c_str());
-      return 0;
+    if (int status = RunRegistrationCommand(command); status >= 0) return status;
+    if (IsProfileCommand(command[0])) {
+      auto profile = qv::outlook::Profile::Open(options.profile);
+      Variant application = qv::outlook::StartOutlook(profile, qv::outlook::StartMode::Automation);
+      return RunProfileCommand(*profile, application, command);
     }
-    if (verb == "addins") {
-      for (const auto& entry : qvhost::ReadAddinList()) {
-        std::printf("%s\n  FriendlyName: %s\n  Description: %s\n  LoadBehavior: %u\n  Library: %s\n", entry.progId.c_str(),
-                    entry.friendlyName.c_str(), entry.description.c_str(), entry.loadBehavior,
-                    entry.library.empty() ? "(not registered)" : entry.library.c_str());
-        if (!entry.libraryDescription.empty()) std::printf("  %s\n", entry.libraryDescription.c_str());
-      }
-      return 0;
-    }
-    int status = RunProfileCommand(options, command);
-    if (status >= 0) return status;
   }
 
   Session session(options);

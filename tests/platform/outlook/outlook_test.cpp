@@ -1,6 +1,8 @@
 #include "platform/outlook/outlook.h"
 
 #include <sqlite3.h>
+#include <cstdio>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -863,6 +865,71 @@ TEST(ProfileTest, ADamagedProfileGivesAClearError) {
   sqlite3_close(db);
   ExpectError(kErrCorruptProfile, [&] { Profile::Open(dir.File("good.db")); });
   ExpectError(kErrFailed, [&] { Profile::Open(dir.File("missing-dir/x.db")); });
+}
+
+TEST(ProfileTest, ParallelProcessesAddingToOneProfileLoseNothing) {
+  TempDir dir;
+  const std::string path = dir.File("shared.db");  // created by whichever child comes first
+  constexpr int kProcesses = 3;
+  constexpr int kAdds = 200;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int failures = 0;
+      for (int i = 0; i < kAdds; ++i) {
+        try {  // each add as `qvsync add` does it: open, add, save, close
+          auto profile = Profile::Open(path);
+          Variant c = StartOutlook(profile).call("GetNamespace", "MAPI")
+                          .call("GetDefaultFolder", 10).get("Items").call("Add");
+          c.put("FullName", "P" + std::to_string(p) + " N" + std::to_string(i));
+          c.call("Save");
+        } catch (const Error& e) {
+          if (failures++ == 0) std::fprintf(stderr, "child %d: %s\n", p, e.what());
+        }
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a child's add failed";
+  }
+  auto profile = Profile::Open(path);
+  const Variant ns = StartOutlook(profile).call("GetNamespace", "MAPI");
+  EXPECT_EQ(ns.call("GetDefaultFolder", 10).get("Items").get("Count").ToLong(),
+            kProcesses * kAdds);
+  EXPECT_EQ(ns.get("Folders").get("Count").ToLong(), 1);  // one default store, made once
+}
+
+TEST(ProfileTest, RowsClaimingAbsurdPositionsAreADamagedProfile) {
+  TempDir dir;
+  const std::string path = dir.File("profile.db");
+  {
+    auto profile = Profile::Open(path);
+    Variant mail = StartOutlook(profile).call("GetNamespace", "MAPI").call("GetDefaultFolder", 6)
+                       .get("Items").call("Add");
+    mail.get("Recipients").call("Add", "ann@example.com");
+    mail.get("Recipients").call("Add", "bob@example.com");
+    mail.call("Save");
+  }
+  // Still a good profile: both recipients come back.
+  {
+    auto profile = Profile::Open(path);
+    Variant mail = StartOutlook(profile).call("GetNamespace", "MAPI").call("GetDefaultFolder", 6)
+                       .get("Items").call("Item", 1);
+    EXPECT_EQ(mail.get("Recipients").get("Count").ToLong(), 2);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE item_values SET position = 99999 WHERE part = 'R' AND position = 1",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ExpectError(kErrCorruptProfile, [&] { Profile::Open(path); });
 }
 
 }  // namespace
