@@ -232,6 +232,28 @@ void ClientToServerPass(FolderRun& run) {
 // ---------------------------------------------------------------------------
 // Server to client
 
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Outlook's item type of a new distribution list.
+constexpr int kOutlookDistributionListType = 7;
+
+// A distribution list that the single-item commands address as a contact
+// (they know no class name for lists).
+class AskedAsContact final : public ServerItem {
+ public:
+  explicit AskedAsContact(std::unique_ptr<ServerItem> inner) : inner_(std::move(inner)) {}
+  int OutlookClass() const override { return kClassContact; }
+  std::string Subject() const override { return inner_->Subject(); }
+  std::string Email1Address() const override { return inner_->Email1Address(); }
+  std::string SerializeItem(const std::string& serverId) const override { return inner_->SerializeItem(serverId); }
+  int DeserializeItem(const std::string& xml) override { return inner_->DeserializeItem(xml); }
+
+ private:
+  std::unique_ptr<ServerItem> inner_;
+};
+
 // What the first sweep decided for one row.
 enum class RowAction { kNone, kGet, kRewrite, kDeleteLocal, kDeleteServer, kRemoveRow };
 
@@ -332,6 +354,8 @@ bool ServerToClientPass(FolderRun& run) {
           LogMessage("Item " + row.uid + " seems to have been modified on the server, so we will update the outlook "
                      "copy");
           std::unique_ptr<ServerItem> serverItem = MakeServerItem(decision.item, &run.table, run.folder);
+          if (LongOf(decision.item, "Class") == kClassDistributionList)
+            serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
           if (GetItemFromServer(row.uid, *serverItem)) {
             SetSyncStatus("Uploading Item to Server: " + TextOf(decision.item, "Subject"));
             decision.item.call("Save");
@@ -418,8 +442,14 @@ bool ServerToClientPass(FolderRun& run) {
     }
     Variant item;
     try {
-      item = run.folder.get("Items").call("Add");
+      // A distribution list of the contacts run becomes a distribution list
+      // in Outlook, not a contact; it is asked for as a contact, the class the
+      // list command gave it under.
+      const bool group = run.messageClass == "CONTACT" && EndsWith(uid, ".GRP");
+      item = group ? run.folder.get("Items").call("Add", kOutlookDistributionListType)
+                   : run.folder.get("Items").call("Add");
       std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
+      if (group) serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
       if (!GetItemFromServer(uid, *serverItem)) {
         LogMessage("Could not update Outlook item from server item with UID:" + uid +
                    "Item will not be created in outlook.");
@@ -534,7 +564,10 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   modBatch::ResetBatch();
 
   if (batchMode && modBatch::BatchFileExists(messageClass)) {
-    if (!RecoverFailedBatch(run)) return;
+    if (!RecoverFailedBatch(run)) {
+      ReleaseWrappers();
+      return;
+    }
   }
 
   if (config.direction == 0 || config.direction == 1) ClientToServerPass(run);

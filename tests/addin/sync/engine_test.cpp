@@ -301,3 +301,27 @@ TEST_F(DriverTest, ADistributionListTravelsAsAGroupInBatchMode) {
 
 }  // namespace
 }  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, AServerListArrivesAsADistributionListInEitherMode) {
+  Config().taskSyncMode = Config().calendarSyncMode = 0;
+  for (int batch : {0, 1}) {
+    Config().batchMode = batch;
+    const std::string uid = servlet_.AddItem(kUser, "CONTACTGROUP", {{"ObjectType", "Group"}, {"GroupName", "Friends"}});
+    Sync();
+    int lists = 0;
+    for (const auto& item : qv::outlook::ListItems(Folder("CONTACT"))) lists += item.itemClass == kClassDistributionList;
+    EXPECT_EQ(lists, 1) << "batch " << batch;
+    EXPECT_EQ(qv::outlook::ListItems(Folder("CONTACT")).size(), 1u);
+    EXPECT_FALSE(LoggedContaining("Could not update"));
+    // Gone from the server: gone from Outlook, before the other mode's turn.
+    ASSERT_TRUE(servlet_.DeleteItem(kUser, uid));
+    Sync();
+    EXPECT_TRUE(qv::outlook::ListItems(Folder("CONTACT")).empty());
+  }
+}
+
+}  // namespace
+}  // namespace qvsync::testing
