@@ -325,7 +325,8 @@ bool IsOccurrence(PropertyMap& p, int64_t day, int64_t startDay) {
 }
 
 // Outlook keeps the end of a pattern both ways: the end date follows from a
-// number of occurrences and the number from an end date. "EndByCount" says
+// number of occurrences and the number from an end date (the end date then
+// moves to the day of the last occurrence). "EndByCount" says
 // which of the two was given last.
 void DerivePatternEnd(PropertyMap& p) {
   if (p["NoEndDate"].ToBool()) return;
@@ -344,11 +345,9 @@ void DerivePatternEnd(PropertyMap& p) {
     last = day;
     if (byCount && count >= wanted) break;
   }
-  if (byCount) {
-    p["PatternEndDate"] = Date{static_cast<double>(last)};
-  } else {
-    p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));
-  }
+  // Either way the end date becomes the day of the last occurrence.
+  if (count > 0) p["PatternEndDate"] = Date{static_cast<double>(last)};
+  if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));
 }
 
 class PatternObject final : public Object {

@@ -122,14 +122,14 @@ const char* PartStat(const std::string& status) {
 }
 
 // The item's fields as child elements of `node`, as the item deserialiser reads
-// them. Appointment times arrive in local time with the client's "offset" and
-// are served in UTC, as the server keeps them.
+// them. Appointment times and recurrence dates arrive in local time with the
+// client's "offset" and are served in UTC, as the server keeps them.
 void AppendItem(pugi::xml_node node, const StoredItem& item, bool attendeeDetails) {
   node.append_child("UID").text().set(item.uid.c_str());
   node.append_child("MODIFIEDDATE").text().set(std::to_string(item.modified).c_str());
   const bool group = item.className == "CONTACTGROUP" || FieldValue(item.fields, "ObjectType") == "Group";
-  long offset = 0;
-  if (item.className == "APPOINTMENT") {
+  long offset = 0;  // appointment times and recurrence dates are kept in UTC
+  if (item.className == "APPOINTMENT" || item.className == "TASK") {
     const std::string text = FieldValue(item.fields, "offset");
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
