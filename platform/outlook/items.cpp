@@ -351,6 +351,8 @@ Variant GetCreated(ItemObject& i) {
   return i.record() ? i.session().data.FindItem(i.record())->created : i.created();
 }
 Variant GetParent(ItemObject& i) { return MakeFolder(i.sessionRef(), i.folder()); }
+Variant GetApplication(ItemObject& i) { return MakeApplication(i.sessionRef()); }
+Variant GetSession(ItemObject& i) { return MakeNameSpace(i.sessionRef()); }
 Variant GetAttachments(ItemObject&) { return ObjectRef(std::make_shared<AttachmentsObject>()); }
 Variant GetRecipients(ItemObject& i) {
   return ObjectRef(std::make_shared<RecipientsObject>(i.sessionRef(), i.sharedState()));
@@ -650,6 +652,8 @@ const ItemProperty kCommonProperties[] = {
     {"LastModificationTime", VarType::Date, true, 0, 1, kAny, GetModified},  // moved by Save
     {"CreationTime", VarType::Date, true, 0, 1, kAny, GetCreated},         // first Save
     {"Parent", VarType::Object, true, 0, 1, kAny, GetParent},              // the folder
+    {"Application", VarType::Object, true, 0, 1, kAny, GetApplication},    // the Application
+    {"Session", VarType::Object, true, 0, 1, kAny, GetSession},            // the NameSpace
     {"Size", VarType::Long, true, 0, 1, kAny, GetSize},                    // bytes
     {"Sensitivity", VarType::Long, false, 0, 0, 3},                        // normal .. confidential
     {"Importance", VarType::Long, false, 0, 0, 2},                         // low, normal, high

@@ -490,6 +490,7 @@ Servlet::Reply Servlet::Handle(RecordedRequest request) {
       return reply;
     }
     reply.body = Execute(user, body);
+    if (command == "BATCH" && fault_ == Fault::kDropAfterBatch) reply.drop = true;
   } catch (const std::exception& e) {
     reply.status = 500;
     reply.contentType = "text/html";

@@ -56,6 +56,7 @@ enum class Fault {
   kServerError,     // every request answered 500 with an HTML page
   kDropConnection,  // the connection closed after the request was read, no answer
   kBatchAsHtml,     // BATCH answered 200 with an HTML page
+  kDropAfterBatch,  // a BATCH is carried out, then the connection closes unanswered
 };
 
 // One request as it reached the server.
