@@ -28,6 +28,7 @@ constexpr const char* kCommandHelp =
     "  fault none|500|drop|batch-html|batch-drop   answer every request with that fault\n"
     "  delay MILLISECONDS               wait before answering\n"
     "  path-off PATH | path-on PATH     answer 404 on a servlet path, or serve it again\n"
+    "  echo TEXT                        print TEXT (a script's mark for the end of an answer)\n"
     "  help\n";
 
 // Carries out one command line; the answer goes to `out`.
@@ -63,6 +64,10 @@ void RunCommand(qv::servlet::Servlet& servlet, const std::string& line, std::ost
   } else if (verb == "delay") {
     servlet.SetDelay(std::chrono::milliseconds(std::atol(a.c_str())));
     out << "delay " << std::atol(a.c_str()) << " ms\n";
+  } else if (verb == "echo") {
+    size_t at = line.find("echo") + 4;
+    if (at < line.size() && line[at] == ' ') ++at;
+    out << line.substr(at) << "\n";
   } else if ((verb == "path-off" || verb == "path-on") && !a.empty()) {
     servlet.SetPathEnabled(a, verb == "path-on");
     out << verb << " " << a << "\n";
