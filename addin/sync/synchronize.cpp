@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -92,6 +93,8 @@ struct FolderRun {
   ConversionTable table;
   ConversionTable serverList;
   Variant items;
+  // Outlook EntryIDs of adds of a failed batch that never reached the server.
+  std::vector<std::string> unconfirmedAdds;
 };
 
 // An Outlook item to delete, decided by a pass and carried out once the pass
@@ -490,6 +493,10 @@ bool RecoverFailedBatch(FolderRun& run) {
   const ConversionTable list(std::move(rows));
   if (modBatch::LoadFailedBatch(failed, run.messageClass)) {
     modBatch::ConfirmFailedBatch(failed, list, run.table);
+    for (const auto& [id, line] : failed) {
+      const std::string entryId = std::string(ConversionTable::Field(line, 2));
+      if (!entryId.empty()) run.unconfirmedAdds.push_back(entryId);
+    }
     if (!failed.empty()) {
       LogMessage("There are " + std::to_string(failed.size()) +
                  " items which have to be sent to server from last failed batch.");
@@ -500,6 +507,36 @@ bool RecoverFailedBatch(FolderRun& run) {
   run.table.Clear();
   GetUIDToEntryIDMappings(run.table, run.folderName);
   return true;
+}
+
+// Adds of a failed batch that never reached the server are queued again when
+// the client-to-server pass did not reach their items: it stops at the first
+// item older than SinceDate, and the failed run may have moved the last sync
+// time past them.
+void RequeueUnconfirmedAdds(FolderRun& run) {
+  if (run.unconfirmedAdds.empty()) return;
+  std::unordered_set<std::string> queued;
+  const modBatch::BatchValues& batch = modBatch::Batch();
+  for (size_t n = 0; n < batch.size(); ++n)
+    if (batch.verbs[n] == "ADD") queued.insert(batch.entryIds[n]);
+  for (const std::string& entryId : run.unconfirmedAdds) {
+    if (queued.count(entryId) != 0 || run.table.FindByEntryID(entryId) >= 0) continue;
+    int32_t number = 0;
+    std::string description;
+    Variant item = ItemFromEntryId(run.folder, entryId, number, description);
+    if (item.IsNothing()) continue;  // deleted for good since
+    try {
+      // Only an item still in this folder (not moved, not in "Deleted Items").
+      if (item.get("Parent").get("Name").ToText() != run.folderName) continue;
+      Variant access = AccessObjectFor(item);
+      const std::string subject = TextOf(access, "Subject");
+      LogMessage("Item [" + subject + "] of the last failed batch is being added to the server");
+      SetSyncStatus("Adding New Outlook Item to Server: " + subject);
+      modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
+      queued.insert(entryId);
+    } catch (const Error&) {
+    }
+  }
 }
 
 // Saves the table without moving the folder's last sync time.
@@ -570,7 +607,10 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     }
   }
 
-  if (config.direction == 0 || config.direction == 1) ClientToServerPass(run);
+  if (config.direction == 0 || config.direction == 1) {
+    ClientToServerPass(run);
+    if (!SyncCancelled) RequeueUnconfirmedAdds(run);
+  }
 
   if (config.direction == 0 || config.direction == 2) {
     if (!ServerToClientPass(run)) {
