@@ -1,5 +1,10 @@
 #include "addin/sync/synchronize.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -642,6 +647,38 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   folder = run.folder;
 }
 
+namespace {
+
+// One synchronisation of an account at a time: a second host (or a second
+// click while one runs elsewhere) would add every new item a second time. An
+// advisory lock on "_sync.lock" in the account directory, held for the run
+// and released by the system if the process dies.
+class AccountLock {
+ public:
+  AccountLock() {
+    const std::string path = modBatch::AccountDirectory() + "/_sync.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A lock file that cannot be made (read-only data directory) does not
+    // stop the run: the table and batch writes report their own failures.
+    if (fd_ < 0) return;
+    held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    busy_ = !held_ && errno == EWOULDBLOCK;
+  }
+  ~AccountLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  AccountLock(const AccountLock&) = delete;
+  AccountLock& operator=(const AccountLock&) = delete;
+  bool busy() const { return busy_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+  bool busy_ = false;
+};
+
+}  // namespace
+
 void SynchronizeAll() {
   LogMessage("Synchronizing Started..");
   SyncCancelled = false;
@@ -651,6 +688,14 @@ void SynchronizeAll() {
         "Quorvia Sync Utility is not configured. Please configure it to synchronise with your account.",
         "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     ShowConfigurationDialog();
+    return;
+  }
+  AccountLock lock;
+  if (lock.busy()) {
+    LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");
+    qv::ui::ShowMessage(
+        "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.",
+        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     return;
   }
   int32_t errorCode = 0;

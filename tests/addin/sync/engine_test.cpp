@@ -1,6 +1,10 @@
 // The synchronisation run end to end, per class and in direct and batch mode:
 // emulated Outlook on one side, the servlet emulator over loopback HTTP on the
 // other.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <tuple>
 
@@ -321,6 +325,32 @@ TEST_F(DriverTest, AServerListArrivesAsADistributionListInEitherMode) {
     Sync();
     EXPECT_TRUE(qv::outlook::ListItems(Folder("CONTACT")).empty());
   }
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, ASecondRunOfTheSameAccountWaitsItsTurn) {
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Only once"}});
+  // Another process synchronising the account holds its lock.
+  const std::string lockPath = modBatch::AccountDirectory() + "/_sync.lock";
+  int other = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+  Sync();
+  EXPECT_TRUE(Commands().empty());
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text,
+            "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.");
+  EXPECT_TRUE(servlet_.ListItems(kUser, "TASK").empty());
+
+  ::close(other);  // that run ended
+  Sync();
+  EXPECT_EQ(servlet_.ListItems(kUser, "TASK").size(), 1u);
 }
 
 }  // namespace
