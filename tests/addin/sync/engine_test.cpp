@@ -389,3 +389,32 @@ TEST_F(DriverTest, AStoredStampOfZeroIsLearntWithoutFetchingOrSavingOnItsOwn) {
 
 }  // namespace
 }  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, EveryEditedItemTheServerLostIsDeletedNotJustEveryOther) {
+  Config().calendarSyncMode = Config().contactSyncMode = 0;
+  for (const char* subject : {"One", "Two", "Three", "Four"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
+  Sync();
+  Advance();
+  for (const char* subject : {"One", "Two", "Three", "Four"}) {
+    for (const auto& item : qv::outlook::ListItems(Folder("TASK")))
+      if (item.subject == subject)
+        qv::outlook::EditItem(qv::outlook::OpenItem(application_, item.entryId), {{"Body", "edited"}});
+  }
+  for (const auto& item : servlet_.ListItems(kUser, "TASK")) servlet_.DeleteItem(kUser, item.uid);
+
+  Sync();
+  EXPECT_EQ(OutlookSubjects("TASK"), Strings{});
+  EXPECT_EQ(DeletedSubjects(), (Strings{"Four", "One", "Three", "Two"}));
+  // Each one was met by the walk itself (its EDIT answered 1001), none skipped
+  // because an earlier deletion moved it up a position.
+  int edits = 0;
+  for (const std::string& line : LogLines())
+    edits += line.find("could not be edited on server because it has been removed") != std::string::npos;
+  EXPECT_EQ(edits, 4);
+}
+
+}  // namespace
+}  // namespace qvsync::testing
