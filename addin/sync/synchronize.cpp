@@ -564,6 +564,13 @@ void SaveKeepingLastSyncTime(FolderRun& run) {
 }  // namespace
 
 void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
+  // A folder the add-in could not resolve at start-up: nothing to compare the
+  // server with (its list would only be fetched in vain).
+  if (!folder.IsObject() || folder.IsNothing()) {
+    LogMessage("Error: The Outlook folder for message class: " + messageClass +
+               " could not be found. Operation aborted!");
+    return;
+  }
   FolderRun run;
   run.folder = folder;
   run.messageClass = messageClass;

@@ -418,3 +418,19 @@ TEST_F(DriverTest, EveryEditedItemTheServerLostIsDeletedNotJustEveryOther) {
 
 }  // namespace
 }  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, AClassWhoseFolderWasNotFoundIsSkipped) {
+  AddinState().tasksFolder = Variant();
+  qv::outlook::AddItem(Folder("CONTACT"), {{"FullName", "Fay Lin"}});
+  Sync();
+  EXPECT_TRUE(Logged("Error: The Outlook folder for message class: TASK could not be found. Operation aborted!"));
+  EXPECT_TRUE(Logged("Task Synchronization Complete!"));
+  for (const std::string& command : Commands()) EXPECT_EQ(command.find("TASK"), std::string::npos) << command;
+  EXPECT_EQ(servlet_.ListItems(kUser, "CONTACT").size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvsync::testing
