@@ -21,7 +21,12 @@ namespace {
 
 long writeLimit = -1;  // bytes a table write may write before failing; -1 no limit
 
-uint64_t HashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
+uint32_t (*testingHash)(std::string_view) = nullptr;
+
+uint32_t HashOf(std::string_view key) {
+  if (testingHash) return testingHash(key);
+  return static_cast<uint32_t>(std::hash<std::string_view>{}(key));
+}
 
 // The general date format of the activity log's messages.
 std::string GeneralDateNow() {
@@ -87,12 +92,13 @@ void ConversionTable::FieldIndex::Clear(size_t rows) {
   slots_.assign(capacity, Slot{});
   next_.assign(rows, kNone);
   prev_.assign(rows, kNone);
+  tail_.assign(rows, kNone);
   used_ = 0;
 }
 
-size_t ConversionTable::FieldIndex::Probe(uint64_t hash) const {
+size_t ConversionTable::FieldIndex::Probe(uint32_t hash) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.head == kNone || (slot.head != kTombstone && slot.hash == hash)) return i;
   }
@@ -113,50 +119,62 @@ void ConversionTable::FieldIndex::Grow() {
   }
 }
 
-void ConversionTable::FieldIndex::Insert(uint32_t row, uint64_t hash) {
+void ConversionTable::FieldIndex::Insert(uint32_t row, uint32_t hash) {
   if (row >= next_.size()) {
     const size_t size = std::max<size_t>(row + 1, next_.size() * 2);
     next_.resize(size, kNone);
     prev_.resize(size, kNone);
+    tail_.resize(size, kNone);
   }
   if (slots_.empty() || (used_ + 1) * 2 > slots_.size()) Grow();
   Slot& slot = slots_[Probe(hash)];
   next_[row] = prev_[row] = kNone;
   if (slot.head == kNone) {
-    slot = Slot{hash, row, row};
+    slot = Slot{hash, row};
+    tail_[row] = row;
     ++used_;
     return;
   }
-  if (row > slot.tail) {  // appends: the common case
-    next_[slot.tail] = row;
-    prev_[row] = slot.tail;
-    slot.tail = row;
+  const uint32_t head = slot.head;
+  if (row > tail_[head]) {  // appends: the common case
+    next_[tail_[head]] = row;
+    prev_[row] = tail_[head];
+    tail_[head] = row;
     return;
   }
-  uint32_t after = kNone;  // the last row of the chain below `row`
-  for (uint32_t r = slot.head; r != kNone && r < row; r = next_[r]) after = r;
-  const uint32_t before = after == kNone ? slot.head : next_[after];
+  if (row < head) {  // a new first row
+    next_[row] = head;
+    prev_[head] = row;
+    tail_[row] = tail_[head];
+    slot.head = row;
+    return;
+  }
+  uint32_t after = head;  // the last row of the chain below `row`
+  while (next_[after] != kNone && next_[after] < row) after = next_[after];
+  next_[row] = next_[after];
   prev_[row] = after;
-  next_[row] = before;
-  if (before != kNone) prev_[before] = row;
-  if (after != kNone) next_[after] = row;
-  else slot.head = row;
+  prev_[next_[after]] = row;  // not the tail: row < tail
+  next_[after] = row;
 }
 
-void ConversionTable::FieldIndex::Remove(uint32_t row, uint64_t hash) {
+void ConversionTable::FieldIndex::Remove(uint32_t row, uint32_t hash) {
   if (slots_.empty()) return;
   Slot& slot = slots_[Probe(hash)];
   if (slot.head == kNone) return;
   const uint32_t before = prev_[row], after = next_[row];
+  const uint32_t tail = tail_[slot.head];
   if (before != kNone) next_[before] = after;
-  else slot.head = after;
   if (after != kNone) prev_[after] = before;
-  else slot.tail = before;
   next_[row] = prev_[row] = kNone;
-  if (slot.head == kNone) slot.head = kTombstone;  // keeps later probes going
+  if (slot.head == row) {
+    slot.head = after == kNone ? kTombstone : after;  // a tombstone keeps later probes going
+    if (after != kNone) tail_[after] = tail;
+  } else if (tail == row) {
+    tail_[slot.head] = before;
+  }
 }
 
-uint32_t ConversionTable::FieldIndex::Head(uint64_t hash) const {
+uint32_t ConversionTable::FieldIndex::Head(uint32_t hash) const {
   if (slots_.empty()) return kNone;
   const Slot& slot = slots_[Probe(hash)];
   return slot.head == kTombstone ? kNone : slot.head;
@@ -409,5 +427,7 @@ bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view fol
 }
 
 void SetConversionTableWriteLimitForTesting(long bytes) { writeLimit = bytes < 0 ? -1 : bytes; }
+
+void SetConversionTableHashForTesting(uint32_t (*hash)(std::string_view)) { testingHash = hash; }
 
 }  // namespace qvsync

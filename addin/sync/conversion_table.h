@@ -94,29 +94,30 @@ class ConversionTable {
   void ChangeRow(size_t index, std::string row);
   void RebuildIndexes();
 
-  // An index of one field: an open-addressing table from the field's hash to
-  // the chain of live rows whose field has that hash, in ascending row order
-  // (so the chain's first row whose field equals the key is the first match).
+  // An index of one field: an open-addressing table from the field's hash (32
+  // bits of it) to the chain of live rows whose field has that hash, in
+  // ascending row order (so the chain's first row whose field equals the key
+  // is the first match; rows of another key with the same hash are passed over).
   class FieldIndex {
    public:
     static constexpr uint32_t kNone = 0xFFFFFFFF;
     void Clear(size_t rows);
-    void Insert(uint32_t row, uint64_t hash);
-    void Remove(uint32_t row, uint64_t hash);
-    uint32_t Head(uint64_t hash) const;
+    void Insert(uint32_t row, uint32_t hash);
+    void Remove(uint32_t row, uint32_t hash);
+    uint32_t Head(uint32_t hash) const;
     uint32_t Next(uint32_t row) const { return next_[row]; }
 
    private:
     struct Slot {
-      uint64_t hash = 0;
+      uint32_t hash = 0;
       uint32_t head = kNone;  // kNone: free; kTombstone: was used
-      uint32_t tail = kNone;
     };
     static constexpr uint32_t kTombstone = 0xFFFFFFFE;
-    size_t Probe(uint64_t hash) const;  // the slot holding `hash`, or the free one ending the probe
+    size_t Probe(uint32_t hash) const;  // the slot holding `hash`, or the free one ending the probe
     void Grow();
     std::vector<Slot> slots_;
     std::vector<uint32_t> next_, prev_;  // per row: its neighbours in its chain
+    std::vector<uint32_t> tail_;         // per row heading a chain: the chain's last row
     size_t used_ = 0;                    // slots live or tombstones
   };
   void IndexRow(size_t index, bool add);
@@ -157,6 +158,9 @@ bool SaveConversionTableFile(const ConversionTable& table, const std::string& pa
 // Tests: makes every table write fail once `bytes` bytes have been written
 // (as a full disk does); a negative value restores normal writes.
 void SetConversionTableWriteLimitForTesting(long bytes);
+// Tests: the hash the indexes use (nullptr: the standard one). A weak hash
+// makes rows of different keys share chains. Set it only while no table exists.
+void SetConversionTableHashForTesting(uint32_t (*hash)(std::string_view));
 
 }  // namespace qvsync
 

@@ -126,7 +126,22 @@ std::string Scan(const std::vector<std::string>& rows, int keyField, std::string
   return "";
 }
 
-TEST_F(ConversionTableTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
+class IndexedLookupTest : public ConversionTableTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    ConversionTableTest::SetUp();
+    // A hash that sends every key to a few chains tests the chains' order.
+    if (GetParam()) SetConversionTableHashForTesting(+[](std::string_view k) { return uint32_t(k.size() % 3); });
+  }
+  void TearDown() override {
+    SetConversionTableHashForTesting(nullptr);
+    ConversionTableTest::TearDown();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Hash, IndexedLookupTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Colliding" : "Standard"; });
+
+TEST_P(IndexedLookupTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
   std::mt19937 random(7);
   const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   const auto key = [&] { return std::string(1 + pick(3), static_cast<char>('A' + pick(4))); };
@@ -135,7 +150,13 @@ TEST_F(ConversionTableTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
     for (int step = 0; step < 40; ++step) {
       switch (pick(5)) {
         case 0: case 1: table.AddItemIdConversion(key(), key(), "1"); break;
-        case 2: table.RemoveItemIdConversionByEntryID(key()); break;
+        case 2:
+          if (pick(3) == 0 && !table.empty()) {
+            table.SetRow(static_cast<size_t>(pick(static_cast<int>(table.size()))), key() + "\t" + key());
+          } else {
+            table.RemoveItemIdConversionByEntryID(key());
+          }
+          break;
         case 3: table.RemoveItemIdConversionByUID(key()); break;
         default: table.UpdateItemIdConversionDate(key(), std::to_string(step)); break;
       }
