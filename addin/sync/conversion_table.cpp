@@ -196,8 +196,10 @@ void ConversionTable::IndexRow(size_t index, bool add) {
     }
   }
   if (!uid.empty()) {
-    if (add) byUid_.Insert(i, HashOf(uid));
-    else byUid_.Remove(i, HashOf(uid));
+    if (add)
+      byUid_.Insert(i, HashOf(uid));
+    else
+      byUid_.Remove(i, HashOf(uid));
   }
 }
 
@@ -270,7 +272,11 @@ bool ConversionTable::UpdateItemIdConversionDate(std::string_view entryId,
   if (i < 0) return false;
   const std::string& old = rows_[static_cast<size_t>(i)];
   std::string row;
-  row.append(Field(old, 1)).append(1, '\t').append(Field(old, 2)).append(1, '\t').append(modifiedDate);
+  row.append(Field(old, 1))
+      .append(1, '\t')
+      .append(Field(old, 2))
+      .append(1, '\t')
+      .append(modifiedDate);
   ChangeRow(static_cast<size_t>(i), std::move(row));
   return true;
 }

@@ -126,9 +126,9 @@ class ConversionTable {
   long ScanEmpty(int field) const;
 
   std::vector<std::string> rows_;
-  FieldIndex byEntryId_;               // non-empty first fields
-  FieldIndex byUid_;                   // non-empty second fields
-  std::map<size_t, size_t> lengths_;   // lengths of indexed EntryIDs, with counts
+  FieldIndex byEntryId_;              // non-empty first fields
+  FieldIndex byUid_;                  // non-empty second fields
+  std::map<size_t, size_t> lengths_;  // lengths of indexed EntryIDs, with counts
   RowObserver observer_;
 };
 
