@@ -339,14 +339,18 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
   return 1;
 }
 
-std::string BatchFilePath(const std::string& messageClass) {
+std::string AccountDirectory() {
   const SyncConfig& config = Config();
   std::string directory = config.dataDirectory;
   if (!directory.empty() && directory.back() != '/' && directory.back() != '\\') directory += '/';
   directory += config.username + "@" + config.host;
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);
-  return directory + "/_batch_" + messageClass + ".TAB";
+  return directory;
+}
+
+std::string BatchFilePath(const std::string& messageClass) {
+  return AccountDirectory() + "/_batch_" + messageClass + ".TAB";
 }
 
 bool BatchFileExists(const std::string& messageClass) {

@@ -1,5 +1,10 @@
 #include "addin/sync/synchronize.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -8,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -92,6 +98,8 @@ struct FolderRun {
   ConversionTable table;
   ConversionTable serverList;
   Variant items;
+  // Outlook EntryIDs of adds of a failed batch that never reached the server.
+  std::vector<std::string> unconfirmedAdds;
 };
 
 // An Outlook item to delete, decided by a pass and carried out once the pass
@@ -232,6 +240,28 @@ void ClientToServerPass(FolderRun& run) {
 // ---------------------------------------------------------------------------
 // Server to client
 
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Outlook's item type of a new distribution list.
+constexpr int kOutlookDistributionListType = 7;
+
+// A distribution list that the single-item commands address as a contact
+// (they know no class name for lists).
+class AskedAsContact final : public ServerItem {
+ public:
+  explicit AskedAsContact(std::unique_ptr<ServerItem> inner) : inner_(std::move(inner)) {}
+  int OutlookClass() const override { return kClassContact; }
+  std::string Subject() const override { return inner_->Subject(); }
+  std::string Email1Address() const override { return inner_->Email1Address(); }
+  std::string SerializeItem(const std::string& serverId) const override { return inner_->SerializeItem(serverId); }
+  int DeserializeItem(const std::string& xml) override { return inner_->DeserializeItem(xml); }
+
+ private:
+  std::unique_ptr<ServerItem> inner_;
+};
+
 // What the first sweep decided for one row.
 enum class RowAction { kNone, kGet, kRewrite, kDeleteLocal, kDeleteServer, kRemoveRow };
 
@@ -332,6 +362,8 @@ bool ServerToClientPass(FolderRun& run) {
           LogMessage("Item " + row.uid + " seems to have been modified on the server, so we will update the outlook "
                      "copy");
           std::unique_ptr<ServerItem> serverItem = MakeServerItem(decision.item, &run.table, run.folder);
+          if (LongOf(decision.item, "Class") == kClassDistributionList)
+            serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
           if (GetItemFromServer(row.uid, *serverItem)) {
             SetSyncStatus("Uploading Item to Server: " + TextOf(decision.item, "Subject"));
             decision.item.call("Save");
@@ -418,8 +450,14 @@ bool ServerToClientPass(FolderRun& run) {
     }
     Variant item;
     try {
-      item = run.folder.get("Items").call("Add");
+      // A distribution list of the contacts run becomes a distribution list
+      // in Outlook, not a contact; it is asked for as a contact, the class the
+      // list command gave it under.
+      const bool group = run.messageClass == "CONTACT" && EndsWith(uid, ".GRP");
+      item = group ? run.folder.get("Items").call("Add", kOutlookDistributionListType)
+                   : run.folder.get("Items").call("Add");
       std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
+      if (group) serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
       if (!GetItemFromServer(uid, *serverItem)) {
         LogMessage("Could not update Outlook item from server item with UID:" + uid +
                    "Item will not be created in outlook.");
@@ -460,6 +498,10 @@ bool RecoverFailedBatch(FolderRun& run) {
   const ConversionTable list(std::move(rows));
   if (modBatch::LoadFailedBatch(failed, run.messageClass)) {
     modBatch::ConfirmFailedBatch(failed, list, run.table);
+    for (const auto& [id, line] : failed) {
+      const std::string entryId = std::string(ConversionTable::Field(line, 2));
+      if (!entryId.empty()) run.unconfirmedAdds.push_back(entryId);
+    }
     if (!failed.empty()) {
       LogMessage("There are " + std::to_string(failed.size()) +
                  " items which have to be sent to server from last failed batch.");
@@ -470,6 +512,36 @@ bool RecoverFailedBatch(FolderRun& run) {
   run.table.Clear();
   GetUIDToEntryIDMappings(run.table, run.folderName);
   return true;
+}
+
+// Adds of a failed batch that never reached the server are queued again when
+// the client-to-server pass did not reach their items: it stops at the first
+// item older than SinceDate, and the failed run may have moved the last sync
+// time past them.
+void RequeueUnconfirmedAdds(FolderRun& run) {
+  if (run.unconfirmedAdds.empty()) return;
+  std::unordered_set<std::string> queued;
+  const modBatch::BatchValues& batch = modBatch::Batch();
+  for (size_t n = 0; n < batch.size(); ++n)
+    if (batch.verbs[n] == "ADD") queued.insert(batch.entryIds[n]);
+  for (const std::string& entryId : run.unconfirmedAdds) {
+    if (queued.count(entryId) != 0 || run.table.FindByEntryID(entryId) >= 0) continue;
+    int32_t number = 0;
+    std::string description;
+    Variant item = ItemFromEntryId(run.folder, entryId, number, description);
+    if (item.IsNothing()) continue;  // deleted for good since
+    try {
+      // Only an item still in this folder (not moved, not in "Deleted Items").
+      if (item.get("Parent").get("Name").ToText() != run.folderName) continue;
+      Variant access = AccessObjectFor(item);
+      const std::string subject = TextOf(access, "Subject");
+      LogMessage("Item [" + subject + "] of the last failed batch is being added to the server");
+      SetSyncStatus("Adding New Outlook Item to Server: " + subject);
+      modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
+      queued.insert(entryId);
+    } catch (const Error&) {
+    }
+  }
 }
 
 // Saves the table without moving the folder's last sync time.
@@ -492,6 +564,13 @@ void SaveKeepingLastSyncTime(FolderRun& run) {
 }  // namespace
 
 void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
+  // A folder the add-in could not resolve at start-up: nothing to compare the
+  // server with (its list would only be fetched in vain).
+  if (!folder.IsObject() || folder.IsNothing()) {
+    LogMessage("Error: The Outlook folder for message class: " + messageClass +
+               " could not be found. Operation aborted!");
+    return;
+  }
   FolderRun run;
   run.folder = folder;
   run.messageClass = messageClass;
@@ -534,10 +613,16 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   modBatch::ResetBatch();
 
   if (batchMode && modBatch::BatchFileExists(messageClass)) {
-    if (!RecoverFailedBatch(run)) return;
+    if (!RecoverFailedBatch(run)) {
+      ReleaseWrappers();
+      return;
+    }
   }
 
-  if (config.direction == 0 || config.direction == 1) ClientToServerPass(run);
+  if (config.direction == 0 || config.direction == 1) {
+    ClientToServerPass(run);
+    if (!SyncCancelled) RequeueUnconfirmedAdds(run);
+  }
 
   if (config.direction == 0 || config.direction == 2) {
     if (!ServerToClientPass(run)) {
@@ -569,6 +654,38 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   folder = run.folder;
 }
 
+namespace {
+
+// One synchronisation of an account at a time: a second host (or a second
+// click while one runs elsewhere) would add every new item a second time. An
+// advisory lock on "_sync.lock" in the account directory, held for the run
+// and released by the system if the process dies.
+class AccountLock {
+ public:
+  AccountLock() {
+    const std::string path = modBatch::AccountDirectory() + "/_sync.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A lock file that cannot be made (read-only data directory) does not
+    // stop the run: the table and batch writes report their own failures.
+    if (fd_ < 0) return;
+    held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    busy_ = !held_ && errno == EWOULDBLOCK;
+  }
+  ~AccountLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  AccountLock(const AccountLock&) = delete;
+  AccountLock& operator=(const AccountLock&) = delete;
+  bool busy() const { return busy_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+  bool busy_ = false;
+};
+
+}  // namespace
+
 void SynchronizeAll() {
   LogMessage("Synchronizing Started..");
   SyncCancelled = false;
@@ -578,6 +695,14 @@ void SynchronizeAll() {
         "Quorvia Sync Utility is not configured. Please configure it to synchronise with your account.",
         "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     ShowConfigurationDialog();
+    return;
+  }
+  AccountLock lock;
+  if (lock.busy()) {
+    LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");
+    qv::ui::ShowMessage(
+        "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.",
+        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     return;
   }
   int32_t errorCode = 0;

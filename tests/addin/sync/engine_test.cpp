@@ -1,6 +1,10 @@
 // The synchronisation run end to end, per class and in direct and batch mode:
 // emulated Outlook on one side, the servlet emulator over loopback HTTP on the
 // other.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <tuple>
 
@@ -297,6 +301,135 @@ TEST_F(DriverTest, ADistributionListTravelsAsAGroupInBatchMode) {
   servlet_.ClearRequests();
   Sync();
   EXPECT_EQ(Commands(), (Strings{"LOGIN", "LIST-CONTACTS"}));
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, AServerListArrivesAsADistributionListInEitherMode) {
+  Config().taskSyncMode = Config().calendarSyncMode = 0;
+  for (int batch : {0, 1}) {
+    Config().batchMode = batch;
+    const std::string uid = servlet_.AddItem(kUser, "CONTACTGROUP", {{"ObjectType", "Group"}, {"GroupName", "Friends"}});
+    Sync();
+    int lists = 0;
+    for (const auto& item : qv::outlook::ListItems(Folder("CONTACT"))) lists += item.itemClass == kClassDistributionList;
+    EXPECT_EQ(lists, 1) << "batch " << batch;
+    EXPECT_EQ(qv::outlook::ListItems(Folder("CONTACT")).size(), 1u);
+    EXPECT_FALSE(LoggedContaining("Could not update"));
+    // Gone from the server: gone from Outlook, before the other mode's turn.
+    ASSERT_TRUE(servlet_.DeleteItem(kUser, uid));
+    Sync();
+    EXPECT_TRUE(qv::outlook::ListItems(Folder("CONTACT")).empty());
+  }
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, ASecondRunOfTheSameAccountWaitsItsTurn) {
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Only once"}});
+  // Another process synchronising the account holds its lock.
+  const std::string lockPath = modBatch::AccountDirectory() + "/_sync.lock";
+  int other = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+  Sync();
+  EXPECT_TRUE(Commands().empty());
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text,
+            "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.");
+  EXPECT_TRUE(servlet_.ListItems(kUser, "TASK").empty());
+
+  ::close(other);  // that run ended
+  Sync();
+  EXPECT_EQ(servlet_.ListItems(kUser, "TASK").size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, AStoredStampOfZeroIsLearntWithoutFetchingOrSavingOnItsOwn) {
+  Config().calendarSyncMode = Config().contactSyncMode = 0;
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Known"}});
+  Sync();
+  const std::string path = AccountDirectory() + "/ic_Tasks.tab";
+  std::string text = qv::testing::ReadFile(path);
+  const size_t tab = text.rfind('\t');
+  ASSERT_NE(tab, std::string::npos);
+  const std::string stamp = text.substr(tab + 1, text.find("\r\n", tab) - tab - 1);
+  ASSERT_NE(stamp, "0");
+  // A row whose server stamp was never learnt.
+  const auto time = std::filesystem::last_write_time(path);
+  ASSERT_TRUE(qv::testing::WriteFile(path, text.substr(0, tab + 1) + "0\r\n"));
+  std::filesystem::last_write_time(path, time);
+
+  servlet_.ClearRequests();
+  Sync();
+  EXPECT_EQ(Commands(), (Strings{"LOGIN", "LIST-TASKS"}));  // no GET for it
+  EXPECT_EQ(qv::testing::ReadFile(path).substr(tab + 1), "0\r\n");  // not saved for that alone
+  EXPECT_EQ(std::filesystem::last_write_time(path), time);
+
+  // Another change of a run writes the learnt stamp too.
+  servlet_.AddItem(kUser, "TASK", {{"Subject", "New on the server"}});
+  Sync();
+  EXPECT_NE(qv::testing::ReadFile(path).find("\t" + stamp + "\r\n"), std::string::npos);
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Known", "New on the server"}));
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, EveryEditedItemTheServerLostIsDeletedNotJustEveryOther) {
+  Config().calendarSyncMode = Config().contactSyncMode = 0;
+  for (const char* subject : {"One", "Two", "Three", "Four"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
+  Sync();
+  Advance();
+  for (const char* subject : {"One", "Two", "Three", "Four"}) {
+    for (const auto& item : qv::outlook::ListItems(Folder("TASK")))
+      if (item.subject == subject)
+        qv::outlook::EditItem(qv::outlook::OpenItem(application_, item.entryId), {{"Body", "edited"}});
+  }
+  for (const auto& item : servlet_.ListItems(kUser, "TASK")) servlet_.DeleteItem(kUser, item.uid);
+
+  Sync();
+  EXPECT_EQ(OutlookSubjects("TASK"), Strings{});
+  EXPECT_EQ(DeletedSubjects(), (Strings{"Four", "One", "Three", "Two"}));
+  // Each one was met by the walk itself (its EDIT answered 1001), none skipped
+  // because an earlier deletion moved it up a position.
+  int edits = 0;
+  for (const std::string& line : LogLines())
+    edits += line.find("could not be edited on server because it has been removed") != std::string::npos;
+  EXPECT_EQ(edits, 4);
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+TEST_F(DriverTest, AClassWhoseFolderWasNotFoundIsSkipped) {
+  AddinState().tasksFolder = Variant();
+  qv::outlook::AddItem(Folder("CONTACT"), {{"FullName", "Fay Lin"}});
+  Sync();
+  EXPECT_TRUE(Logged("Error: The Outlook folder for message class: TASK could not be found. Operation aborted!"));
+  EXPECT_TRUE(Logged("Task Synchronization Complete!"));
+  for (const std::string& command : Commands()) EXPECT_EQ(command.find("TASK"), std::string::npos) << command;
+  EXPECT_EQ(servlet_.ListItems(kUser, "CONTACT").size(), 1u);
 }
 
 }  // namespace

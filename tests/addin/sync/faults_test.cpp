@@ -106,6 +106,29 @@ TEST_F(FaultTest, ABatchAnsweredWithAnHtmlPageCountsAsFailed) {
   EXPECT_FALSE(modBatch::BatchFileExists("TASK"));
 }
 
+TEST_F(FaultTest, AnAddThatNeverArrivedIsSentEvenWhenThePassNoLongerReachesIt) {
+  Config().contactSyncMode = 0;
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Synced"}});
+  Sync();
+  Advance();
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Never arrived"}});
+  servlet_.SetFault(Fault::kBatchAsHtml);
+  Sync();
+  ASSERT_TRUE(modBatch::BatchFileExists("TASK"));
+  // The table was written after the failed run (another change of that run)
+  // and days have passed: the item is older than the next run's SinceDate.
+  for (const auto& [path, time] : TableTimes())
+    std::filesystem::last_write_time(path, time + std::chrono::hours(24 * 3));
+
+  servlet_.SetFault(Fault::kNone);
+  Sync();
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Never arrived", "Synced"}));
+  EXPECT_TRUE(Logged("Item [Never arrived] of the last failed batch is being added to the server"));
+  servlet_.ClearRequests();
+  Sync();
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Never arrived", "Synced"}));
+}
+
 TEST_F(FaultTest, AListThatCannotBeFetchedEndsTheRunWithoutSavingTheTable) {
   AddLocalItems();
   servlet_.SetCannedReply("LIST-TASKS", std::string("<HTML><BODY>Service unavailable</BODY></HTML>"));
