@@ -2,9 +2,9 @@
 
 #include <charconv>
 #include <optional>
-#include <vector>
-
 #include <pugixml.hpp>
+#include <span>
+#include <vector>
 
 #include "addin/codec/encodings.h"
 #include "addin/codec/recurrence.h"
@@ -38,28 +38,141 @@ bool Guarded(F&& step) {
 
 std::string Text(const Variant& item, const char* name) { return item.get(name).ToText(); }
 std::string Escaped(const Variant& item, const char* name) { return EscapeValue(Text(item, name)); }
-std::string Number(const Variant& item, const char* name) {
-  return std::to_string(item.get(name).ToLong());
-}
-std::string Boolean(const Variant& item, const char* name) {
-  return item.get(name).ToBool() ? "True" : "False";
-}
 std::string ServerDate(Date date) {
   const qv::outlook::DateParts p = qv::outlook::SplitDate(date);
   return FormatServerDate({p.year, p.month, p.day, p.hour, p.minute, p.second});
 }
-std::string DateText(const Variant& item, const char* name) {
-  return ServerDate(item.get(name).ToDate());
-}
-// A body: escaped, CR LF line ends sent as LF.
-std::string EscapedBody(const Variant& item) {
-  return ReplaceAll(EscapeValue(Text(item, "Body")), "%u000D%u000A", "%u000A");
-}
-std::string OffsetText() {
-  const std::optional<int32_t> offset = GetTimeZoneOffset();
-  return offset ? std::to_string(*offset) : std::string();
-}
 Variant Field(const Variant& item, uint32_t tag) { return item.get("Fields", tag); }
+
+enum class Form {
+  kEscaped,    // EscapeValue of the text
+  kNumber,     // the integer in decimal
+  kBoolean,    // "True" or "False"
+  kOneOrZero,  // "1" or "0"
+  kRaw,        // the text unchanged
+  kDate,       // "YYYY-MM-DD-HH-mm"
+  kTaskDate,   // the same, empty for Outlook's "no date"
+  kBody,       // escaped, CR LF line ends sent as LF
+  kCount,      // the Count of the collection property
+  kAttendees,  // the attendee list gathered beforehand, escaped
+  kOffset,     // GetTimeZoneOffset, empty when it has no value
+};
+
+// One request field: its name (with "&" unless it comes first), the Outlook
+// property it is read from and the form it is sent in.
+struct RequestField {
+  const char* name;
+  const char* property;
+  Form form;
+};
+
+std::string FieldValue(const Variant& item, const RequestField& field,
+                       const std::string& attendees) {
+  const auto value = [&] { return item.get(field.property); };
+  switch (field.form) {
+    case Form::kEscaped:
+      return Escaped(item, field.property);
+    case Form::kNumber:
+      return std::to_string(value().ToLong());
+    case Form::kBoolean:
+      return value().ToBool() ? "True" : "False";
+    case Form::kOneOrZero:
+      return value().ToBool() ? "1" : "0";
+    case Form::kRaw:
+      return value().ToText();
+    case Form::kDate:
+      return ServerDate(value().ToDate());
+    case Form::kTaskDate: {
+      const Date date = value().ToDate();
+      return date == qv::outlook::kNoDate ? std::string() : ServerDate(date);
+    }
+    case Form::kBody:
+      return ReplaceAll(Escaped(item, field.property), "%u000D%u000A", "%u000A");
+    case Form::kCount:
+      return std::to_string(value().get("Count").ToLong());
+    case Form::kAttendees:
+      return EscapeValue(attendees);
+    case Form::kOffset: {
+      const std::optional<int32_t> offset = GetTimeZoneOffset();
+      return offset ? std::to_string(*offset) : std::string();
+    }
+  }
+  return std::string();
+}
+
+// Appends a group of fields in one step: a failed read leaves the whole group out.
+void AppendGroup(const Variant& item, std::span<const RequestField> fields, std::string& out,
+                 const std::string& attendees = std::string()) {
+  Guarded([&] {
+    std::string group;
+    for (const RequestField& field : fields)
+      group.append(field.name).append(FieldValue(item, field, attendees));
+    out += group;
+  });
+}
+
+constexpr RequestField kAppointmentFields[] = {
+    {"StartTime=", "Start", Form::kDate},
+    {"&FinishTime=", "End", Form::kDate},
+    {"&Description=", "Subject", Form::kEscaped},
+    {"&Location=", "Location", Form::kEscaped},
+    {"&Attendees=", nullptr, Form::kAttendees},
+    {"&AllDayEvent=", "AllDayEvent", Form::kOneOrZero},
+    {"&BusyStatus=", "BusyStatus", Form::kNumber},
+    {"&Sensitivity=", "Sensitivity", Form::kNumber},
+    {"&Importance=", "Importance", Form::kNumber},
+    {"&IsRecurring=", "IsRecurring", Form::kBoolean},
+    {"&ReminderMinutesBeforeStart=", "ReminderMinutesBeforeStart", Form::kNumber},
+    {"&RecurrenceState=", "RecurrenceState", Form::kNumber},
+    {"&ReminderSet=", "ReminderSet", Form::kBoolean},
+    {"&offset=", nullptr, Form::kOffset},
+};
+constexpr RequestField kAppointmentNotes[] = {{"&Notes=", "Body", Form::kBody}};
+
+constexpr RequestField kTaskFields[] = {
+    {"Importance=", "Importance", Form::kNumber},
+    {"&Status=", "Status", Form::kNumber},
+    {"&Attachments=", "Attachments", Form::kCount},
+    {"&Size=", "Size", Form::kNumber},
+    {"&Sensitivity=", "Sensitivity", Form::kNumber},
+    {"&StartDate=", "StartDate", Form::kTaskDate},
+    {"&DueDate=", "DueDate", Form::kTaskDate},
+    {"&Read=", "UnRead", Form::kBoolean},
+    {"&Mileage=", "Mileage", Form::kRaw},
+    {"&BillingInformation=", "BillingInformation", Form::kEscaped},
+    {"&Companies=", "Companies", Form::kEscaped},
+    {"&PercentComplete=", "PercentComplete", Form::kNumber},
+    {"&Complete=", "Complete", Form::kBoolean},
+    {"&TotalWork=", "TotalWork", Form::kNumber},
+    {"&ActualWork=", "ActualWork", Form::kNumber},
+    {"&Subject=", "Subject", Form::kEscaped},
+    {"&IsRecurring=", "IsRecurring", Form::kBoolean},
+    {"&offset=", nullptr, Form::kOffset},
+};
+
+constexpr RequestField kContactFields[] = {
+    {"FirstName=", "FirstName", Form::kEscaped},
+    {"&MiddleName=", "MiddleName", Form::kEscaped},
+    {"&LastName=", "LastName", Form::kEscaped},
+    {"&FullName=", "FullName", Form::kEscaped},
+    {"&Title=", "Title", Form::kEscaped},
+    {"&NickName=", "NickName", Form::kEscaped},
+    {"&EMail=", "Email1Address", Form::kEscaped},
+    {"&Business=", "CompanyName", Form::kEscaped},
+    {"&Sensitivity=", "Sensitivity", Form::kNumber},
+    {"&Department=", "Department", Form::kEscaped},
+    {"&PhoneW=", "BusinessTelephoneNumber", Form::kEscaped},
+    {"&PhoneH=", "HomeTelephoneNumber", Form::kEscaped},
+    {"&PhoneM=", "MobileTelephoneNumber", Form::kEscaped},
+};
+constexpr RequestField kContactNote[] = {{"&Note=", "Body", Form::kBody}};
+
+// The ten recurrence fields, when the item is recurring.
+void AppendRecurrence(const Variant& item, std::string& out) {
+  Guarded([&] {
+    if (item.get("IsRecurring").ToBool()) out += RecurrenceFields(item);
+  });
+}
 
 // The attendee list, gathered one recipient at a time.
 std::string AttendeeList(const Variant& item) {
@@ -77,7 +190,8 @@ std::string AttendeeList(const Variant& item) {
         const Variant recipient = recipients.call("Item", i);
         std::string address = recipient.get("Address").ToText();
         if (address.find('@') == std::string::npos) address = recipient.get("Name").ToText();
-        std::string entry = address + "|" + std::to_string(recipient.get("TrackingStatus").ToLong());
+        std::string entry =
+            address + "|" + std::to_string(recipient.get("TrackingStatus").ToLong());
         if (!first) list += ';';
         list += entry;
         first = false;
@@ -92,30 +206,8 @@ std::string AttendeeList(const Variant& item) {
 }
 
 void SerializeAppointment(const Variant& item, std::string& out) {
-  const std::string attendees = AttendeeList(item);
-  bool recurring = false;
-  Guarded([&] {
-    std::string g;
-    g += "StartTime=" + DateText(item, "Start");
-    g += "&FinishTime=" + DateText(item, "End");
-    g += "&Description=" + Escaped(item, "Subject");
-    g += "&Location=" + Escaped(item, "Location");
-    g += "&Attendees=" + EscapeValue(attendees);
-    g += std::string("&AllDayEvent=") + (item.get("AllDayEvent").ToBool() ? "1" : "0");
-    g += "&BusyStatus=" + Number(item, "BusyStatus");
-    g += "&Sensitivity=" + Number(item, "Sensitivity");
-    g += "&Importance=" + Number(item, "Importance");
-    recurring = item.get("IsRecurring").ToBool();
-    g += std::string("&IsRecurring=") + (recurring ? "True" : "False");
-    g += "&ReminderMinutesBeforeStart=" + Number(item, "ReminderMinutesBeforeStart");
-    g += "&RecurrenceState=" + Number(item, "RecurrenceState");
-    g += "&ReminderSet=" + Boolean(item, "ReminderSet");
-    g += "&offset=" + OffsetText();
-    out += g;
-  });
-  Guarded([&] {
-    if (item.get("IsRecurring").ToBool()) out += RecurrenceFields(item);
-  });
+  AppendGroup(item, kAppointmentFields, out, AttendeeList(item));
+  AppendRecurrence(item, out);
   Guarded([&] {
     const Variant uid = Field(item, kTagAppointmentUid);
     if (uid.type() != qv::outlook::VarType::Bytes) return;
@@ -127,61 +219,17 @@ void SerializeAppointment(const Variant& item, std::string& out) {
   Guarded([&] {
     out += "&SenderDisplayName=" + EscapeValue(Field(item, kTagSentRepresentingName).ToText());
   });
-  Guarded([&] { out += "&Notes=" + EscapedBody(item); });
-}
-
-std::string TaskDate(const Variant& item, const char* name) {
-  const Date date = item.get(name).ToDate();
-  return date == qv::outlook::kNoDate ? std::string() : ServerDate(date);
+  AppendGroup(item, kAppointmentNotes, out);
 }
 
 void SerializeTask(const Variant& item, std::string& out) {
-  Guarded([&] {
-    std::string g;
-    g += "Importance=" + Number(item, "Importance");
-    g += "&Status=" + Number(item, "Status");
-    g += "&Attachments=" + std::to_string(item.get("Attachments").get("Count").ToLong());
-    g += "&Size=" + Number(item, "Size");
-    g += "&Sensitivity=" + Number(item, "Sensitivity");
-    g += "&StartDate=" + TaskDate(item, "StartDate");
-    g += "&DueDate=" + TaskDate(item, "DueDate");
-    g += "&Read=" + Boolean(item, "UnRead");
-    g += "&Mileage=" + Text(item, "Mileage");
-    g += "&BillingInformation=" + Escaped(item, "BillingInformation");
-    g += "&Companies=" + Escaped(item, "Companies");
-    g += "&PercentComplete=" + Number(item, "PercentComplete");
-    g += "&Complete=" + Boolean(item, "Complete");
-    g += "&TotalWork=" + Number(item, "TotalWork");
-    g += "&ActualWork=" + Number(item, "ActualWork");
-    g += "&Subject=" + Escaped(item, "Subject");
-    g += "&IsRecurring=" + Boolean(item, "IsRecurring");
-    g += "&offset=" + OffsetText();
-    out += g;
-  });
-  Guarded([&] {
-    if (item.get("IsRecurring").ToBool()) out += RecurrenceFields(item);
-  });
+  AppendGroup(item, kTaskFields, out);
+  AppendRecurrence(item, out);
 }
 
 void SerializeContact(const Variant& item, std::string& out) {
-  Guarded([&] {
-    std::string g;
-    g += "FirstName=" + Escaped(item, "FirstName");
-    g += "&MiddleName=" + Escaped(item, "MiddleName");
-    g += "&LastName=" + Escaped(item, "LastName");
-    g += "&FullName=" + Escaped(item, "FullName");
-    g += "&Title=" + Escaped(item, "Title");
-    g += "&NickName=" + Escaped(item, "NickName");
-    g += "&EMail=" + Escaped(item, "Email1Address");
-    g += "&Business=" + Escaped(item, "CompanyName");
-    g += "&Sensitivity=" + Number(item, "Sensitivity");
-    g += "&Department=" + Escaped(item, "Department");
-    g += "&PhoneW=" + Escaped(item, "BusinessTelephoneNumber");
-    g += "&PhoneH=" + Escaped(item, "HomeTelephoneNumber");
-    g += "&PhoneM=" + Escaped(item, "MobileTelephoneNumber");
-    out += g;
-  });
-  Guarded([&] { out += "&Note=" + EscapedBody(item); });
+  AppendGroup(item, kContactFields, out);
+  AppendGroup(item, kContactNote, out);
 }
 
 // False when a member contact has no server UID (the list has then been saved).
@@ -219,55 +267,106 @@ bool SerializeDistList(const Variant& item, const ConversionTable* table, std::s
 
 // --- DeserializeItem ---
 
-// The element conversions over the root's children; a missing
-// element, a failed conversion or a rejected assignment skips the one step.
-class Reader {
- public:
-  Reader(const pugi::xml_node& root, const Variant& item) : root_(root), item_(item) {}
-
-  std::optional<std::string> Element(const char* name) const {
-    const pugi::xml_node child = root_.child(name);
-    if (!child) return std::nullopt;
-    return std::string(child.text().get());
-  }
-  template <typename Convert>
-  void Set(const char* element, const char* property, Convert convert) const {
-    Guarded([&] {
-      auto text = Element(element);
-      if (text) item_.put(property, convert(*text));
-    });
-  }
-  void SetText(const char* element, const char* property) const {
-    Set(element, property, [](const std::string& t) { return Variant(DecodeEncodedWord(t)); });
-  }
-  void SetLong(const char* element, const char* property) const {
-    Set(element, property, [](const std::string& t) { return Variant(TextToLong(t)); });
-  }
-  void SetPassed(const char* element, const char* property) const {
-    Set(element, property, [](const std::string& t) { return Variant(t); });
-  }
-  void SetBoolean(const char* element, const char* property) const {
-    Set(element, property, [](const std::string& t) { return Variant(TextToBoolean(t)); });
-  }
-  void SetServerDate(const char* element, const char* property, bool withOffset) const {
-    Set(element, property, [&](const std::string& t) {
-      const long offset = withOffset ? GetTimeZoneOffset().value_or(0) : 0;
-      const LocalDateTime d = ParseServerDate(t, offset);
-      return Variant(qv::outlook::MakeDate(d.year, d.month, d.day, d.hour, d.minute, d.second));
-    });
-  }
-  void SetTaskDate(const char* element, const char* property) const {
-    Set(element, property, [](const std::string& t) {
-      if (t.empty()) return Variant(qv::outlook::kNoDate);
-      const LocalDateTime d = ParseServerDate(t, 0);
-      return Variant(qv::outlook::MakeDate(d.year, d.month, d.day, d.hour, d.minute, d.second));
-    });
-  }
-
- private:
-  const pugi::xml_node& root_;
-  const Variant& item_;
+// How an element's text becomes a property value.
+enum class Conversion {
+  kText,        // DecodeEncodedWord
+  kInteger,     // TextToLong: 0 when not a number
+  kPassed,      // the text as it is; the property's own conversion applies
+  kBoolean,     // TextToBoolean
+  kServerDate,  // ParseServerDate plus GetTimeZoneOffset minutes
+  kTaskDate,    // empty: Outlook's "no date"; else ParseServerDate without offset
 };
+
+struct ElementField {
+  const char* element;
+  const char* property;
+  Conversion conversion;
+};
+
+Variant OutlookDate(const LocalDateTime& d) {
+  return Variant(qv::outlook::MakeDate(d.year, d.month, d.day, d.hour, d.minute, d.second));
+}
+
+Variant Converted(const std::string& text, Conversion conversion) {
+  switch (conversion) {
+    case Conversion::kText:
+      return Variant(DecodeEncodedWord(text));
+    case Conversion::kInteger:
+      return Variant(TextToLong(text));
+    case Conversion::kPassed:
+      return Variant(text);
+    case Conversion::kBoolean:
+      return Variant(TextToBoolean(text));
+    case Conversion::kServerDate:
+      return OutlookDate(ParseServerDate(text, GetTimeZoneOffset().value_or(0)));
+    case Conversion::kTaskDate:
+      return text.empty() ? Variant(qv::outlook::kNoDate) : OutlookDate(ParseServerDate(text, 0));
+  }
+  return Variant();
+}
+
+// The root's child element's text; nothing when there is no such child.
+std::optional<std::string> Element(const pugi::xml_node& root, const char* name) {
+  const pugi::xml_node child = root.child(name);
+  if (!child) return std::nullopt;
+  return std::string(child.text().get());
+}
+
+// Each field in order, each in its own step: a missing element, a failed
+// conversion or a rejected assignment skips that one field.
+void ReadElements(const pugi::xml_node& root, const Variant& item,
+                  std::span<const ElementField> fields) {
+  for (const ElementField& field : fields) {
+    Guarded([&] {
+      if (auto text = Element(root, field.element))
+        item.put(field.property, Converted(*text, field.conversion));
+    });
+  }
+}
+
+constexpr ElementField kAppointmentElements[] = {
+    {"NOTES", "Body", Conversion::kText},
+    {"DESCRIPTION", "Subject", Conversion::kText},
+    {"SENSITIVITY", "Sensitivity", Conversion::kInteger},
+    {"LOCATION", "Location", Conversion::kText},
+    {"STARTTIME", "Start", Conversion::kServerDate},
+    {"FINISHTIME", "End", Conversion::kServerDate},
+    {"ALLDAYEVENT", "AllDayEvent", Conversion::kBoolean},
+    {"BUSYSTATUS", "BusyStatus", Conversion::kPassed},
+    {"IMPORTANCE", "Importance", Conversion::kPassed},
+    {"REMINDERSET", "ReminderSet", Conversion::kBoolean},
+    {"REMINDERMINUTESBEFORESTART", "ReminderMinutesBeforeStart", Conversion::kInteger},
+};
+
+constexpr ElementField kContactElements[] = {
+    {"NICKNAME", "NickName", Conversion::kText},
+    {"FIRSTNAME", "FirstName", Conversion::kText},
+    {"LASTNAME", "LastName", Conversion::kText},
+    {"MIDDLENAME", "MiddleName", Conversion::kText},
+    {"SENSITIVITY", "Sensitivity", Conversion::kInteger},
+    {"FULLNAME", "FullName", Conversion::kText},
+    {"PHONEH", "HomeTelephoneNumber", Conversion::kText},
+    {"PHONEW", "BusinessTelephoneNumber", Conversion::kText},
+    {"PHONEM", "MobileTelephoneNumber", Conversion::kText},
+    {"BUSINESS", "CompanyName", Conversion::kText},
+    {"DEPARTMENT", "Department", Conversion::kText},
+    {"NICKNAME", "FileAs", Conversion::kText},
+    {"NICKNAME", "Subject", Conversion::kText},
+    {"EMAIL", "Email1Address", Conversion::kText},
+};
+
+constexpr ElementField kTaskElements[] = {
+    {"NOTES", "Body", Conversion::kText},
+    {"SENSITIVITY", "Sensitivity", Conversion::kInteger},
+    {"SUBJECT", "Subject", Conversion::kText},
+    {"PERCCOMP", "PercentComplete", Conversion::kPassed},
+    {"STARTDATE", "StartDate", Conversion::kTaskDate},
+    {"DUEDATE", "DueDate", Conversion::kTaskDate},
+    {"IMPORTANCE", "Importance", Conversion::kPassed},
+    {"STATUS", "Status", Conversion::kPassed},
+};
+
+constexpr ElementField kDistListElements[] = {{"NAME", "Subject", Conversion::kText}};
 
 void ReadAttendees(const pugi::xml_node& root, const Variant& item) {
   const pugi::xml_node details = root.child("ATTENDEESDETAILS");
@@ -284,31 +383,24 @@ void ReadAttendees(const pugi::xml_node& root, const Variant& item) {
     if (role == "OWNER")
       Guarded([&] { recipient.put("Fields", {Variant(kTagRecipientFlags)}, Variant(3)); });
     int32_t status = 0;
-    if (partstat == "ACCEPTED") status = 3;
-    else if (partstat == "TENTATIVE") status = 2;
-    else if (partstat == "DECLINED") status = 4;
+    if (partstat == "ACCEPTED")
+      status = 3;
+    else if (partstat == "TENTATIVE")
+      status = 2;
+    else if (partstat == "DECLINED")
+      status = 4;
     if (status != 0) Guarded([&] { recipient.put("TrackingStatus", status); });
   }
 }
 
 void DeserializeAppointment(const pugi::xml_node& root, const Variant& item) {
-  const Reader r(root, item);
-  r.SetText("NOTES", "Body");
-  r.SetText("DESCRIPTION", "Subject");
-  r.SetLong("SENSITIVITY", "Sensitivity");
-  r.SetText("LOCATION", "Location");
-  r.SetServerDate("STARTTIME", "Start", true);
-  r.SetServerDate("FINISHTIME", "End", true);
-  r.SetBoolean("ALLDAYEVENT", "AllDayEvent");
-  r.SetPassed("BUSYSTATUS", "BusyStatus");
-  r.SetPassed("IMPORTANCE", "Importance");
-  r.SetBoolean("REMINDERSET", "ReminderSet");
-  r.SetLong("REMINDERMINUTESBEFORESTART", "ReminderMinutesBeforeStart");
+  ReadElements(root, item, kAppointmentElements);
   Guarded([&] {
-    auto text = r.Element("APPOINTMENTUID");
+    auto text = Element(root, "APPOINTMENTUID");
     if (!text || text->empty()) return;
     const std::string decoded = B64Decode(*text);
-    item.put("Fields", {Variant(kTagAppointmentUid)}, Variant(Bytes(decoded.begin(), decoded.end())));
+    item.put("Fields", {Variant(kTagAppointmentUid)},
+             Variant(Bytes(decoded.begin(), decoded.end())));
   });
   ReadAttendees(root, item);
   Guarded([&] { item.get("Recipients").call("ResolveAll"); });
@@ -316,34 +408,12 @@ void DeserializeAppointment(const pugi::xml_node& root, const Variant& item) {
 }
 
 void DeserializeContact(const pugi::xml_node& root, const Variant& item) {
-  const Reader r(root, item);
-  r.SetText("NICKNAME", "NickName");
-  r.SetText("FIRSTNAME", "FirstName");
-  r.SetText("LASTNAME", "LastName");
-  r.SetText("MIDDLENAME", "MiddleName");
-  r.SetLong("SENSITIVITY", "Sensitivity");
-  r.SetText("FULLNAME", "FullName");
-  r.SetText("PHONEH", "HomeTelephoneNumber");
-  r.SetText("PHONEW", "BusinessTelephoneNumber");
-  r.SetText("PHONEM", "MobileTelephoneNumber");
-  r.SetText("BUSINESS", "CompanyName");
-  r.SetText("DEPARTMENT", "Department");
-  r.SetText("NICKNAME", "FileAs");
-  r.SetText("NICKNAME", "Subject");
-  r.SetText("EMAIL", "Email1Address");
+  ReadElements(root, item, kContactElements);
   Guarded([&] { item.put("FileAs", item.get("FullName")); });
 }
 
 void DeserializeTask(const pugi::xml_node& root, const Variant& item) {
-  const Reader r(root, item);
-  r.SetText("NOTES", "Body");
-  r.SetLong("SENSITIVITY", "Sensitivity");
-  r.SetText("SUBJECT", "Subject");
-  r.SetPassed("PERCCOMP", "PercentComplete");
-  r.SetTaskDate("STARTDATE", "StartDate");
-  r.SetTaskDate("DUEDATE", "DueDate");
-  r.SetPassed("IMPORTANCE", "Importance");
-  r.SetPassed("STATUS", "Status");
+  ReadElements(root, item, kTaskElements);
   ApplyRecurrence(root, item);
 }
 
@@ -360,7 +430,7 @@ int32_t DeserializeDistList(const pugi::xml_document& document, const pugi::xml_
     entryIds += entryId;
     first = false;
   }
-  Reader(root, item).SetText("NAME", "Subject");
+  ReadElements(root, item, kDistListElements);
   RemoveAllMembers(item);
   if (!entryIds.empty() && AddMembersByEntryID(folder, item, entryIds) == 0) return 0;
   return 1;
@@ -390,13 +460,20 @@ std::string SerializeItem(const std::string& serverId, const Variant& item,
   int32_t itemClass = 0;
   Guarded([&] { itemClass = item.get("Class").ToLong(); });
   switch (itemClass) {
-    case kAppointment: SerializeAppointment(item, out); break;
-    case kTask: SerializeTask(item, out); break;
-    case kContact: SerializeContact(item, out); break;
+    case kAppointment:
+      SerializeAppointment(item, out);
+      break;
+    case kTask:
+      SerializeTask(item, out);
+      break;
+    case kContact:
+      SerializeContact(item, out);
+      break;
     case kDistList:
       if (!SerializeDistList(item, contactsTable, out)) return std::string();
       break;
-    default: break;
+    default:
+      break;
   }
   if (!serverId.empty()) {
     out += "&ID=";
@@ -419,15 +496,22 @@ int32_t DeserializeItem(const std::string& xml, const Variant& item, const Varia
   }
   const pugi::xml_node root = parsed ? document.document_element() : pugi::xml_node();
   switch (itemClass) {
-    case kAppointment: DeserializeAppointment(root, item); return 1;
-    case kContact: DeserializeContact(root, item); return 1;
-    case kTask: DeserializeTask(root, item); return 1;
+    case kAppointment:
+      DeserializeAppointment(root, item);
+      return 1;
+    case kContact:
+      DeserializeContact(root, item);
+      return 1;
+    case kTask:
+      DeserializeTask(root, item);
+      return 1;
     case kDistList: {
       Variant listFolder = folder;
       if (listFolder.IsEmpty()) Guarded([&] { listFolder = item.get("Parent"); });
       return DeserializeDistList(document, root, item, listFolder, contactsTable);
     }
-    default: return 1;
+    default:
+      return 1;
   }
 }
 

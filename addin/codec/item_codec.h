@@ -67,9 +67,9 @@ int32_t AddMembersByEntryID(const qv::outlook::Variant& folder, const qv::outloo
 // The ServerItem adapter over an Outlook item or its safe wrapper (the access
 // object). The table is the contacts' conversion table (distribution lists),
 // not owned, and must outlive the adapter; `folder` as for DeserializeItem.
-std::unique_ptr<ServerItem> MakeServerItem(const qv::outlook::Variant& accessObject,
-                                           const ConversionTable* contactsTable = nullptr,
-                                           const qv::outlook::Variant& folder = qv::outlook::Variant());
+std::unique_ptr<ServerItem> MakeServerItem(
+    const qv::outlook::Variant& accessObject, const ConversionTable* contactsTable = nullptr,
+    const qv::outlook::Variant& folder = qv::outlook::Variant());
 
 }  // namespace qvsync
 

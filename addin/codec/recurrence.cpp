@@ -1,7 +1,6 @@
 #include "addin/codec/recurrence.h"
 
 #include <charconv>
-
 #include <pugixml.hpp>
 
 #include "addin/codec/encodings.h"

@@ -21,6 +21,13 @@ namespace {
 
 long writeLimit = -1;  // bytes a table write may write before failing; -1 no limit
 
+uint32_t (*testingHash)(std::string_view) = nullptr;
+
+uint32_t HashOf(std::string_view key) {
+  if (testingHash) return testingHash(key);
+  return static_cast<uint32_t>(std::hash<std::string_view>{}(key));
+}
+
 // The general date format of the activity log's messages.
 std::string GeneralDateNow() {
   std::time_t now = std::time(nullptr);
@@ -79,80 +86,141 @@ std::string_view ConversionTable::Field(std::string_view row, int n) {
   return row.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-void ConversionTable::AddTo(Index& index, std::string_view key, uint32_t row) {
-  auto it = index.find(key);
-  if (it == index.end()) {
-    index.emplace(std::string(key), Slot{row, {}});
-    return;
-  }
-  Slot& slot = it->second;
-  if (row < slot.first) {
-    slot.more.insert(slot.more.begin(), slot.first);
-    slot.first = row;
-  } else {
-    slot.more.insert(std::upper_bound(slot.more.begin(), slot.more.end(), row), row);
+void ConversionTable::FieldIndex::Clear(size_t rows) {
+  size_t capacity = 16;
+  while (capacity < rows * 2) capacity *= 2;
+  slots_.assign(capacity, Slot{});
+  next_.assign(rows, kNone);
+  prev_.assign(rows, kNone);
+  tail_.assign(rows, kNone);
+  used_ = 0;
+}
+
+size_t ConversionTable::FieldIndex::Probe(uint32_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.head == kNone || (slot.head != kTombstone && slot.hash == hash)) return i;
   }
 }
 
-void ConversionTable::RemoveFrom(Index& index, std::string_view key, uint32_t row) {
-  auto it = index.find(key);
-  if (it == index.end()) return;
-  Slot& slot = it->second;
-  if (slot.first == row) {
-    if (slot.more.empty()) {
-      index.erase(it);
-      return;
+void ConversionTable::FieldIndex::Grow() {
+  std::vector<Slot> old = std::move(slots_);
+  size_t live = 0;
+  for (const Slot& slot : old) live += slot.head != kNone && slot.head != kTombstone;
+  size_t capacity = 16;
+  while (capacity < (live + 1) * 4) capacity *= 2;
+  slots_.assign(capacity, Slot{});
+  used_ = 0;
+  for (const Slot& slot : old) {
+    if (slot.head == kNone || slot.head == kTombstone) continue;
+    slots_[Probe(slot.hash)] = slot;
+    ++used_;
+  }
+}
+
+void ConversionTable::FieldIndex::Insert(uint32_t row, uint32_t hash) {
+  if (row >= next_.size()) {
+    const size_t size = std::max<size_t>(row + 1, next_.size() * 2);
+    next_.resize(size, kNone);
+    prev_.resize(size, kNone);
+    tail_.resize(size, kNone);
+  }
+  if (slots_.empty() || (used_ + 1) * 2 > slots_.size()) Grow();
+  Slot& slot = slots_[Probe(hash)];
+  next_[row] = prev_[row] = kNone;
+  if (slot.head == kNone) {
+    slot = Slot{hash, row};
+    tail_[row] = row;
+    ++used_;
+    return;
+  }
+  const uint32_t head = slot.head;
+  if (row > tail_[head]) {  // appends: the common case
+    next_[tail_[head]] = row;
+    prev_[row] = tail_[head];
+    tail_[head] = row;
+    return;
+  }
+  if (row < head) {  // a new first row
+    next_[row] = head;
+    prev_[head] = row;
+    tail_[row] = tail_[head];
+    slot.head = row;
+    return;
+  }
+  uint32_t after = head;  // the last row of the chain below `row`
+  while (next_[after] != kNone && next_[after] < row) after = next_[after];
+  next_[row] = next_[after];
+  prev_[row] = after;
+  prev_[next_[after]] = row;  // not the tail: row < tail
+  next_[after] = row;
+}
+
+void ConversionTable::FieldIndex::Remove(uint32_t row, uint32_t hash) {
+  if (slots_.empty()) return;
+  Slot& slot = slots_[Probe(hash)];
+  if (slot.head == kNone) return;
+  const uint32_t before = prev_[row], after = next_[row];
+  const uint32_t tail = tail_[slot.head];
+  if (before != kNone) next_[before] = after;
+  if (after != kNone) prev_[after] = before;
+  next_[row] = prev_[row] = kNone;
+  if (slot.head == row) {
+    slot.head = after == kNone ? kTombstone : after;  // a tombstone keeps later probes going
+    if (after != kNone) tail_[after] = tail;
+  } else if (tail == row) {
+    tail_[slot.head] = before;
+  }
+}
+
+uint32_t ConversionTable::FieldIndex::Head(uint32_t hash) const {
+  if (slots_.empty()) return kNone;
+  const Slot& slot = slots_[Probe(hash)];
+  return slot.head == kTombstone ? kNone : slot.head;
+}
+
+void ConversionTable::IndexRow(size_t index, bool add) {
+  const std::string& row = rows_[index];
+  const std::string_view entryId = Field(row, 1);
+  const std::string_view uid = Field(row, 2);
+  const uint32_t i = static_cast<uint32_t>(index);
+  if (!entryId.empty()) {
+    if (add) {
+      byEntryId_.Insert(i, HashOf(entryId));
+      ++lengths_[entryId.size()];
+    } else {
+      byEntryId_.Remove(i, HashOf(entryId));
+      auto it = lengths_.find(entryId.size());
+      if (it != lengths_.end() && --it->second == 0) lengths_.erase(it);
     }
-    slot.first = slot.more.front();
-    slot.more.erase(slot.more.begin());
-    return;
   }
-  auto pos = std::lower_bound(slot.more.begin(), slot.more.end(), row);
-  if (pos != slot.more.end() && *pos == row) slot.more.erase(pos);
-}
-
-long ConversionTable::FirstIn(const Index& index, std::string_view key) {
-  auto it = index.find(key);
-  return it == index.end() ? -1 : static_cast<long>(it->second.first);
-}
-
-void ConversionTable::IndexRow(size_t index) {
-  const std::string& row = rows_[index];
-  const std::string_view entryId = Field(row, 1);
-  const std::string_view uid = Field(row, 2);
-  if (!entryId.empty()) {
-    AddTo(byEntryId_, entryId, static_cast<uint32_t>(index));
-    ++lengths_[entryId.size()];
+  if (!uid.empty()) {
+    if (add)
+      byUid_.Insert(i, HashOf(uid));
+    else
+      byUid_.Remove(i, HashOf(uid));
   }
-  if (!uid.empty()) AddTo(byUid_, uid, static_cast<uint32_t>(index));
-}
-
-void ConversionTable::UnindexRow(size_t index) {
-  const std::string& row = rows_[index];
-  const std::string_view entryId = Field(row, 1);
-  const std::string_view uid = Field(row, 2);
-  if (!entryId.empty()) {
-    RemoveFrom(byEntryId_, entryId, static_cast<uint32_t>(index));
-    auto it = lengths_.find(entryId.size());
-    if (it != lengths_.end() && --it->second == 0) lengths_.erase(it);
-  }
-  if (!uid.empty()) RemoveFrom(byUid_, uid, static_cast<uint32_t>(index));
 }
 
 void ConversionTable::RebuildIndexes() {
-  byEntryId_.clear();
-  byUid_.clear();
+  byEntryId_.Clear(rows_.size());
+  byUid_.Clear(rows_.size());
   lengths_.clear();
-  byEntryId_.reserve(rows_.size());
-  byUid_.reserve(rows_.size());
-  for (size_t i = 0; i < rows_.size(); ++i) IndexRow(i);
+  for (size_t i = 0; i < rows_.size(); ++i) IndexRow(i, true);
+}
+
+long ConversionTable::Find(const FieldIndex& index, int field, std::string_view key) const {
+  for (uint32_t r = index.Head(HashOf(key)); r != FieldIndex::kNone; r = index.Next(r))
+    if (Field(rows_[r], field) == key) return static_cast<long>(r);
+  return -1;
 }
 
 void ConversionTable::ChangeRow(size_t index, std::string row) {
   if (index >= rows_.size()) rows_.resize(index + 1);
-  UnindexRow(index);
+  IndexRow(index, false);
   rows_[index] = std::move(row);
-  IndexRow(index);
+  IndexRow(index, true);
   ConversionTableDirty = true;
   if (observer_) observer_(index, rows_[index]);
 }
@@ -168,11 +236,11 @@ long ConversionTable::ScanEmpty(int field) const {
 }
 
 long ConversionTable::FindByEntryID(std::string_view entryId) const {
-  return entryId.empty() ? ScanEmpty(1) : FirstIn(byEntryId_, entryId);
+  return entryId.empty() ? ScanEmpty(1) : Find(byEntryId_, 1, entryId);
 }
 
 long ConversionTable::FindByUID(std::string_view uid) const {
-  return uid.empty() ? ScanEmpty(2) : FirstIn(byUid_, uid);
+  return uid.empty() ? ScanEmpty(2) : Find(byUid_, 2, uid);
 }
 
 bool ConversionTable::AddItemIdConversion(std::string_view uid, std::string_view entryId,
@@ -204,7 +272,11 @@ bool ConversionTable::UpdateItemIdConversionDate(std::string_view entryId,
   if (i < 0) return false;
   const std::string& old = rows_[static_cast<size_t>(i)];
   std::string row;
-  row.append(Field(old, 1)).append(1, '\t').append(Field(old, 2)).append(1, '\t').append(modifiedDate);
+  row.append(Field(old, 1))
+      .append(1, '\t')
+      .append(Field(old, 2))
+      .append(1, '\t')
+      .append(modifiedDate);
   ChangeRow(static_cast<size_t>(i), std::move(row));
   return true;
 }
@@ -233,7 +305,7 @@ std::string ConversionTable::GetUIDFromEmbeddedEntryID(std::string_view key) con
   for (const auto& [length, count] : lengths_) {
     if (length > key.size()) break;
     for (size_t pos = 0; pos + length <= key.size(); ++pos) {
-      const long i = FirstIn(byEntryId_, key.substr(pos, length));
+      const long i = Find(byEntryId_, 1, key.substr(pos, length));
       if (i >= 0 && (best < 0 || i < best)) best = i;
     }
   }
@@ -361,5 +433,7 @@ bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view fol
 }
 
 void SetConversionTableWriteLimitForTesting(long bytes) { writeLimit = bytes < 0 ? -1 : bytes; }
+
+void SetConversionTableHashForTesting(uint32_t (*hash)(std::string_view)) { testingHash = hash; }
 
 }  // namespace qvsync

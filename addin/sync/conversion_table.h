@@ -23,7 +23,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/outlook/outlook.h"
@@ -93,30 +92,43 @@ class ConversionTable {
  private:
   // The one place that changes a row: keeps the indexes true, sets the flag.
   void ChangeRow(size_t index, std::string row);
-  void IndexRow(size_t index);
-  void UnindexRow(size_t index);
   void RebuildIndexes();
 
-  // Rows with one field value, ascending; `first` is the lowest.
-  struct Slot {
-    uint32_t first = 0;
-    std::vector<uint32_t> more;
+  // An index of one field: an open-addressing table from the field's hash (32
+  // bits of it) to the chain of live rows whose field has that hash, in
+  // ascending row order (so the chain's first row whose field equals the key
+  // is the first match; rows of another key with the same hash are passed over).
+  class FieldIndex {
+   public:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+    void Clear(size_t rows);
+    void Insert(uint32_t row, uint32_t hash);
+    void Remove(uint32_t row, uint32_t hash);
+    uint32_t Head(uint32_t hash) const;
+    uint32_t Next(uint32_t row) const { return next_[row]; }
+
+   private:
+    struct Slot {
+      uint32_t hash = 0;
+      uint32_t head = kNone;  // kNone: free; kTombstone: was used
+    };
+    static constexpr uint32_t kTombstone = 0xFFFFFFFE;
+    size_t Probe(uint32_t hash) const;  // the slot holding `hash`, or the free one ending the probe
+    void Grow();
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> next_, prev_;  // per row: its neighbours in its chain
+    std::vector<uint32_t> tail_;         // per row heading a chain: the chain's last row
+    size_t used_ = 0;                    // slots live or tombstones
   };
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Index = std::unordered_map<std::string, Slot, Hash, std::equal_to<>>;
-  static void AddTo(Index& index, std::string_view key, uint32_t row);
-  static void RemoveFrom(Index& index, std::string_view key, uint32_t row);
-  static long FirstIn(const Index& index, std::string_view key);
+  void IndexRow(size_t index, bool add);
+  long Find(const FieldIndex& index, int field, std::string_view key) const;
   // The plain scan for an empty key (deleted rows have empty fields).
   long ScanEmpty(int field) const;
 
   std::vector<std::string> rows_;
-  Index byEntryId_;                    // non-empty first fields
-  Index byUid_;                        // non-empty second fields
-  std::map<size_t, size_t> lengths_;   // lengths of indexed EntryIDs, with counts
+  FieldIndex byEntryId_;              // non-empty first fields
+  FieldIndex byUid_;                  // non-empty second fields
+  std::map<size_t, size_t> lengths_;  // lengths of indexed EntryIDs, with counts
   RowObserver observer_;
 };
 
@@ -146,6 +158,9 @@ bool SaveConversionTableFile(const ConversionTable& table, const std::string& pa
 // Tests: makes every table write fail once `bytes` bytes have been written
 // (as a full disk does); a negative value restores normal writes.
 void SetConversionTableWriteLimitForTesting(long bytes);
+// Tests: the hash the indexes use (nullptr: the standard one). A weak hash
+// makes rows of different keys share chains. Set it only while no table exists.
+void SetConversionTableHashForTesting(uint32_t (*hash)(std::string_view));
 
 }  // namespace qvsync
 

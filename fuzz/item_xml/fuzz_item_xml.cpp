@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int kTypes[] = {1, 2, 3, 7};
   const int type = kTypes[data[0] & 3];
   qvsync::UseRedemption = (data[0] & 4) != 0;
-  Variant item = type == 7 ? world.contacts.get("Items").call("Add", 7) : world.app.call("CreateItem", type);
+  Variant item =
+      type == 7 ? world.contacts.get("Items").call("Add", 7) : world.app.call("CreateItem", type);
   Variant access = item;
   if (qvsync::UseRedemption) {
     access = world.app.call("CreateObject", type == 1   ? "Redemption.SafeAppointmentItem"

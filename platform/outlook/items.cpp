@@ -288,39 +288,85 @@ void ResetPatternForType(PropertyMap& p, int32_t type) {
   p["RecurrenceType"] = type;
 }
 
-// Whether a day (a whole automation date) is an occurrence of the pattern.
-bool IsOccurrence(PropertyMap& p, int64_t day, int64_t startDay) {
+// The numbers of a pattern that decide its occurrences.
+struct PatternRule {
+  int32_t type, interval, mask, instance, dayOfMonth, monthOfYear;
+};
+
+PatternRule RuleOf(PropertyMap& p) {
   const auto number = [&](const char* key, int32_t fallback) {
     auto it = p.find(key);
     return it == p.end() ? fallback : it->second.ToLong();
   };
-  const int32_t type = number("RecurrenceType", kRecursWeekly);
-  const int64_t interval = std::max(1, number("Interval", 1));
-  const DateParts d = SplitDate(Date{static_cast<double>(day)});
-  const DateParts s = SplitDate(Date{static_cast<double>(startDay)});
-  const int daysInMonth = timezone::DaysInMonth(d.year, d.month);
-  const int64_t months = (d.year - s.year) * 12 + (d.month - s.month);
-  const int32_t weekdayBit = WeekdayBit(Date{static_cast<double>(day)});
-  const auto nthWeekday = [&] {
-    const int32_t instance = number("Instance", 1);
-    if (!(number("DayOfWeekMask", 0) & weekdayBit)) return false;
-    return instance >= 5 ? d.day + 7 > daysInMonth : (d.day - 1) / 7 + 1 == instance;
-  };
-  const auto dayOfMonth = [&] { return d.day == std::min(number("DayOfMonth", 1), daysInMonth); };
-  switch (type) {
-    case kRecursDaily: return (day - startDay) % interval == 0;
+  return {number("RecurrenceType", kRecursWeekly), std::max(1, number("Interval", 1)),
+          number("DayOfWeekMask", 0) & 127,         number("Instance", 1),
+          number("DayOfMonth", 1),                  number("MonthOfYear", 1)};
+}
+
+constexpr int64_t kSerialOf1970 = 25569;  // automation day of 1970-01-01
+
+int Weekday(int64_t day) { return static_cast<int>(((day + 6) % 7 + 7) % 7); }  // 0 Sunday
+
+// The occurrence day of a month-based rule in one month, or -1 when there is none.
+int64_t DayInMonth(const PatternRule& rule, int64_t year, int month) {
+  const int64_t first = timezone::DaysFromCivil(year, month, 1) + kSerialOf1970;
+  const int length = timezone::DaysInMonth(year, month);
+  if (rule.type == kRecursMonthly || rule.type == kRecursYearly)
+    return first + std::min(std::max(rule.dayOfMonth, 1), length) - 1;
+  // The instance-th day of the month whose weekday is in the mask; 5: the last.
+  int64_t found = -1;
+  int seen = 0;
+  for (int d = 0; d < length; ++d) {
+    if (!(rule.mask & (1 << Weekday(first + d)))) continue;
+    found = first + d;
+    if (++seen == rule.instance) return found;
+  }
+  return rule.instance >= 5 ? found : -1;
+}
+
+// Calls visit(day) for every occurrence from startDay through lastDay in
+// order (days are whole automation dates) until visit returns false. Walks
+// periods (days, weeks, months, years), not single days.
+template <typename Visit>
+void ForEachOccurrence(const PatternRule& rule, int64_t startDay, int64_t lastDay, Visit visit) {
+  switch (rule.type) {
+    case kRecursDaily:
+      for (int64_t day = startDay; day <= lastDay; day += rule.interval)
+        if (!visit(day)) return;
+      return;
     case kRecursWeekly: {
-      // Weeks start on Sunday; 1899-12-31 was one.
-      const auto week = [](int64_t x) { return (x - 1 >= 0 ? (x - 1) / 7 : (x - 7) / 7); };
-      return (number("DayOfWeekMask", 0) & weekdayBit) && (week(day) - week(startDay)) % interval == 0;
+      if (rule.mask == 0) return;
+      for (int64_t week = startDay - Weekday(startDay); week <= lastDay;
+           week += 7 * static_cast<int64_t>(rule.interval)) {
+        for (int d = 0; d < 7; ++d) {
+          const int64_t day = week + d;
+          if (day < startDay || !(rule.mask & (1 << d))) continue;
+          if (day > lastDay || !visit(day)) return;
+        }
+      }
+      return;
     }
-    case kRecursMonthly: return months % interval == 0 && dayOfMonth();
-    case kRecursMonthNth: return months % interval == 0 && nthWeekday();
+    case kRecursMonthly:
+    case kRecursMonthNth:
     case kRecursYearly:
-      return d.month == number("MonthOfYear", 1) && (d.year - s.year) % interval == 0 && dayOfMonth();
-    case kRecursYearNth:
-      return d.month == number("MonthOfYear", 1) && (d.year - s.year) % interval == 0 && nthWeekday();
-    default: return false;
+    case kRecursYearNth: {
+      const bool yearly = rule.type == kRecursYearly || rule.type == kRecursYearNth;
+      if ((rule.type == kRecursMonthNth || rule.type == kRecursYearNth) && rule.mask == 0) return;
+      const DateParts start = SplitDate(Date{static_cast<double>(startDay)});
+      int64_t year = start.year;
+      int month = yearly ? std::min(std::max(rule.monthOfYear, 1), 12) : start.month;
+      const int64_t step = yearly ? 12 * static_cast<int64_t>(rule.interval) : rule.interval;
+      while (timezone::DaysFromCivil(year, month, 1) + kSerialOf1970 <= lastDay) {
+        const int64_t day = DayInMonth(rule, year, month);
+        if (day >= startDay && day <= lastDay && !visit(day)) return;
+        const int64_t next = year * 12 + (month - 1) + step;
+        year = next / 12;
+        month = static_cast<int>(next % 12) + 1;
+      }
+      return;
+    }
+    default:
+      return;
   }
 }
 
@@ -339,12 +385,11 @@ void DerivePatternEnd(PropertyMap& p) {
   if (byCount ? wanted < 1 : endDay > lastDay) return;  // nothing given yet
   int64_t count = 0;
   int64_t last = startDay;
-  for (int64_t day = startDay; day <= endDay && day <= lastDay; ++day) {
-    if (!IsOccurrence(p, day, startDay)) continue;
+  ForEachOccurrence(RuleOf(p), startDay, std::min(endDay, lastDay), [&](int64_t day) {
     ++count;
     last = day;
-    if (byCount && count >= wanted) break;
-  }
+    return !(byCount && count >= wanted);
+  });
   // Either way the end date becomes the day of the last occurrence.
   if (count > 0) p["PatternEndDate"] = Date{static_cast<double>(last)};
   if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));

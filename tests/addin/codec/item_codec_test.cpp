@@ -70,8 +70,7 @@ class ItemCodecTest : public qv::testing::RegistryTest, public ::testing::WithPa
   Variant ns_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Wrapper, ItemCodecTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Installed" : "Missing"; });
+INSTANTIATE_TEST_SUITE_P(Wrapper, ItemCodecTest, ::testing::Bool(), testing::WrapperCase);
 
 TEST_P(ItemCodecTest, ContactFieldsInOrderWithBodyLineEndsFolded) {
   Variant c = NewItem(2);
@@ -97,15 +96,20 @@ TEST_P(ItemCodecTest, AppointmentFieldsAndTheGroupsTheWrapperFeeds) {
   a.put("End", MakeDate(2013, 5, 21, 13, 0));
   a.put("AllDayEvent", true);
   a.put("Body", "x");
-  if (GetParam()) Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes{1, 2, 250}));
+  if (GetParam())
+    Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes{1, 2, 250}));
   const std::string text = Serialize(a);
-  EXPECT_EQ(text.rfind("StartTime=2013-05-21-00-00&FinishTime=2013-05-22-00-00&Description=R%u0026D+plan&", 0), 0u)
+  EXPECT_EQ(
+      text.rfind(
+          "StartTime=2013-05-21-00-00&FinishTime=2013-05-22-00-00&Description=R%u0026D+plan&", 0),
+      0u)
       << text;
   EXPECT_TRUE(Contains(text, "&AllDayEvent=1&BusyStatus="));
   EXPECT_TRUE(Contains(text, "&IsRecurring=False&"));
   EXPECT_TRUE(Contains(text, "&RecurrenceState=0&ReminderSet=True&offset=600")) << text;
   EXPECT_FALSE(Contains(text, "&RecurrenceInterval="));
-  EXPECT_EQ(Contains(text, "&AppointmentUID=AQL6&From=&SenderDisplayName=&Notes=x"), GetParam()) << text;
+  EXPECT_EQ(Contains(text, "&AppointmentUID=AQL6&From=&SenderDisplayName=&Notes=x"), GetParam())
+      << text;
   EXPECT_EQ(Contains(text, "&From="), GetParam());
   EXPECT_TRUE(text.ends_with("&Notes=x"));
 }
@@ -121,11 +125,13 @@ TEST_P(ItemCodecTest, AttendeeListInBothForms) {
   recipients.call("Item", 2).put("TrackingStatus", 3);
   const std::string text = Serialize(a);
   if (GetParam()) {
-    EXPECT_TRUE(Contains(text, "&Attendees=Bob+Smith%u007C0%u003Bcarol%u0040example.com%u007C3%u003B"
-                               "dave%u0040example.com%u007C0&"))
+    EXPECT_TRUE(Contains(text,
+                         "&Attendees=Bob+Smith%u007C0%u003Bcarol%u0040example.com%u007C3%u003B"
+                         "dave%u0040example.com%u007C0&"))
         << text;
   } else {
-    EXPECT_TRUE(Contains(text, "&Attendees=Bob+Smith%u003B+Carol+Jones%u003Bdave%u0040example.com&"))
+    EXPECT_TRUE(
+        Contains(text, "&Attendees=Bob+Smith%u003B+Carol+Jones%u003Bdave%u0040example.com&"))
         << text;
     Variant onlyOptional = NewItem(1);
     onlyOptional.put("OptionalAttendees", "dave@example.com");
@@ -151,28 +157,32 @@ TEST_P(ItemCodecTest, TaskWithoutDatesAndWithRecurrence) {
   pattern.put("Occurrences", 10);
   text = Serialize(t);
   EXPECT_TRUE(Contains(text, "&StartDate=2013-06-03-00-00&"));
-  EXPECT_TRUE(text.ends_with("&IsRecurring=True&offset=0&RecurrenceInterval=2&RecurrenceType=1"
-                             "&PatternStartDate=2013-06-03-00-00&Occurrences=10&RecurrenceInstance=0"
-                             "&NoEndDate=False&DayOfMonth=0&DayOfWeekMask=2&MonthOfYear=0"
-                             "&PatternEndDate=2013-10-07-00-00"))
+  EXPECT_TRUE(
+      text.ends_with("&IsRecurring=True&offset=0&RecurrenceInterval=2&RecurrenceType=1"
+                     "&PatternStartDate=2013-06-03-00-00&Occurrences=10&RecurrenceInstance=0"
+                     "&NoEndDate=False&DayOfMonth=0&DayOfWeekMask=2&MonthOfYear=0"
+                     "&PatternEndDate=2013-10-07-00-00"))
       << text;
 }
 
 TEST_P(ItemCodecTest, OffsetFollowsTheTimeZoneSource) {
   ScopedEnv cet("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
-  qv::timezone::SetNowForTesting(static_cast<std::time_t>(qv::timezone::DaysFromCivil(2013, 7, 1)) * 86400);
+  qv::timezone::SetNowForTesting(static_cast<std::time_t>(qv::timezone::DaysFromCivil(2013, 7, 1)) *
+                                 86400);
   EXPECT_EQ(GetTimeZoneOffset(0), 120);
   EXPECT_EQ(GetTimeZoneOffset(1), 120);
   EXPECT_EQ(GetTimeZoneOffset(2), 0);
   EXPECT_EQ(GetTimeZoneOffset(5), std::nullopt);
   qv::registry::Key key;
-  ASSERT_EQ(qv::registry::Key::Create(qv::registry::Hive::LocalMachine,
-                                      "System\\CurrentControlSet\\control\\TimeZoneInformation", &key),
-            qv::registry::Status::Ok);
+  ASSERT_EQ(
+      qv::registry::Key::Create(qv::registry::Hive::LocalMachine,
+                                "System\\CurrentControlSet\\control\\TimeZoneInformation", &key),
+      qv::registry::Status::Ok);
   ASSERT_EQ(key.SetDword("DisableAutoDaylightTimeSet", 1), qv::registry::Status::Ok);
   EXPECT_EQ(GetTimeZoneOffset(0), 60);
   EXPECT_EQ(GetTimeZoneOffset(1), 120);
-  qv::timezone::SetNowForTesting(static_cast<std::time_t>(qv::timezone::DaysFromCivil(2013, 1, 10)) * 86400);
+  qv::timezone::SetNowForTesting(
+      static_cast<std::time_t>(qv::timezone::DaysFromCivil(2013, 1, 10)) * 86400);
   key.SetDword("DisableAutoDaylightTimeSet", 0);
   EXPECT_EQ(GetTimeZoneOffset(0), 60);
 
@@ -200,7 +210,8 @@ TEST_P(ItemCodecTest, DistributionListMembersFromTheTable) {
   ConversionTable table;
   table.AddItemIdConversion("1.VCF", ann.get("EntryID").ToText(), "1");
   table.AddItemIdConversion("2.VCF", bob.get("EntryID").ToText(), "1");
-  EXPECT_EQ(Serialize(list, "", &table), "ObjectType=Group&GroupName=Team&Members=%u003B1.VCF%u003B2.VCF");
+  EXPECT_EQ(Serialize(list, "", &table),
+            "ObjectType=Group&GroupName=Team&Members=%u003B1.VCF%u003B2.VCF");
 
   // A member without a server UID: nothing to send, the list saved once.
   table.RemoveItemIdConversionByUID("2.VCF");
@@ -232,7 +243,8 @@ TEST_P(ItemCodecTest, AppointmentFromServerXml) {
       "<APPOINTMENTUID>AQL6</APPOINTMENTUID>"
       "<ATTENDEESDETAILS><A ID='o@example.com'><CN>Olga</CN><PARTSTAT>ACCEPTED</PARTSTAT>"
       "<ROLE>OWNER</ROLE></A><A ID='p@example.com'><CN>p@example.com</CN>"
-      "<PARTSTAT>NEEDS-ACTION</PARTSTAT><ROLE>REQ-PARTICIPANT</ROLE></A></ATTENDEESDETAILS></RESPONSE>";
+      "<PARTSTAT>NEEDS-ACTION</PARTSTAT><ROLE>REQ-PARTICIPANT</ROLE></A></ATTENDEESDETAILS></"
+      "RESPONSE>";
   a.put("Sensitivity", 2);
   a.put("BusyStatus", 3);
   EXPECT_EQ(Deserialize(xml, a), 1);
@@ -268,15 +280,18 @@ TEST_P(ItemCodecTest, AllDayReadingsAndUnparsableXml) {
   a.put("Subject", "kept");
   EXPECT_EQ(Deserialize("<R><DESCRIPTION>x</R>", a), 1);
   EXPECT_EQ(a.get("Subject").ToText(), "kept");
-  EXPECT_TRUE(Contains(Log(), "\tParser Error occured on item <R><DESCRIPTION>x</R> when deserializing XML: "
-                              "<R><DESCRIPTION>x</R>\r\n"));
+  EXPECT_TRUE(
+      Contains(Log(),
+               "\tParser Error occured on item <R><DESCRIPTION>x</R> when deserializing XML: "
+               "<R><DESCRIPTION>x</R>\r\n"));
 }
 
 TEST_P(ItemCodecTest, ContactAndTaskFromServerXml) {
   Variant c = NewItem(2);
-  Deserialize("<R><NICKNAME>Annie</NICKNAME><FIRSTNAME>X</FIRSTNAME><FULLNAME>Ann B Lee</FULLNAME>"
-              "<EMAIL>ann@example.com</EMAIL><PHONEM>+61 4</PHONEM></R>",
-              c);
+  Deserialize(
+      "<R><NICKNAME>Annie</NICKNAME><FIRSTNAME>X</FIRSTNAME><FULLNAME>Ann B Lee</FULLNAME>"
+      "<EMAIL>ann@example.com</EMAIL><PHONEM>+61 4</PHONEM></R>",
+      c);
   EXPECT_EQ(c.get("FirstName").ToText(), "Ann");
   EXPECT_EQ(c.get("MiddleName").ToText(), "B");
   EXPECT_EQ(c.get("FileAs").ToText(), "Ann B Lee");
@@ -303,12 +318,14 @@ TEST_P(ItemCodecTest, RecurrenceFromServerXml) {
   Variant a = NewItem(1);
   a.put("Start", MakeDate(2013, 6, 1, 9, 0));
   const std::string base =
-      "<R><ISRECURRING>1</ISRECURRING><RECURRENCESTATE>1</RECURRENCESTATE><RECURRENCETYPE>1</RECURRENCETYPE>"
+      "<R><ISRECURRING>1</ISRECURRING><RECURRENCESTATE>1</RECURRENCESTATE><RECURRENCETYPE>1</"
+      "RECURRENCETYPE>"
       "<RECURRENCEINTERVAL>2</RECURRENCEINTERVAL><RECURRENCEINSTANCE>0</RECURRENCEINSTANCE>"
       "<PATTERNSTARTDATE>2013-05-31-23-00</PATTERNSTARTDATE><DAYOFWEEKMASK>64</DAYOFWEEKMASK>"
       "<DAYOFMONTH>9</DAYOFMONTH>";
-  Deserialize(base + "<NOENDDATE>False</NOENDDATE><OCCURRENCES>0</OCCURRENCES>"
-                     "<PATTERNENDDATE>2013-12-31-00-00</PATTERNENDDATE></R>",
+  Deserialize(base +
+                  "<NOENDDATE>False</NOENDDATE><OCCURRENCES>0</OCCURRENCES>"
+                  "<PATTERNENDDATE>2013-12-31-00-00</PATTERNENDDATE></R>",
               a);
   ASSERT_TRUE(a.get("IsRecurring").ToBool());
   Variant p = a.call("GetRecurrencePattern");
@@ -325,8 +342,9 @@ TEST_P(ItemCodecTest, RecurrenceFromServerXml) {
   EXPECT_TRUE(p.get("NoEndDate").ToBool());
   EXPECT_EQ(p.get("Occurrences").ToLong(), 0);
 
-  Deserialize(base + "<NOENDDATE>False</NOENDDATE><OCCURRENCES>5</OCCURRENCES>"
-                     "<PATTERNENDDATE>2013-12-31-00-00</PATTERNENDDATE></R>",
+  Deserialize(base +
+                  "<NOENDDATE>False</NOENDDATE><OCCURRENCES>5</OCCURRENCES>"
+                  "<PATTERNENDDATE>2013-12-31-00-00</PATTERNENDDATE></R>",
               a);
   EXPECT_EQ(p.get("Occurrences").ToLong(), 5);
   EXPECT_EQ(p.get("PatternEndDate").ToDate(), MakeDate(2013, 7, 27));
@@ -346,7 +364,8 @@ TEST_P(ItemCodecTest, DistributionListFromServerXml) {
   list.put("DLName", "Old");
   list.call("Save");
 
-  const std::string both = "<R><NAME>Team</NAME><MEMBERS><MEMBER ID='1.VCF'/><MEMBER ID='2.VCF'/></MEMBERS></R>";
+  const std::string both =
+      "<R><NAME>Team</NAME><MEMBERS><MEMBER ID='1.VCF'/><MEMBER ID='2.VCF'/></MEMBERS></R>";
   EXPECT_EQ(Deserialize(both, list, &table), 1);
   EXPECT_EQ(list.get("Subject").ToText(), "Team");
   ASSERT_EQ(list.get("MemberCount").ToLong(), 2);
@@ -354,10 +373,11 @@ TEST_P(ItemCodecTest, DistributionListFromServerXml) {
             bob.get("EntryID").ToText());
 
   for (const char* unknown : {"9.VCF", "3.VCF"}) {
-    EXPECT_EQ(Deserialize(std::string("<R><NAME>New</NAME><MEMBERS><MEMBER ID='1.VCF'/><MEMBER ID='") +
-                              unknown + "'/></MEMBERS></R>",
-                          list, &table),
-              0);
+    EXPECT_EQ(
+        Deserialize(std::string("<R><NAME>New</NAME><MEMBERS><MEMBER ID='1.VCF'/><MEMBER ID='") +
+                        unknown + "'/></MEMBERS></R>",
+                    list, &table),
+        0);
     EXPECT_EQ(list.get("Subject").ToText(), "Team");
     EXPECT_EQ(list.get("MemberCount").ToLong(), 2);
   }

@@ -47,7 +47,11 @@ class RoundTripTest : public testing::ServerTest, public ::testing::WithParamInt
   }
   // GET through the protocol onto a fresh item of the same type.
   Variant Fetch(const std::string& uid, int itemType) {
-    Variant fresh = Folder(itemType == 1 ? 9 : itemType == 3 ? 13 : 10).get("Items").call("Add", itemType);
+    Variant fresh = Folder(itemType == 1   ? 9
+                           : itemType == 3 ? 13
+                                           : 10)
+                        .get("Items")
+                        .call("Add", itemType);
     EXPECT_TRUE(GetItemFromServer(uid, *MakeServerItem(Access(fresh))));
     return fresh;
   }
@@ -57,8 +61,8 @@ class RoundTripTest : public testing::ServerTest, public ::testing::WithParamInt
   void ExpectSamePattern(const Variant& a, const Variant& b) {
     ASSERT_TRUE(b.get("IsRecurring").ToBool());
     ExpectSame(a.call("GetRecurrencePattern"), b.call("GetRecurrencePattern"),
-               {"RecurrenceType", "Interval", "Instance", "PatternStartDate", "PatternEndDate", "NoEndDate",
-                "Occurrences", "DayOfMonth", "DayOfWeekMask", "MonthOfYear"});
+               {"RecurrenceType", "Interval", "Instance", "PatternStartDate", "PatternEndDate",
+                "NoEndDate", "Occurrences", "DayOfMonth", "DayOfWeekMask", "MonthOfYear"});
   }
 
   ScopedEnv tz_{"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"};
@@ -68,8 +72,7 @@ class RoundTripTest : public testing::ServerTest, public ::testing::WithParamInt
   Variant ns_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Wrapper, RoundTripTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Installed" : "Missing"; });
+INSTANTIATE_TEST_SUITE_P(Wrapper, RoundTripTest, ::testing::Bool(), testing::WrapperCase);
 
 TEST_P(RoundTripTest, Contact) {
   Variant c = Folder(10).get("Items").call("Add");
@@ -84,9 +87,10 @@ TEST_P(RoundTripTest, Contact) {
   c.put("MobileTelephoneNumber", "3");
   c.call("Save");
   Variant back = Fetch(Post(c), 2);
-  ExpectSame(c, back, {"FirstName", "MiddleName", "LastName", "FullName", "NickName", "Email1Address",
-                       "CompanyName", "Department", "Sensitivity", "BusinessTelephoneNumber",
-                       "HomeTelephoneNumber", "MobileTelephoneNumber"});
+  ExpectSame(c, back,
+             {"FirstName", "MiddleName", "LastName", "FullName", "NickName", "Email1Address",
+              "CompanyName", "Department", "Sensitivity", "BusinessTelephoneNumber",
+              "HomeTelephoneNumber", "MobileTelephoneNumber"});
   EXPECT_EQ(back.get("FileAs").ToText(), "Ann B. Lee");
 }
 
@@ -108,14 +112,17 @@ TEST_P(RoundTripTest, RecurringAppointment) {
   p.put("Instance", 2);
   p.put("DayOfWeekMask", 4);
   p.put("Occurrences", 6);
-  if (GetParam()) Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(100, 0xAB)));
+  if (GetParam())
+    Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(100, 0xAB)));
   a.call("Save");
   Variant back = Fetch(Post(a), 1);
-  ExpectSame(a, back, {"Subject", "Location", "Start", "End", "AllDayEvent", "BusyStatus", "Importance",
-                       "Sensitivity", "ReminderSet", "ReminderMinutesBeforeStart", "Body"});
+  ExpectSame(a, back,
+             {"Subject", "Location", "Start", "End", "AllDayEvent", "BusyStatus", "Importance",
+              "Sensitivity", "ReminderSet", "ReminderMinutesBeforeStart", "Body"});
   ExpectSamePattern(a, back);
   if (GetParam())
-    EXPECT_EQ(Access(back).get("Fields", kTagAppointmentUid).ToBytes(), qv::outlook::Bytes(100, 0xAB));
+    EXPECT_EQ(Access(back).get("Fields", kTagAppointmentUid).ToBytes(),
+              qv::outlook::Bytes(100, 0xAB));
 
   // Attendees travel back in the details a batch GET asks for.
   Variant b = Folder(9).get("Items").call("Add");
@@ -126,7 +133,8 @@ TEST_P(RoundTripTest, RecurringAppointment) {
   const std::string uid = Post(b);
   int32_t code = 0;
   std::string message;
-  const std::string reply = PostToServer("Cmd=GET-APPOINTMENT&ID=" + uid + "&ReturnAttendeesDetails=1", code, message);
+  const std::string reply =
+      PostToServer("Cmd=GET-APPOINTMENT&ID=" + uid + "&ReturnAttendeesDetails=1", code, message);
   Variant fresh = Folder(9).get("Items").call("Add");
   EXPECT_EQ(DeserializeItem(reply, Access(fresh)), 1);
   Variant recipients = fresh.get("Recipients");
@@ -150,8 +158,9 @@ TEST_P(RoundTripTest, RecurringTask) {
   p.put("PatternEndDate", MakeDate(2014, 1, 31));
   t.call("Save");
   Variant back = Fetch(Post(t), 3);
-  ExpectSame(t, back, {"Subject", "StartDate", "DueDate", "Importance", "Sensitivity", "Status",
-                       "PercentComplete"});
+  ExpectSame(t, back,
+             {"Subject", "StartDate", "DueDate", "Importance", "Sensitivity", "Status",
+              "PercentComplete"});
   ExpectSamePattern(t, back);
 
   Variant undated = Folder(13).get("Items").call("Add");
@@ -191,7 +200,8 @@ TEST_P(RoundTripTest, DistributionList) {
   EXPECT_EQ(fresh.get("Subject").ToText(), "Team & friends");
   ASSERT_EQ(fresh.get("MemberCount").ToLong(), 2);
   for (int i = 1; i <= 2; ++i)
-    EXPECT_EQ(fresh.call("GetMember", i).get("EntryID").ToText(), list.call("GetMember", i).get("EntryID").ToText());
+    EXPECT_EQ(fresh.call("GetMember", i).get("EntryID").ToText(),
+              list.call("GetMember", i).get("EntryID").ToText());
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #ifndef QV_TESTS_ADDIN_CODEC_WRAPPER_ACCESS_H
 #define QV_TESTS_ADDIN_CODEC_WRAPPER_ACCESS_H
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 #include "platform/outlook/outlook.h"
 
 namespace qvsync::testing {
@@ -20,6 +24,11 @@ inline qv::outlook::Variant AccessObject(const qv::outlook::Variant& application
   qv::outlook::Variant access = application.call("CreateObject", progId);
   access.put("Item", item);
   return access;
+}
+
+// Test names for the two cases: the wrapper library installed or missing.
+inline std::string WrapperCase(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "Installed" : "Missing";
 }
 
 }  // namespace qvsync::testing

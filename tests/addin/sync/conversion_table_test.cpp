@@ -39,7 +39,8 @@ class ConversionTableTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(ConversionTableTest, PathIsTheSameWithAndWithoutATrailingSeparatorAndCreatesTheAccountFolder) {
+TEST_F(ConversionTableTest,
+       PathIsTheSameWithAndWithoutATrailingSeparatorAndCreatesTheAccountFolder) {
   const std::string without = GetConversionTablePath("Contacts");
   Config().dataDirectory = dir_.path() + "/";
   EXPECT_EQ(GetConversionTablePath("Contacts"), without);
@@ -83,7 +84,8 @@ TEST_F(ConversionTableTest, BlankedRowsAreLeftOutOfTheSaveAndTheCountCountsWritt
   EXPECT_TRUE(SaveUIDToEntryIDMappings(table, "Contacts", false));
   EXPECT_FALSE(ConversionTableDirty);
   EXPECT_EQ(ReadFile(Path()), " 1 \r\nB\t2.VCF\t6\r\n");
-  EXPECT_NE(ReadFile(dir_.File("QVSync.Log")).find("\tFinished Syncronization at "), std::string::npos);
+  EXPECT_NE(ReadFile(dir_.File("QVSync.Log")).find("\tFinished Syncronization at "),
+            std::string::npos);
 }
 
 TEST_F(ConversionTableTest, FirstMatchWinsAndIndexesFollowBlanksAndRewrites) {
@@ -120,13 +122,30 @@ std::string Scan(const std::vector<std::string>& rows, int keyField, std::string
                  int resultField, bool embedded) {
   for (const std::string& row : rows) {
     const std::string_view field = ConversionTable::Field(row, keyField);
-    const bool match = embedded ? !field.empty() && key.find(field) != std::string_view::npos : field == key;
+    const bool match =
+        embedded ? !field.empty() && key.find(field) != std::string_view::npos : field == key;
     if (match) return std::string(ConversionTable::Field(row, resultField));
   }
   return "";
 }
 
-TEST_F(ConversionTableTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
+class IndexedLookupTest : public ConversionTableTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    ConversionTableTest::SetUp();
+    // A hash that sends every key to a few chains tests the chains' order.
+    if (GetParam())
+      SetConversionTableHashForTesting(+[](std::string_view k) { return uint32_t(k.size() % 3); });
+  }
+  void TearDown() override {
+    SetConversionTableHashForTesting(nullptr);
+    ConversionTableTest::TearDown();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Hash, IndexedLookupTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Colliding" : "Standard"; });
+
+TEST_P(IndexedLookupTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
   std::mt19937 random(7);
   const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   const auto key = [&] { return std::string(1 + pick(3), static_cast<char>('A' + pick(4))); };
@@ -134,10 +153,24 @@ TEST_F(ConversionTableTest, IndexedLookupsEqualThePlainScanOnRandomTables) {
     ConversionTable table;
     for (int step = 0; step < 40; ++step) {
       switch (pick(5)) {
-        case 0: case 1: table.AddItemIdConversion(key(), key(), "1"); break;
-        case 2: table.RemoveItemIdConversionByEntryID(key()); break;
-        case 3: table.RemoveItemIdConversionByUID(key()); break;
-        default: table.UpdateItemIdConversionDate(key(), std::to_string(step)); break;
+        case 0:
+        case 1:
+          table.AddItemIdConversion(key(), key(), "1");
+          break;
+        case 2:
+          if (pick(3) == 0 && !table.empty()) {
+            table.SetRow(static_cast<size_t>(pick(static_cast<int>(table.size()))),
+                         key() + "\t" + key());
+          } else {
+            table.RemoveItemIdConversionByEntryID(key());
+          }
+          break;
+        case 3:
+          table.RemoveItemIdConversionByUID(key());
+          break;
+        default:
+          table.UpdateItemIdConversionDate(key(), std::to_string(step));
+          break;
       }
       const std::string k = key(), probe = key() + key() + key();
       ASSERT_EQ(table.GetUIDFromEntryID(k), Scan(table.rows(), 1, k, 2, false));
@@ -173,13 +206,15 @@ TEST_F(ConversionTableTest, AFailedWriteLeavesTheOldFileWholeAndTheFlagSet) {
   table.AddItemIdConversion("1.VCF", "A", "5");
   ASSERT_TRUE(SaveUIDToEntryIDMappings(table, "Contacts", false));
   const std::string before = ReadFile(Path());
-  for (int i = 0; i < 100; ++i) table.AddItemIdConversion(std::to_string(i) + ".VCF", "E" + std::to_string(i), "1");
+  for (int i = 0; i < 100; ++i)
+    table.AddItemIdConversion(std::to_string(i) + ".VCF", "E" + std::to_string(i), "1");
   SetConversionTableWriteLimitForTesting(40);  // the disk fills up mid-write
   EXPECT_FALSE(SaveUIDToEntryIDMappings(table, "Contacts", false));
   EXPECT_TRUE(ConversionTableDirty);
   EXPECT_EQ(ReadFile(Path()), before);
   // No temporary file is left behind.
-  EXPECT_EQ(system(("test $(ls '" + dir_.path() + "/alice@mail.example.com' | wc -l) -eq 1").c_str()), 0);
+  EXPECT_EQ(
+      system(("test $(ls '" + dir_.path() + "/alice@mail.example.com' | wc -l) -eq 1").c_str()), 0);
   SetConversionTableWriteLimitForTesting(-1);
   EXPECT_TRUE(SaveUIDToEntryIDMappings(table, "Contacts", false));
   ConversionTable loaded;
