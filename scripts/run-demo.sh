@@ -141,6 +141,12 @@ outlook click "&Synchronize"
 
 step "Both sides after the first synchronisation"
 side_by_side
+calendar=$(outlook items Calendar)
+echo "In Outlook now:"
+outlook show "$(grep 'Weekly team meeting' <<<"$calendar" | cut -f1)" |
+  grep -E '^(Subject|Start|End|Location|IsRecurring|RecurrenceState)\b' | sed 's/^/  /'
+outlook show "$(grep 'Design review' <<<"$calendar" | cut -f1)" |
+  grep -E '^(Subject|Start|RequiredAttendees|Recipients)\b' | sed 's/^/  /'
 
 step "Changes on the server: Bob's phone changes, a task is added, one is deleted"
 server "change ann $bob PhoneW=%2B1+555+0199&Business=Northwind+Traders"

@@ -81,11 +81,11 @@ void SetSyncProgressValue(long position) {
 void CloseSyncProgress() {
   if (!g_window) return;
   std::unique_ptr<frmProgress> window = std::move(g_window);
-  window->pgActivity.visible = false;
   if (window->onScreen) {
     window->onScreen = false;
-    qv::ui::CurrentProgressFrontEnd().Hide(*window);
+    qv::ui::CurrentProgressFrontEnd().Hide(*window);  // shows the last state as it leaves
   }
+  window->pgActivity.visible = false;
 }
 
 }  // namespace qvsync

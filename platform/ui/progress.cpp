@@ -247,27 +247,39 @@ void TerminalProgress::Repaint(ProgressWindow& window) {
   Draw(SnapshotOf(window), false);
 }
 
-void TerminalProgress::DoEvents(ProgressWindow& window) {
-  if (!shown_) return;
+bool TerminalProgress::CancelPending() {
   bool cancel = false;
   if (g_interrupts) {
     g_interrupts = 0;
     cancel = true;
   }
   if (KeyPressedCancel()) cancel = true;
-  if (cancel) {
-    if (lineOpen_) {
-      std::fprintf(out_, "\n");
-      lineOpen_ = false;
-    }
-    std::fprintf(out_, "Cancel pressed: the synchronization stops at its next check.\n");
-    std::fflush(out_);
+  return cancel;
+}
+
+void TerminalProgress::SayCancelPressed() {
+  if (out_ == nullptr) return;
+  if (lineOpen_) {
+    std::fprintf(out_, "\n");
+    lineOpen_ = false;
+  }
+  std::fprintf(out_, "Cancel pressed: the synchronization stops at its next check.\n");
+  std::fflush(out_);
+}
+
+void TerminalProgress::DoEvents(ProgressWindow& window) {
+  if (!shown_) return;
+  if (CancelPending()) {
+    SayCancelPressed();
     PressCancel(window);
   }
 }
 
 void TerminalProgress::Hide(ProgressWindow& window) {
   if (!shown_) return;
+  // A press that came after the last DoEvents (a pass without items, the
+  // end of a run) still counts: it is not dropped with the window.
+  const bool pending = CancelPending();
   if (live_) Draw(SnapshotOf(window), true);
   if (lineOpen_ && out_ != nullptr) {
     std::fprintf(out_, "\n");
@@ -276,6 +288,10 @@ void TerminalProgress::Hide(ProgressWindow& window) {
   lineOpen_ = false;
   shown_ = false;
   ReleaseInterrupt();
+  if (pending) {
+    SayCancelPressed();
+    PressCancel(window);
+  }
 }
 
 // ---- ScriptedProgress ----

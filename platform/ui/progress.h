@@ -81,8 +81,9 @@ void SetProgressFrontEnd(ProgressFrontEnd* frontEnd);
 // count, "  [412/1000] Validating Object: Ann".
 //
 // While a window is shown, SIGINT (Ctrl-C) does not end the process: it
-// presses the window's Cancel button at the next DoEvents. A second Ctrl-C
-// before that ends the process as usual. When the input is a terminal, the
+// presses the window's Cancel button at the next DoEvents (or when the window
+// is hidden before one). A second Ctrl-C before that ends the process as
+// usual. When the input is a terminal, the
 // keys "c", "C" and Escape press Cancel too (the input is read key by key
 // while the window is shown, and restored when it is hidden).
 class TerminalProgress : public ProgressFrontEnd {
@@ -110,6 +111,8 @@ class TerminalProgress : public ProgressFrontEnd {
   void CatchInterrupt();
   void ReleaseInterrupt();
   bool KeyPressedCancel();
+  bool CancelPending();
+  void SayCancelPressed();
   int Columns() const;
 
   std::FILE* in_;

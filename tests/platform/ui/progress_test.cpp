@@ -134,6 +134,12 @@ TEST(TerminalProgressInterrupt, CtrlCPressesCancelAtTheNextDoEventsAndIsReleased
   EXPECT_EQ(window.cancelClicks, 1);
   EXPECT_NE(captured.Text().find("Cancel pressed"), std::string::npos);
   terminal.Hide(window);
+  EXPECT_EQ(window.cancelClicks, 1);
+  // A press after the last DoEvents is not dropped when the window goes.
+  terminal.Show(window);
+  raise(SIGINT);
+  terminal.Hide(window);
+  EXPECT_EQ(window.cancelClicks, 2);
   struct sigaction after {};
   sigaction(SIGINT, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
