@@ -392,6 +392,45 @@ TEST_F(OutlookTest, RecurrencePatternPropertiesAreRejectedWhereTheTypeDoesNotAll
   ExpectError(kErrInvalidValue, [&] { task.call("GetRecurrencePattern").put("DayOfWeekMask", 62); });
 }
 
+TEST_F(OutlookTest, PatternEndDateAndOccurrencesFollowEachOther) {
+  Variant appt = Folder(9).get("Items").call("Add");
+  appt.put("Start", MakeDate(2013, 5, 21, 10, 0));  // a Tuesday
+  Variant p = appt.call("GetRecurrencePattern");
+  const auto endAfter = [&](int occurrences) {
+    p.put("Occurrences", occurrences);
+    return p.get("PatternEndDate").ToDate();
+  };
+  const auto countTo = [&](Date end) {
+    p.put("PatternEndDate", end);
+    return p.get("Occurrences").ToLong();
+  };
+  p.put("RecurrenceType", 0);  // every third day
+  p.put("Interval", 3);
+  EXPECT_EQ(endAfter(4), MakeDate(2013, 5, 30));
+  EXPECT_EQ(countTo(MakeDate(2013, 6, 1, 12, 0)), 4);
+  EXPECT_EQ(p.get("PatternEndDate").ToDate(), MakeDate(2013, 5, 30));  // the last occurrence
+  p.put("RecurrenceType", 1);  // Mondays and Fridays of every other week
+  p.put("Interval", 2);
+  p.put("DayOfWeekMask", 2 | 32);
+  EXPECT_EQ(endAfter(3), MakeDate(2013, 6, 7));  // Fri 24 May, Mon 3 and Fri 7 June
+  p.put("RecurrenceType", 3);  // the last Friday of every month
+  p.put("Interval", 1);
+  p.put("Instance", 5);
+  p.put("DayOfWeekMask", 32);
+  EXPECT_EQ(endAfter(3), MakeDate(2013, 7, 26));
+  p.put("RecurrenceType", 2);  // the 31st, or the month's last day
+  p.put("DayOfMonth", 31);
+  EXPECT_EQ(endAfter(2), MakeDate(2013, 6, 30));
+  p.put("RecurrenceType", 5);  // 29 February, every year: clamped to the 28th
+  p.put("MonthOfYear", 2);
+  p.put("DayOfMonth", 29);
+  EXPECT_EQ(endAfter(4), MakeDate(2017, 2, 28));
+  EXPECT_EQ(countTo(MakeDate(2100, 1, 1)), 86);  // 2014 to 2099
+  p.put("NoEndDate", true);
+  EXPECT_EQ(p.get("Occurrences").ToLong(), 0);
+  EXPECT_EQ(p.get("PatternEndDate").ToDate(), kNoDate);
+}
+
 TEST_F(OutlookTest, AppointmentStartKeepsTheDurationAndAllDayRunsMidnightToMidnight) {
   Variant appt = Folder(9).get("Items").call("Add");
   EXPECT_EQ(appt.get("Start").ToDate(), MakeDate(2013, 5, 21, 9, 0));  // the next half hour
