@@ -98,6 +98,14 @@ void frmChangePassword::cmdChangePassword_Click() {
         "New Password Confirmation Failure", Buttons::OK, Icon::Exclamation);
     return;
   }
+  // The server takes a password change only within a session: log in with
+  // the configured account first unless that has happened already (a change
+  // right after start-up would otherwise always fail). A failed login is left
+  // to the change's own report.
+  const SyncConfig& config = Config();
+  int32_t errorCode = 0;
+  std::string errorMessage;
+  EnsureLoggedIn(config.username, config.password, errorCode, errorMessage);
   // The command shows the outcome; the window closes whatever it was.
   ChangePassword(txtCurrentPassword.text, txtNewPassword.text);
   Hide();

@@ -95,6 +95,8 @@ FrontEnd& CurrentFrontEnd() {
       std::string error;
       if (ParseFillScript(text, &script, &error)) {
         front->SetFillScript(std::move(script));
+        // The script may hold a password: programs started later do not inherit it.
+        unsetenv("QUORVIA_UI_SCRIPT");
       } else {
         std::fprintf(stderr, "The fill script in QUORVIA_UI_SCRIPT is not used: %s\n", error.c_str());
       }
@@ -354,8 +356,13 @@ bool TerminalFrontEnd::ReadSecret(std::string* line) {
   return read;
 }
 
-bool TerminalFrontEnd::PromptFor(TextBox& box, std::string* text) {
-  std::string label = box.caption.empty() ? box.name : Plain(box.caption);
+bool TerminalFrontEnd::PromptFor(Window& window, TextBox& box, std::string* text) {
+  std::string label = Plain(box.caption);
+  for (Control* control : window.Controls()) {
+    if (auto* named = dynamic_cast<Label*>(control); named && named->buddy == &box) label = Plain(named->caption);
+  }
+  if (label.empty()) label = box.name;
+  label = Printable(label);
   if (box.password) {
     std::fprintf(out_, "%s (not shown) ", label.c_str());
     std::fflush(out_);
@@ -497,7 +504,7 @@ bool TerminalFrontEnd::Run(Window& window, const std::string& command, bool pers
     window.SetFocus(*control);
     if (auto* box = dynamic_cast<TextBox*>(control); box && person && !box->locked) {
       std::string text;
-      if (PromptFor(*box, &text)) box->text = text;
+      if (PromptFor(window, *box, &text)) box->text = text;
       return true;
     }
     *error = control->name + " needs a value: set " + control->name + " VALUE";
@@ -561,7 +568,7 @@ bool TerminalFrontEnd::Run(Window& window, const std::string& command, bool pers
     }
     window.SetFocus(*box);
     std::string text = parsed.value;
-    if (!parsed.hasValue && person && parsed.verb == "set" && !PromptFor(*box, &text)) return true;
+    if (!parsed.hasValue && person && parsed.verb == "set" && !PromptFor(window, *box, &text)) return true;
     if (parsed.verb == "append") {
       if (!box->multiLine) {
         *error = control->name + " holds one line: set " + control->name + " TEXT";

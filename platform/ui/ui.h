@@ -211,7 +211,8 @@ class FrontEnd {
 // standard input and output. Two environment variables configure that
 // terminal front end, so a host can pass its options to every module it
 // loads: QUORVIA_UI_ANSWER ("yes", "no", "ok" or "cancel") gives it a fixed
-// answer, and QUORVIA_UI_SCRIPT holds a fill script for its windows.
+// answer, and QUORVIA_UI_SCRIPT holds a fill script for its windows (taken
+// out of the environment once read, since it may hold a password).
 FrontEnd& CurrentFrontEnd();
 // Installs `frontEnd` (not owned) until called with nullptr.
 void SetFrontEnd(FrontEnd* frontEnd);
@@ -266,7 +267,7 @@ class TerminalFrontEnd : public FrontEnd {
   // Reads a line with the terminal's echo off (passwords).
   bool ReadSecret(std::string* line);
   // Asks for the new contents of a text box.
-  bool PromptFor(TextBox& box, std::string* text);
+  bool PromptFor(Window& window, TextBox& box, std::string* text);
   const FillSection* TakeSection(const Window& window);
 
   std::FILE* in_;
