@@ -450,9 +450,22 @@ void TerminalFrontEnd::PrintWindow(Window& window) {
       std::fprintf(out_, "  -- %s --\n", Printable(frame->caption).c_str());
     } else if (auto* box = dynamic_cast<TextBox*>(control)) {
       std::string text = title();
-      std::string shown = box->password ? std::string(box->text.size(), '*') : Printable(box->text);
-      std::fprintf(out_, "%s %-24s [%s]  %s%s%s\n", focus, Printable(text).c_str(), shown.c_str(),
+      // A text of several lines shows its first line here, the others below.
+      std::vector<std::string> lines{""};
+      if (box->password) {
+        lines[0] = std::string(box->text.size(), '*');
+      } else {
+        for (char c : box->text) {
+          if (c == '\n') {
+            lines.emplace_back();
+          } else if (c != '\r') {
+            lines.back().push_back(c);
+          }
+        }
+      }
+      std::fprintf(out_, "%s %-24s [%s]  %s%s%s\n", focus, Printable(text).c_str(), Printable(lines[0]).c_str(),
                    box->name.c_str(), key.c_str(), disabled);
+      for (size_t i = 1; i < lines.size(); ++i) std::fprintf(out_, "  %-24s [%s]\n", "", Printable(lines[i]).c_str());
     } else if (auto* check = dynamic_cast<CheckBox*>(control)) {
       std::string text = title();
       std::fprintf(out_, "%s [%c] %-40s %s%s%s\n", focus, check->value ? 'x' : ' ', Printable(text).c_str(),
@@ -475,10 +488,37 @@ void TerminalFrontEnd::PrintWindow(Window& window) {
 }
 
 bool TerminalFrontEnd::Execute(Window& window, const std::string& command, std::string* error) {
-  return Run(window, command, false, error);
+  return ExecuteCommand(window, command, error);
 }
 
 bool TerminalFrontEnd::Run(Window& window, const std::string& command, bool person, std::string* error) {
+  // A person may leave the text out: it is asked for (a password without echo).
+  if (person) {
+    const std::string trimmed = Trim(command);
+    Parsed parsed = Split(trimmed);
+    Control* control = nullptr;
+    if (AccessKeyCommand(trimmed)) {
+      control = FindControl(window, trimmed);
+    } else if (parsed.verb == "set" && !parsed.hasValue) {
+      control = FindControl(window, parsed.field);
+    }
+    auto* box = dynamic_cast<TextBox*>(control);
+    if (box && box->enabled && !box->locked) {
+      window.SetFocus(*box);
+      std::string text;
+      if (PromptFor(window, *box, &text)) {
+        if (box->maxLength > 0 && text.size() > static_cast<size_t>(box->maxLength)) {
+          text.resize(static_cast<size_t>(box->maxLength));
+        }
+        box->text = text;
+      }
+      return true;
+    }
+  }
+  return ExecuteCommand(window, command, error);
+}
+
+bool ExecuteCommand(Window& window, const std::string& command, std::string* error) {
   const std::string trimmed = Trim(command);
   Parsed parsed = Split(trimmed);
 
@@ -502,11 +542,6 @@ bool TerminalFrontEnd::Run(Window& window, const std::string& command, bool pers
       return true;
     }
     window.SetFocus(*control);
-    if (auto* box = dynamic_cast<TextBox*>(control); box && person && !box->locked) {
-      std::string text;
-      if (PromptFor(window, *box, &text)) box->text = text;
-      return true;
-    }
     *error = control->name + " needs a value: set " + control->name + " VALUE";
     return false;
   }
@@ -568,7 +603,6 @@ bool TerminalFrontEnd::Run(Window& window, const std::string& command, bool pers
     }
     window.SetFocus(*box);
     std::string text = parsed.value;
-    if (!parsed.hasValue && person && parsed.verb == "set" && !PromptFor(window, *box, &text)) return true;
     if (parsed.verb == "append") {
       if (!box->multiLine) {
         *error = control->name + " holds one line: set " + control->name + " TEXT";

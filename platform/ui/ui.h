@@ -194,6 +194,13 @@ inline constexpr size_t kMaxFillLineBytes = 4096;
 // is not one of the terminal's commands.
 bool ParseFillScript(std::string_view text, FillScript* script, std::string* error);
 
+// Carries out one command of a fill script on `window` (the commands are
+// those of the terminal, see TerminalFrontEnd), through the controls' own
+// events: a button's Click, a check box's and a list's onClick. False with
+// `*error` when it cannot (unknown command or control, disabled control, no
+// such entry). Any front end can fill its windows with it.
+bool ExecuteCommand(Window& window, const std::string& command, std::string* error);
+
 // ---- Front ends ----
 
 class FrontEnd {
