@@ -6,6 +6,7 @@
 
 #include "platform/outlook/objects.h"
 #include "platform/outlook/text.h"
+#include "platform/timezone/timezone.h"
 
 namespace qv::outlook::detail {
 
@@ -287,6 +288,68 @@ void ResetPatternForType(PropertyMap& p, int32_t type) {
   p["RecurrenceType"] = type;
 }
 
+// Whether a day (a whole automation date) is an occurrence of the pattern.
+bool IsOccurrence(PropertyMap& p, int64_t day, int64_t startDay) {
+  const auto number = [&](const char* key, int32_t fallback) {
+    auto it = p.find(key);
+    return it == p.end() ? fallback : it->second.ToLong();
+  };
+  const int32_t type = number("RecurrenceType", kRecursWeekly);
+  const int64_t interval = std::max(1, number("Interval", 1));
+  const DateParts d = SplitDate(Date{static_cast<double>(day)});
+  const DateParts s = SplitDate(Date{static_cast<double>(startDay)});
+  const int daysInMonth = timezone::DaysInMonth(d.year, d.month);
+  const int64_t months = (d.year - s.year) * 12 + (d.month - s.month);
+  const int32_t weekdayBit = WeekdayBit(Date{static_cast<double>(day)});
+  const auto nthWeekday = [&] {
+    const int32_t instance = number("Instance", 1);
+    if (!(number("DayOfWeekMask", 0) & weekdayBit)) return false;
+    return instance >= 5 ? d.day + 7 > daysInMonth : (d.day - 1) / 7 + 1 == instance;
+  };
+  const auto dayOfMonth = [&] { return d.day == std::min(number("DayOfMonth", 1), daysInMonth); };
+  switch (type) {
+    case kRecursDaily: return (day - startDay) % interval == 0;
+    case kRecursWeekly: {
+      // Weeks start on Sunday; 1899-12-31 was one.
+      const auto week = [](int64_t x) { return (x - 1 >= 0 ? (x - 1) / 7 : (x - 7) / 7); };
+      return (number("DayOfWeekMask", 0) & weekdayBit) && (week(day) - week(startDay)) % interval == 0;
+    }
+    case kRecursMonthly: return months % interval == 0 && dayOfMonth();
+    case kRecursMonthNth: return months % interval == 0 && nthWeekday();
+    case kRecursYearly:
+      return d.month == number("MonthOfYear", 1) && (d.year - s.year) % interval == 0 && dayOfMonth();
+    case kRecursYearNth:
+      return d.month == number("MonthOfYear", 1) && (d.year - s.year) % interval == 0 && nthWeekday();
+    default: return false;
+  }
+}
+
+// Outlook keeps the end of a pattern both ways: the end date follows from a
+// number of occurrences and the number from an end date (the end date then
+// moves to the day of the last occurrence). "EndByCount" says
+// which of the two was given last.
+void DerivePatternEnd(PropertyMap& p) {
+  if (p["NoEndDate"].ToBool()) return;
+  const int64_t startDay = static_cast<int64_t>(std::floor(p["PatternStartDate"].ToDate().serial));
+  const int64_t lastDay = static_cast<int64_t>(std::floor(kNoDate.serial)) - 1;
+  const bool byCount = p["EndByCount"].ToBool();
+  const int64_t wanted = byCount ? p["Occurrences"].ToLong() : 0;
+  const int64_t endDay = byCount ? lastDay
+                                 : static_cast<int64_t>(std::floor(p["PatternEndDate"].ToDate().serial));
+  if (byCount ? wanted < 1 : endDay > lastDay) return;  // nothing given yet
+  int64_t count = 0;
+  int64_t last = startDay;
+  for (int64_t day = startDay; day <= endDay && day <= lastDay; ++day) {
+    if (!IsOccurrence(p, day, startDay)) continue;
+    ++count;
+    last = day;
+    if (byCount && count >= wanted) break;
+  }
+  // Either way the end date becomes the day of the last occurrence.
+  if (count > 0) p["PatternEndDate"] = Date{static_cast<double>(last)};
+  if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));
+}
+
 class PatternObject final : public Object {
  public:
   explicit PatternObject(std::shared_ptr<ItemState> owner) : owner_(std::move(owner)) {}
@@ -314,16 +377,24 @@ class PatternObject final : public Object {
       const int32_t newType = converted.ToLong();
       if (!(Bit(newType) & kAllTypes)) throw Error(kErrInvalidValue);
       ResetPatternForType(values, newType);
+      DerivePatternEnd(values);
       return;
     }
     if (key == "PatternEndDate") {
       if (converted.ToDate() < values["PatternStartDate"].ToDate()) throw Error(kErrInvalidValue);
       values["NoEndDate"] = false;
-      values.erase("Occurrences");
+      values["EndByCount"] = false;
     }
-    if (key == "Occurrences") values["NoEndDate"] = false;
-    if (key == "NoEndDate" && converted.ToBool()) values.erase("Occurrences");
+    if (key == "Occurrences") {
+      values["NoEndDate"] = false;
+      values["EndByCount"] = true;
+    }
+    if (key == "NoEndDate" && converted.ToBool()) {
+      values.erase("Occurrences");
+      values["PatternEndDate"] = kNoDate;
+    }
     values[key] = std::move(converted);
+    DerivePatternEnd(values);
   }
 
   std::string_view TypeName() const override { return "RecurrencePattern"; }
@@ -351,6 +422,8 @@ Variant GetCreated(ItemObject& i) {
   return i.record() ? i.session().data.FindItem(i.record())->created : i.created();
 }
 Variant GetParent(ItemObject& i) { return MakeFolder(i.sessionRef(), i.folder()); }
+Variant GetApplication(ItemObject& i) { return MakeApplication(i.sessionRef()); }
+Variant GetSession(ItemObject& i) { return MakeNameSpace(i.sessionRef()); }
 Variant GetAttachments(ItemObject&) { return ObjectRef(std::make_shared<AttachmentsObject>()); }
 Variant GetRecipients(ItemObject& i) {
   return ObjectRef(std::make_shared<RecipientsObject>(i.sessionRef(), i.sharedState()));
@@ -650,6 +723,8 @@ const ItemProperty kCommonProperties[] = {
     {"LastModificationTime", VarType::Date, true, 0, 1, kAny, GetModified},  // moved by Save
     {"CreationTime", VarType::Date, true, 0, 1, kAny, GetCreated},         // first Save
     {"Parent", VarType::Object, true, 0, 1, kAny, GetParent},              // the folder
+    {"Application", VarType::Object, true, 0, 1, kAny, GetApplication},    // the Application
+    {"Session", VarType::Object, true, 0, 1, kAny, GetSession},            // the NameSpace
     {"Size", VarType::Long, true, 0, 1, kAny, GetSize},                    // bytes
     {"Sensitivity", VarType::Long, false, 0, 0, 3},                        // normal .. confidential
     {"Importance", VarType::Long, false, 0, 0, 2},                         // low, normal, high

@@ -13,6 +13,8 @@
 #include <random>
 #include <sstream>
 
+#include "platform/timezone/timezone.h"
+
 namespace qv::servlet {
 namespace {
 
@@ -84,31 +86,84 @@ std::vector<std::string> SplitList(const std::string& text) {
   return pieces;
 }
 
-// The item's fields as child elements of `node`, as the item deserialiser reads them.
+// The element a request field is served as: the field name in upper case,
+// except where the server's item XML has its own name.
+std::string ServedElementName(const std::string& field) {
+  if (field == "GroupName") return "NAME";
+  if (field == "PercentComplete") return "PERCCOMP";
+  return ElementName(field);
+}
+
+// "YYYY-MM-DD-HH-mm" moved by `minutes`; other texts unchanged.
+std::string ShiftServerDate(const std::string& text, long minutes) {
+  int year, month, day, hour, minute;
+  char tail;
+  if (minutes == 0 ||
+      std::sscanf(text.c_str(), "%4d-%2d-%2d-%2d-%2d%c", &year, &month, &day, &hour, &minute, &tail) != 5)
+    return text;
+  int64_t total = (qv::timezone::DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute + minutes;
+  const int64_t days = total >= 0 ? total / 1440 : -((1439 - total) / 1440);
+  total -= days * 1440;
+  int64_t y;
+  int m, d;
+  qv::timezone::CivilFromDays(days, y, m, d);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d-%02d-%02d", static_cast<long long>(y), m, d,
+                static_cast<int>(total / 60), static_cast<int>(total % 60));
+  return buf;
+}
+
+// The attendee's response as the server names it, from the client's number.
+const char* PartStat(const std::string& status) {
+  if (status == "2") return "TENTATIVE";
+  if (status == "3") return "ACCEPTED";
+  if (status == "4") return "DECLINED";
+  return "NEEDS-ACTION";
+}
+
+// The item's fields as child elements of `node`, as the item deserialiser reads
+// them. Appointment times and recurrence dates arrive in local time with the
+// client's "offset" and are served in UTC, as the server keeps them.
 void AppendItem(pugi::xml_node node, const StoredItem& item, bool attendeeDetails) {
   node.append_child("UID").text().set(item.uid.c_str());
   node.append_child("MODIFIEDDATE").text().set(std::to_string(item.modified).c_str());
+  const bool group = item.className == "CONTACTGROUP" || FieldValue(item.fields, "ObjectType") == "Group";
+  long offset = 0;  // appointment times and recurrence dates are kept in UTC
+  if (item.className == "APPOINTMENT" || item.className == "TASK") {
+    const std::string text = FieldValue(item.fields, "offset");
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (!text.empty() && end && *end == '\0' && value > -1440 && value < 1440) offset = value;
+  }
   std::string attendees, members;
   for (const auto& [name, value] : item.fields) {
     if (name == "Attendees") attendees = value;
     if (name == "Members") members = value;
-    std::string element = ElementName(name);
-    if (element.empty() || element == "ID" || element == "UID" || element == "MODIFIEDDATE") {
+    std::string element = ServedElementName(name);
+    if (element.empty() || element == "ID" || element == "UID" || element == "MODIFIEDDATE" ||
+        (group && element == "MEMBERS")) {
       continue;
     }
-    node.append_child(element.c_str()).text().set(value.c_str());
+    const bool utc = element == "STARTTIME" || element == "FINISHTIME" ||
+                     element == "PATTERNSTARTDATE" || element == "PATTERNENDDATE";
+    const std::string served = utc ? ShiftServerDate(value, -offset) : value;
+    node.append_child(element.c_str()).text().set(served.c_str());
   }
   if (item.className == "APPOINTMENT" && attendeeDetails) {
     pugi::xml_node details = node.append_child("ATTENDEESDETAILS");
-    for (const std::string& address : SplitList(attendees)) {
+    for (const std::string& entry : SplitList(attendees)) {
+      // "address|response" from a client with response states, else "address".
+      const size_t bar = entry.rfind('|');
+      const std::string address = bar == std::string::npos ? entry : entry.substr(0, bar);
+      const std::string status = bar == std::string::npos ? "" : entry.substr(bar + 1);
       pugi::xml_node attendee = details.append_child("ATTENDEE");
       attendee.append_attribute("ID").set_value(address.c_str());
       attendee.append_child("CN").text().set(address.c_str());
-      attendee.append_child("PARTSTAT").text().set("NEEDS-ACTION");
+      attendee.append_child("PARTSTAT").text().set(PartStat(status));
       attendee.append_child("ROLE").text().set("REQ-PARTICIPANT");
     }
   }
-  if (item.className == "CONTACTGROUP") {
+  if (group) {
     pugi::xml_node list = node.append_child("MEMBERS");
     for (const std::string& uid : SplitList(members)) {
       list.append_child("MEMBER").append_attribute("ID").set_value(uid.c_str());
