@@ -10,6 +10,7 @@
 #include "addin/connect.h"
 #include "addin/log/activity_log.h"
 #include "addin/server/protocol.h"
+#include "addin/sync/conversion_table.h"
 #include "addin/windows.h"
 #include "platform/shell/shell.h"
 
@@ -106,13 +107,10 @@ bool StoreSupportsFolder(int storePosition, const std::string& folderName) {
   }
 }
 
-// Kept beside the conversion table and batch file code of the synchronisation
-// engine, which names the same files; these two only name them for deletion
-// and create nothing.
-std::string ResetConversionTablePath(const std::string& folderName) {
-  return AccountFolder() + "/ic_" + folderName + ".tab";
-}
-
+// The batch file of a class, named as the synchronisation engine's batch mode
+// names it (data directory, account folder, "_batch_" + class + ".TAB"). Kept
+// here only until the engine's own BatchFilePath is in this tree: then Reset
+// uses that one and this goes.
 std::string ResetBatchFilePath(const std::string& className) {
   return AccountFolder() + "/_batch_" + className + ".TAB";
 }
@@ -340,7 +338,7 @@ void frmConfig::cmdReset_Click() {
   for (const ClassFiles& files : classes) {
     if (!files.box->value) continue;
     // A file that is missing or cannot be deleted is left as it is.
-    std::remove(ResetConversionTablePath(files.folderName).c_str());
+    std::remove(GetConversionTablePath(files.folderName).c_str());
     std::remove(ResetBatchFilePath(files.className).c_str());
   }
 }

@@ -79,10 +79,9 @@ bool StoreSupportsFolder(int storePosition, const std::string& folderName);
 // "-", "." and ":", neither starting nor ending with "-" or ".".
 bool IsValidHostName(const std::string& name);
 
-// The files of the configured account that Reset deletes: the conversion
-// table of an Outlook folder ("Calendar", "Tasks", "Contacts") and the batch
-// file of a message class ("APPOINTMENT", "TASK", "CONTACT").
-std::string ResetConversionTablePath(const std::string& folderName);
+// The batch file of the configured account for a message class
+// ("APPOINTMENT", "TASK", "CONTACT"), which Reset deletes with the class's
+// conversion table (GetConversionTablePath).
 std::string ResetBatchFilePath(const std::string& className);
 
 }  // namespace qvsync

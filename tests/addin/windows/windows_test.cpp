@@ -14,6 +14,7 @@
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
 #include "addin/server/protocol.h"
+#include "addin/sync/conversion_table.h"
 #include "addin/windows.h"
 #include "platform/outlook/outlook.h"
 #include "platform/registry/registry.h"
@@ -151,7 +152,9 @@ TEST_F(WindowsTest, ChangePasswordChecksItsBoxesInOrderAndSendsNothingUntilTheyP
     EXPECT_EQ(boxes_[0].text, step.text);
     EXPECT_EQ(boxes_[0].title, step.title);
     EXPECT_EQ(boxes_[0].icon, Icon::Exclamation);
-    if (step.focus) EXPECT_EQ(window.focused, &(window.*step.focus)) << step.text;
+    if (step.focus) {
+      EXPECT_EQ(window.focused, &(window.*step.focus)) << step.text;
+    }
   }
   EXPECT_TRUE(servlet_.Requests().empty()) << "nothing is sent before the checks pass";
 }
@@ -435,7 +438,7 @@ TEST_F(WindowsTest, ResetDeletesOnlyTheTickedClassesFilesAfterAYes) {
   const std::vector<std::string> files = {"ic_Calendar.tab", "ic_Tasks.tab", "ic_Contacts.tab",
                                           "_batch_APPOINTMENT.TAB", "_batch_TASK.TAB", "_batch_CONTACT.TAB"};
   for (const std::string& file : files) ASSERT_TRUE(qv::testing::WriteFile(account + "/" + file, "x"));
-  EXPECT_EQ(ResetConversionTablePath("Contacts"), account + "/ic_Contacts.tab");
+  EXPECT_EQ(GetConversionTablePath("Contacts"), account + "/ic_Contacts.tab");
   EXPECT_EQ(ResetBatchFilePath("CONTACT"), account + "/_batch_CONTACT.TAB");
 
   Config().troubleshootingMode = 1;
