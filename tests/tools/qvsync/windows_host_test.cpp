@@ -66,6 +66,9 @@ class WindowsThroughTheHost : public qv::testing::RegistryTest {
   }
 
   qv::testing::ScopedEnv data_;
+  // Named outright: under the address sanitizer dlopen does not search the
+  // add-in's own run path.
+  qv::testing::ScopedEnv qvaiso_{"QUORVIA_QVAISO", QVAISO_LIBRARY};
   qv::testing::ScopedEnv noProxy_{"no_proxy", "127.0.0.1,localhost"};
   qv::testing::ScopedEnv httpProxy_{"http_proxy", std::nullopt};
   qv::testing::ScopedEnv display_{"DISPLAY", std::nullopt};
