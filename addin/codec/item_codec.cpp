@@ -410,7 +410,8 @@ int32_t DeserializeItem(const std::string& xml, const Variant& item, const Varia
   int32_t itemClass = 0;
   Guarded([&] { itemClass = item.get("Class").ToLong(); });
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
   if (!parsed) {
     LogMessage("Parser Error occured on item " + xml + " when deserializing XML: " + xml, 5);
     // A list whose XML does not parse is left untouched.

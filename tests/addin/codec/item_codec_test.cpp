@@ -7,6 +7,7 @@
 #include "addin/log/activity_log.h"
 #include "platform/registry/registry.h"
 #include "platform/timezone/timezone.h"
+#include "tests/addin/codec/wrapper_access.h"
 #include "tests/common/test_support.h"
 
 namespace qvsync {
@@ -43,20 +44,7 @@ class ItemCodecTest : public qv::testing::RegistryTest, public ::testing::WithPa
   Variant Folder(int special) { return ns_.call("GetDefaultFolder", special); }
   Variant Contacts() { return Folder(10); }
   // The access object the engine hands in: the wrapper when installed.
-  Variant Access(const Variant& item) {
-    if (!GetParam()) return item;
-    static const std::pair<int, const char*> kProgIds[] = {
-        {26, "Redemption.SafeAppointmentItem"}, {40, "Redemption.SafeContactItem"},
-        {48, "Redemption.SafeTaskItem"}, {69, "Redemption.SafeDistList"}};
-    const int itemClass = item.get("Class").ToLong();
-    for (const auto& [c, progId] : kProgIds) {
-      if (c != itemClass) continue;
-      Variant wrapper = app_.call("CreateObject", progId);
-      wrapper.put("Item", item);
-      return wrapper;
-    }
-    return item;
-  }
+  Variant Access(const Variant& item) { return testing::AccessObject(app_, item, GetParam()); }
   Variant NewItem(int type) { return app_.call("CreateItem", type); }
   Variant NewContact(const std::string& fullName, const std::string& email = "") {
     Variant c = Contacts().get("Items").call("Add");
@@ -96,6 +84,9 @@ TEST_P(ItemCodecTest, ContactFieldsInOrderWithBodyLineEndsFolded) {
   EXPECT_TRUE(Contains(text, "&EMail=ann%u0040example.com&Business=&Sensitivity=0&Department="));
   EXPECT_TRUE(text.ends_with("&Note=a%u000Ab")) << text;
   EXPECT_TRUE(Serialize(c, "7.VCF").ends_with("&Note=a%u000Ab&ID=7.VCF"));
+  // Long values are escaped whole.
+  c.put("Body", std::string(40000, 'a') + "\xC3\xA9");
+  EXPECT_TRUE(Serialize(c).ends_with("&Note=" + std::string(40000, 'a') + "%u00E9"));
 }
 
 TEST_P(ItemCodecTest, AppointmentFieldsAndTheGroupsTheWrapperFeeds) {

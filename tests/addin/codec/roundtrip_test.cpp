@@ -6,6 +6,7 @@
 #include "addin/codec/item_codec.h"
 #include "addin/codec/strings.h"
 #include "platform/timezone/timezone.h"
+#include "tests/addin/codec/wrapper_access.h"
 #include "tests/addin/server/server_fixture.h"
 
 namespace qvsync {
@@ -36,17 +37,7 @@ class RoundTripTest : public testing::ServerTest, public ::testing::WithParamInt
     UseRedemption = false;
     ServerTest::TearDown();
   }
-  Variant Access(const Variant& item) {
-    if (!GetParam()) return item;
-    const int itemClass = item.get("Class").ToLong();
-    const char* progId = itemClass == 26   ? "Redemption.SafeAppointmentItem"
-                         : itemClass == 48 ? "Redemption.SafeTaskItem"
-                         : itemClass == 69 ? "Redemption.SafeDistList"
-                                           : "Redemption.SafeContactItem";
-    Variant wrapper = app_.call("CreateObject", progId);
-    wrapper.put("Item", item);
-    return wrapper;
-  }
+  Variant Access(const Variant& item) { return testing::AccessObject(app_, item, GetParam()); }
   Variant Folder(int special) { return ns_.call("GetDefaultFolder", special); }
   // ADD through the protocol; the new server UID.
   std::string Post(const Variant& item) {
