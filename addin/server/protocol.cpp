@@ -194,8 +194,10 @@ std::string ItemFileName(const ServerItem& item) {
 
 std::string PostToServer(std::string_view body, int32_t& errorCode, std::string& errorMessage) {
   const SyncConfig& config = Config();
-  return HttpPost(config.host, config.requestUrl, body, config.httpVersion, errorCode,
-                  errorMessage);
+  // Before any login has found the servlet (a password change right after
+  // start-up), the default path is the one to use, not an empty one.
+  const std::string path = config.requestUrl.empty() ? kDefaultRequestPath : config.requestUrl;
+  return HttpPost(config.host, path, body, config.httpVersion, errorCode, errorMessage);
 }
 
 int ServerLogin(const std::string& user, const std::string& password, int32_t& errorCode,

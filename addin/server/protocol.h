@@ -77,7 +77,8 @@ std::string NewUniqueName();
 // new unique name) + ".VCF", anything else "".
 std::string ItemFileName(const ServerItem& item);
 
-// POSTs `body` to the configured host and servlet path.
+// POSTs `body` to the configured host and servlet path (the default path
+// while none is configured or found by a login).
 std::string PostToServer(std::string_view body, int32_t& errorCode, std::string& errorMessage);
 
 // LOGIN; finds the servlet path when none is configured. 1 or 0; errorCode and

@@ -4,6 +4,7 @@
 // the profile so that every effect of a synchronisation can be seen.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +43,42 @@ Options:
   --yes, --no      answer every message box with Yes (or No) where it has
                    that button; without them, and with standard input not a
                    terminal, each box takes its first button
+  --fill FILE      fill the add-in's windows from FILE (see below)
+  --set WINDOW.CONTROL=VALUE
+                   as the line "set CONTROL VALUE" in a section for WINDOW
+  --press WINDOW.BUTTON
+                   as the line "click BUTTON" in a section for WINDOW
   --help           this text
+
+Filling windows without a person (scripted set-ups):
+  A fill file holds one section per showing of a window, headed by the
+  window's name or caption ([frmConfig], [frmChangePassword],
+  [frmAutoResponse], [frmAbout]), with the commands a person would type at
+  the terminal, one per line ("#" starts a comment line):
+    set CONTROL TEXT      a text box; a check box (on or off); a list entry
+                          (its position, counting from 0, or its text)
+    append CONTROL TEXT   one more line of a text box of several lines
+    click BUTTON          press a button (by name, caption or "&" and key)
+    close                 close the window without a button
+  CONTROL is a control's name (txtHostName), its caption or its label's
+  caption (in quotes when it has spaces: "Server Name"), or "&" and its key.
+  The window's own handlers and checks run as for a person: a refused entry
+  shows its message box and leaves the window open. A window still open
+  after its section is closed without saving when nobody is at the terminal;
+  at a terminal the person carries on. A command that fails closes the
+  window without pressing anything. Consecutive --set/--press options for
+  one window make one section, used after the sections of --fill. Message
+  boxes (such as the offer to synchronise) take --yes or --no.
+  Keep passwords in a file only you can read, not on the command line.
+
+  Example, configuring the add-in without synchronising:
+    [frmConfig]
+    set txtHostName mail.example.com:8080
+    set txtUsername alice
+    set txtPassword secret
+    set chkTroubleshoot on
+    click OK
+  saved as setup.txt:  qvsync --no --fill setup.txt click Configure...
 
 Add-in commands (Outlook starts and connects the add-ins with load
 behaviour 3 first, and disconnects them afterwards):
@@ -88,6 +124,8 @@ struct Options {
   qv::outlook::StartMode startMode = qv::outlook::StartMode::Interactive;
   int connectMode = qv::outlook::ext_cm_Startup;
   std::string answer;  // "yes", "no" or ""
+  std::string fillFile;                // --fill
+  std::vector<std::string> fillOptions;  // --set / --press, as given
   std::vector<std::string> command;
 };
 
@@ -181,6 +219,63 @@ std::string FormatDate(qv::outlook::Date date) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
                 p.second);
   return text;
+}
+
+// The fill script of --fill and --set/--press: the file's text, then one
+// section per run of options for the same window. False with `*error` when the
+// file cannot be read or the script is not one.
+bool BuildFillScript(const Options& options, std::string* script, std::string* error) {
+  if (!options.fillFile.empty()) {
+    std::FILE* file = std::fopen(options.fillFile.c_str(), "rb");
+    if (file == nullptr) {
+      *error = options.fillFile + ": " + std::strerror(errno);
+      return false;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && script->size() <= qv::ui::kMaxFillScriptBytes) {
+      script->append(buffer, n);
+    }
+    std::fclose(file);
+    std::string why;
+    qv::ui::FillScript parsed;
+    if (!qv::ui::ParseFillScript(*script, &parsed, &why)) {
+      *error = options.fillFile + ": " + why;
+      return false;
+    }
+    if (!script->empty() && script->back() != '\n') *script += '\n';
+  }
+  std::string window;
+  for (const std::string& given : options.fillOptions) {
+    const bool press = given.rfind("--press ", 0) == 0;
+    const std::string value = given.substr(given.find(' ') + 1);
+    const size_t dot = value.find('.');
+    const size_t equals = value.find('=');
+    if (dot == std::string::npos || dot == 0 || (!press && (equals == std::string::npos || equals < dot)) ||
+        value.find_first_of("\r\n") != std::string::npos) {
+      *error = given + ": expected " + (press ? "WINDOW.BUTTON" : "WINDOW.CONTROL=VALUE") + " on one line";
+      return false;
+    }
+    const std::string target = value.substr(0, dot);
+    const std::string control = press ? value.substr(dot + 1) : value.substr(dot + 1, equals - dot - 1);
+    if (control.empty() || control.find('"') != std::string::npos) {
+      *error = given + ": expected a control's name or caption";
+      return false;
+    }
+    if (target != window) {
+      window = target;
+      *script += "[" + window + "]\n";
+    }
+    const std::string quoted = control.find(' ') != std::string::npos ? "\"" + control + "\"" : control;
+    *script += press ? "click " + quoted + "\n" : "set " + quoted + " " + value.substr(equals + 1) + "\n";
+  }
+  qv::ui::FillScript parsed;
+  std::string why;
+  if (!qv::ui::ParseFillScript(*script, &parsed, &why)) {
+    *error = "--set/--press: " + why;
+    return false;
+  }
+  return true;
 }
 
 bool IsProfileCommand(const std::string& verb) {
@@ -441,6 +536,10 @@ int Main(int argc, char** argv) {
       options.connectMode = qv::outlook::ext_cm_External;
     } else if (option == "--yes" || option == "--no") {
       options.answer = option.substr(2);
+    } else if (option == "--fill" && i + 1 < args.size()) {
+      options.fillFile = args[++i];
+    } else if ((option == "--set" || option == "--press") && i + 1 < args.size()) {
+      options.fillOptions.push_back(option + " " + args[++i]);
     } else {
       std::fprintf(stderr, "qvsync: unknown option %s (see qvsync --help)\n", option.c_str());
       return 2;
@@ -451,6 +550,15 @@ int Main(int argc, char** argv) {
 
   // Message boxes of the host and of every add-in it loads take the answer.
   if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
+  // So does the fill script of their windows.
+  if (!options.fillFile.empty() || !options.fillOptions.empty()) {
+    std::string script, error;
+    if (!BuildFillScript(options, &script, &error)) {
+      std::fprintf(stderr, "qvsync: %s\n", error.c_str());
+      return 2;
+    }
+    setenv("QUORVIA_UI_SCRIPT", script.c_str(), 1);
+  }
 
   // The profile's folder is made when missing, as the profile itself is.
   if (const size_t slash = options.profile.rfind('/'); slash != std::string::npos && slash > 0) {
