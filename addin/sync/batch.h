@@ -70,12 +70,10 @@ int QueueBatchRequest(const std::string& messageClass, const std::string& verb, 
 // the send failed or the reply is unusable. Clears the batch either way.
 int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder);
 
-// The account directory (data directory, user name, "@", host); created
-// with every missing level.
-std::string AccountDirectory();
-
-// The batch file of a message class; the account directory is created.
-std::string BatchFilePath(const std::string& messageClass);
+// The account directory and the batch file of a message class live beside
+// the conversion table's path.
+using qvsync::AccountDirectory;
+using qvsync::BatchFilePath;
 bool BatchFileExists(const std::string& messageClass);
 void DeleteBatchFile(const std::string& messageClass);
 

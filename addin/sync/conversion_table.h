@@ -134,10 +134,18 @@ class ConversionTable {
 
 // --- The table file ---
 
-// The table's file: the data directory, "/" unless it ends with "/" or "\",
-// "<user>@<host>", "/ic_", the folder name and ".tab". Creates the account
-// folder (ignoring failure).
+// The account directory: the data directory, "/" unless it ends with "/" or
+// "\", "<user>@<host>"; created with every missing level (failure ignored).
+// Empty (and nothing created) when no data directory is configured.
+std::string AccountDirectory();
+// The table's file: the account directory, "/ic_", the folder name and ".tab";
+// empty when there is no account directory.
 std::string GetConversionTablePath(std::string_view folderName);
+// The batch file of a message class ("TASK", "APPOINTMENT", "CONTACT"): the
+// account directory, "/_batch_", the class and ".TAB"; empty when there is no
+// account directory. The engine's batch mode and the configuration's Reset
+// both name it through this.
+std::string BatchFilePath(std::string_view messageClass);
 // The file's last-modified time in local time; 1970-01-01 00:00 when there is
 // no readable file.
 qv::outlook::Date GetLastSyncTime(std::string_view folderName);

@@ -697,6 +697,16 @@ void SynchronizeAll() {
     ShowConfigurationDialog();
     return;
   }
+  // Without a data directory no table or batch file could be kept, and every
+  // run would add every item again on both sides.
+  if (AccountDirectory().empty()) {
+    LogMessage("Error: No data directory is configured. Aborted synchronization.");
+    qv::ui::ShowMessage(
+        "Quorvia Sync Utility has no data directory to keep its synchronization records in. Please configure one.",
+        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    ShowConfigurationDialog();
+    return;
+  }
   AccountLock lock;
   if (lock.busy()) {
     LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");

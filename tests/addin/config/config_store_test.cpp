@@ -4,6 +4,7 @@
 
 #include "addin/config/qvaiso_binding.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/progress.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/ui.h"
 #include "tests/common/test_support.h"
@@ -48,7 +49,7 @@ class ConfigStore : public qv::testing::RegistryTest {
 };
 
 TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
-  SyncCancelled() = true;
+  SyncCancelled = true;
   EXPECT_EQ(LoadConfig(), 0);
   const SyncConfig& c = Config();
   EXPECT_EQ(c.contactSyncMode, 1);
@@ -64,7 +65,7 @@ TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
   EXPECT_EQ(c.dataDirectory, dir_.File("appdata") + "/Quorvia/QvSync");
   struct stat info;
   EXPECT_EQ(stat(c.dataDirectory.c_str(), &info), 0);
-  EXPECT_FALSE(SyncCancelled());
+  EXPECT_FALSE(SyncCancelled);
   EXPECT_TRUE(ui_.boxes().empty());
 }
 

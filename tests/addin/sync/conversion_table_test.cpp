@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <random>
 
 #include "addin/config/sync_config.h"
@@ -48,6 +49,27 @@ TEST_F(ConversionTableTest,
   struct stat info {};
   EXPECT_EQ(::stat((dir_.path() + "/alice@mail.example.com").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(ConversionTableTest, WithoutADataDirectoryThereIsNoPathAndNothingIsWritten) {
+  Config().dataDirectory = "";
+  TempDir cwd;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  EXPECT_EQ(AccountDirectory(), "");
+  EXPECT_EQ(GetConversionTablePath("Contacts"), "");
+  EXPECT_EQ(BatchFilePath("CONTACT"), "");
+  ConversionTable table;
+  table.AddItemIdConversion("1.VCF", "A", "5");
+  EXPECT_FALSE(SaveUIDToEntryIDMappings(table, "Contacts", true));
+  EXPECT_TRUE(ConversionTableDirty);
+  ConversionTable loaded;
+  GetUIDToEntryIDMappings(loaded, "Contacts");
+  EXPECT_TRUE(loaded.empty());
+  EXPECT_EQ(GetLastSyncTime("Contacts"), qv::outlook::MakeDate(1970, 1, 1));
+  const bool nothingWritten = std::filesystem::is_empty(cwd.path());
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(nothingWritten);
 }
 
 TEST_F(ConversionTableTest, CountLineDecidesHowManyRowsLoad) {
