@@ -12,6 +12,7 @@
 
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/table_journal.h"
 #include "platform/codepage/codepage.h"
 
 namespace qvsync {
@@ -438,7 +439,9 @@ bool SaveConversionTableFile(const ConversionTable& table, const std::string& pa
 
 void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName) {
   try {
-    LoadConversionTableFile(table, GetConversionTablePath(folderName));
+    const std::string path = GetConversionTablePath(folderName);
+    LoadConversionTableFile(table, path);
+    AttachTableJournal(table, folderName, path);
   } catch (...) {
     ConversionTableDirty = false;
   }
@@ -448,7 +451,10 @@ bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view fol
                               bool force) {
   if (!force && !ConversionTableDirty) return false;
   try {
-    return SaveConversionTableFile(table, GetConversionTablePath(folderName), force);
+    if (!SaveConversionTableFile(table, GetConversionTablePath(folderName), force)) return false;
+    // The saved table holds every journaled change.
+    RestartTableJournal(folderName, table);
+    return true;
   } catch (...) {
     return false;
   }

@@ -150,12 +150,15 @@ std::string BatchFilePath(std::string_view messageClass);
 // no readable file.
 qv::outlook::Date GetLastSyncTime(std::string_view folderName);
 // Loads the folder's table into `table` (rows it holds beyond the file's are
-// kept); clears the dirty flag.
+// kept); clears the dirty flag. Then folds in the changes an interrupted run
+// left in the table's journal (setting the flag when there were any) and
+// journals every later row change of `table` (see table_journal.h).
 void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName);
 // Writes the table when the dirty flag is set or `force`: to a temporary file
 // in the same folder, renamed over the old file. On failure the old file, its
 // time and the flag stay; on success the flag is cleared and
-// "Finished Syncronization at <now>" is logged. True when written.
+// "Finished Syncronization at <now>" is logged, and the table's journal is
+// removed. True when written.
 bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view folderName,
                               bool force);
 

@@ -44,8 +44,8 @@ class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithPar
     key.SetDword("Batch Mode", GetParam() ? 1 : 0);
   }
 
-  Result Run(const std::string& arguments) {
-    std::string command = std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
+  Result Run(const std::string& arguments, const std::string& environment = "") {
+    std::string command = environment + " " + std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
                           " </dev/null 2>&1";
     Result result;
     std::FILE* pipe = popen(command.c_str(), "r");
@@ -56,6 +56,21 @@ class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithPar
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+  }
+
+  // The subjects of an Outlook folder's items, sorted (duplicates kept).
+  std::vector<std::string> OutlookSubjects(const std::string& folder) {
+    Result items = Run("items " + folder);
+    std::vector<std::string> subjects;
+    size_t start = items.output.find('\n');  // after the heading
+    while (start != std::string::npos && start + 1 < items.output.size()) {
+      const size_t end = items.output.find('\n', start + 1);
+      const std::string line = items.output.substr(start + 1, end - start - 1);
+      subjects.push_back(line.substr(line.rfind('\t') + 1));
+      start = end;
+    }
+    std::sort(subjects.begin(), subjects.end());
+    return subjects;
   }
 
   std::vector<std::string> Commands() {
@@ -107,6 +122,56 @@ TEST_P(SyncHostTest, ClickingSynchronizeKeepsBothSidesInAgreement) {
   tasks = Run("items Tasks");
   EXPECT_EQ(tasks.output.find("File the taxes"), std::string::npos) << tasks.output;
   EXPECT_NE(tasks.output.find("Water the plants"), std::string::npos) << tasks.output;
+}
+
+// A run killed at a row change (a crash, as abrupt as a power cut to the
+// process) and run again leaves every item exactly once on each side. Six
+// tasks start in Outlook and six on the server; the first six row changes of
+// the run tie the Outlook tasks to the server (direct adds, or the batch
+// reply's adds), the next six tie the server's tasks to the Outlook items made
+// from them.
+TEST_P(SyncHostTest, ARunKilledAtAnyPointConvergesWhenRunAgain) {
+  Key key;
+  ASSERT_EQ(Key::Open(Hive::CurrentUser, "SOFTWARE\\Quorvia\\Outlook Sync\\Default", qv::registry::Access::Full, &key),
+            Status::Ok);
+  key.SetDword("Calendar Sync Mode", 0);
+  key.SetDword("Contact Sync Mode", 0);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 6; ++i) {
+    const std::string local = "Local task " + std::to_string(i);
+    const std::string remote = "Server task " + std::to_string(i);
+    ASSERT_EQ(Run("add Tasks \"Subject=" + local + "\"").status, 0);
+    expected.push_back(local);
+    expected.push_back(remote);
+  }
+  std::sort(expected.begin(), expected.end());
+  const std::string profile = dir_.File("profile.db");
+  std::filesystem::copy_file(profile, dir_.File("fresh.db"));
+
+  for (int killAt : {1, 3, 6, 7, 9, 12}) {
+    SCOPED_TRACE("killed after row change " + std::to_string(killAt));
+    // Every round starts from the same two sides and no records.
+    std::filesystem::remove_all(dir_.File("data"));
+    std::filesystem::create_directory(dir_.File("data"));
+    std::filesystem::copy_file(dir_.File("fresh.db"), profile, std::filesystem::copy_options::overwrite_existing);
+    for (const auto& item : servlet_.ListItems("ann", "TASK")) servlet_.DeleteItem("ann", item.uid);
+    for (int i = 1; i <= 6; ++i) servlet_.AddItem("ann", "TASK", {{"Subject", "Server task " + std::to_string(i)}});
+
+    Result killed = Run("click \"&Synchronize\"", "QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES=" + std::to_string(killAt));
+    EXPECT_NE(killed.status, 0) << killed.output;
+
+    Result again = Run("click \"&Synchronize\"");
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(ServerSubjects(), expected);
+    EXPECT_EQ(OutlookSubjects("Tasks"), expected);
+
+    // Converged: one more run finds nothing to do on either side.
+    servlet_.ClearRequests();
+    EXPECT_EQ(Run("click \"&Synchronize\"").status, 0);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"LOGIN", "LIST-TASKS"}));
+    EXPECT_EQ(ServerSubjects(), expected);
+    EXPECT_EQ(OutlookSubjects("Tasks"), expected);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SyncHostTest, ::testing::Bool(),
