@@ -182,6 +182,7 @@ int LoadConfig() {
   config.direction = ReadDwordSetting("", kConfigKey, "Direction", 0);
   config.syncOnStartUp = ReadDwordSetting("", kConfigKey, "Sync On StartUp", 0);
   config.syncOnShutdown = ReadDwordSetting("", kConfigKey, "Sync On Shutdown", 0);
+  config.deletionGuard = ReadDwordSetting("", kConfigKey, "Deletion Guard", 1);
   config.timeZoneSource = ReadDwordSetting("", kConfigKey, "Time Zone Source", 0);
   config.restrict = ReadDwordSetting("", kConfigKey, "Restrict", 0);
   config.restrictValue = ReadDwordSetting("", kConfigKey, "RestrictValue", 14);

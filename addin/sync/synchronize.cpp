@@ -273,6 +273,66 @@ struct RowDecision {
   Variant item;  // the Outlook item, when there is one
 };
 
+// The plural noun of a message class, as the guard's questions name items.
+std::string ItemsNoun(const std::string& messageClass) {
+  if (messageClass == "CONTACT") return "contacts";
+  if (messageClass == "APPOINTMENT") return "appointments";
+  return "tasks";
+}
+
+// Why nobody can be asked during this run ("" when someone can).
+std::string UnattendedReason() {
+  switch (CurrentSyncOccasion()) {
+    case SyncOccasion::StartUp:
+      return "start-up";
+    case SyncOccasion::ShutDown:
+      return "shut-down";
+    case SyncOccasion::Command:
+      break;
+  }
+  try {
+    if (AddinState().outlookApplication.get("ActiveExplorer").IsNothing()) return "automation";
+  } catch (const Error&) {
+    return "automation";
+  }
+  return "";
+}
+
+// The mass-deletion guard. A server that briefly answers with an empty or cut
+// list, or an Outlook profile rebuilt with new EntryIDs, would make one run
+// delete everything on the other side. When the decisions of `action` would
+// delete more than half of the `tied` items the table ties to the server (and
+// at least 10), the user is asked first; No, or a run nobody can be asked in,
+// keeps those rows and items for the next run. True when they may go.
+bool DeletionsAllowed(const FolderRun& run, std::vector<RowDecision>& decisions, RowAction action, size_t tied) {
+  size_t count = 0;
+  for (const RowDecision& decision : decisions)
+    if (decision.action == action) ++count;
+  if (Config().deletionGuard == 0 || count < 10 || count * 2 <= tied) return true;
+
+  const std::string counts = std::to_string(count) + " of your " + std::to_string(tied) + " synchronized " +
+                             ItemsNoun(run.messageClass);
+  const bool fromOutlook = action == RowAction::kDeleteLocal;
+  const std::string question = fromOutlook
+                                   ? "The server no longer lists " + counts + ". Delete them from Outlook?"
+                                   : counts + " are no longer in Outlook. Delete them from the server?";
+  const std::string reason = UnattendedReason();
+  bool allowed = false;
+  if (reason.empty()) {
+    allowed = qv::ui::ShowMessage(question, "Quorvia Synchronization", qv::ui::Buttons::YesNo,
+                                  qv::ui::Icon::Exclamation) == qv::ui::Answer::Yes;
+    LogMessage(std::string("Deletion Guard: ") + question + (allowed ? " Answered Yes." : " Answered No; kept."));
+  } else {
+    LogMessage(std::string("Deletion Guard: ") + question + " Skipped without asking (" + reason +
+               " run); the items and their conversion rows are kept for the next synchronization.");
+  }
+  if (!allowed) {
+    for (RowDecision& decision : decisions)
+      if (decision.action == action) decision.action = RowAction::kNone;
+  }
+  return allowed;
+}
+
 // False when the server list could not be fetched (the run ends at once).
 bool ServerToClientPass(FolderRun& run) {
   ShowSyncProgress();
@@ -352,6 +412,15 @@ bool ServerToClientPass(FolderRun& run) {
     }
     if (decision.action != RowAction::kNone) decisions.push_back(std::move(decision));
   }
+
+  // Deletions of most of what the table ties to the server wait for a Yes.
+  size_t tied = 0;
+  for (const std::string& text : run.table.rows()) {
+    const RowFields fields = SplitRow(text);
+    if (!fields.entryId.empty() && !fields.uid.empty() && !fields.date.empty()) ++tied;
+  }
+  DeletionsAllowed(run, decisions, RowAction::kDeleteLocal, tied);
+  DeletionsAllowed(run, decisions, RowAction::kDeleteServer, tied);
 
   // Carry the decisions out, in table order.
   for (RowDecision& decision : decisions) {

@@ -57,6 +57,7 @@ TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
   EXPECT_EQ(c.taskSyncMode, 1);
   EXPECT_EQ(c.batchMode, 1);
   EXPECT_EQ(c.restrictValue, 14);
+  EXPECT_EQ(c.deletionGuard, 1);
   for (int32_t field : {c.rootFolderIndex, c.troubleshootingMode, c.direction, c.syncOnStartUp, c.syncOnShutdown,
                         c.timeZoneSource, c.restrict}) {
     EXPECT_EQ(field, 0);
@@ -67,6 +68,17 @@ TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
   EXPECT_EQ(stat(c.dataDirectory.c_str(), &info), 0);
   EXPECT_FALSE(SyncCancelled);
   EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_F(ConfigStore, TheDeletionGuardIsTurnedOffOnlyByAZero) {
+  Key key;
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, kConfigKey, &key), Status::Ok);
+  key.SetDword("Deletion Guard", 0);
+  LoadConfig();
+  EXPECT_EQ(Config().deletionGuard, 0);
+  key.SetDword("Deletion Guard", 1);
+  LoadConfig();
+  EXPECT_EQ(Config().deletionGuard, 1);
 }
 
 TEST_F(ConfigStore, WithoutAnApplicationDataFolderTheFallbackIsUsed) {
