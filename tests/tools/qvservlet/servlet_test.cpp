@@ -111,9 +111,8 @@ TEST_F(ServletTest, AddGivesNewUidsOrKeepsTheGivenId) {
 TEST_F(ServletTest, GetServesTheServersElementNamesAndUtcTimes) {
   const std::string appointment =
       Value(Run("Cmd=ADD-APPOINTMENT&StartTime=2013-05-21-00-30&FinishTime=2013-05-21-12-30"
-                "&PatternStartDate=2013-05-21-00-00&PatternEndDate=&Attendees=a%u0040x.org%u007C3%"
-                "u003Bb%u0040y.org"
-                "&offset=120"),
+                "&PatternStartDate=2013-05-21-00-00&PatternEndDate="
+                "&Attendees=a%u0040x.org%u007C3%u003Bb%u0040y.org&offset=120"),
             "/RESPONSE/UID");
   std::string reply = Run("Cmd=GET-APPOINTMENT&ReturnAttendeesDetails=1&ID=" + appointment);
   EXPECT_EQ(Value(reply, "/RESPONSE/STARTTIME"), "2013-05-20-22-30");
