@@ -1,7 +1,10 @@
 #include "addin/sync/conversion_table.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -246,6 +249,35 @@ TEST_F(ConversionTableTest, AFailedWriteLeavesTheOldFileWholeAndTheFlagSet) {
   GetUIDToEntryIDMappings(loaded, "Contacts");
   EXPECT_EQ(loaded.size(), 101u);
   EXPECT_EQ(loaded.GetUIDFromEntryID("E99"), "99.VCF");
+}
+
+// Another process saving the same table over and over, killed at a random
+// moment, and one saving beside it: the file is always one whole table.
+TEST_F(ConversionTableTest, KilledAndConcurrentWritersLeaveAWholeTable) {
+  const auto table = [](size_t rows, const std::string& tag) {
+    ConversionTable t;
+    for (size_t i = 0; i < rows; ++i)
+      t.AddItemIdConversion(tag + std::to_string(i) + ".VCF", "E" + std::to_string(i), "1");
+    return t;
+  };
+  const ConversionTable small = table(1000, "a"), large = table(20000, "b");
+  const std::string path = GetConversionTablePath("Contacts");
+  ASSERT_TRUE(SaveConversionTableFile(small, path, true));
+  for (int round = 0; round < 3; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) SaveConversionTableFile(large, path, true), SaveConversionTableFile(small, path, true);
+    }
+    for (int i = 0; i < 5; ++i) SaveConversionTableFile(i % 2 ? small : large, path, true);
+    usleep(20000 + round * 15000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ConversionTable loaded;
+    LoadConversionTableFile(loaded, path);
+    ASSERT_TRUE(loaded.rows() == small.rows() || loaded.rows() == large.rows()) << loaded.size();
+  }
 }
 
 TEST_F(ConversionTableTest, RowsTravelInTheSystemCodePage) {

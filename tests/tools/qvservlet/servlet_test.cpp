@@ -110,6 +110,41 @@ TEST_F(ServletTest, AddGivesNewUidsOrKeepsTheGivenId) {
   EXPECT_EQ(servlet_.GetItem("alice", "ann@example.com.VCF")->fields[0].second, "Ann");
 }
 
+// GET serves an item as the server keeps it: under the element names the
+// client reads, appointment times and recurrence dates in UTC.
+TEST_F(ServletTest, GetServesTheServersElementNamesAndUtcTimes) {
+  const std::string appointment =
+      Value(Run("Cmd=ADD-APPOINTMENT&StartTime=2013-05-21-00-30&FinishTime=2013-05-21-12-30"
+                "&PatternStartDate=2013-05-21-00-00&PatternEndDate="
+                "&Attendees=a%u0040x.org%u007C3%u003Bb%u0040y.org&offset=120"),
+            "/RESPONSE/UID");
+  std::string reply = Run("Cmd=GET-APPOINTMENT&ReturnAttendeesDetails=1&ID=" + appointment);
+  EXPECT_EQ(Value(reply, "/RESPONSE/STARTTIME"), "2013-05-20-22-30");
+  EXPECT_EQ(Value(reply, "/RESPONSE/FINISHTIME"), "2013-05-21-10-30");
+  EXPECT_EQ(Value(reply, "/RESPONSE/PATTERNSTARTDATE"), "2013-05-20-22-00");
+  EXPECT_EQ(Value(reply, "/RESPONSE/PATTERNENDDATE"), "");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[1]/PARTSTAT"), "ACCEPTED");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[1]/CN"), "a@x.org");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[2]/PARTSTAT"), "NEEDS-ACTION");
+
+  const std::string task = Value(
+      Run("Cmd=ADD-TASK&PercentComplete=40&DueDate=2013-05-21-00-00&offset=-300"), "/RESPONSE/UID");
+  reply = Run("Cmd=GET-TASK&ID=" + task);
+  EXPECT_EQ(Value(reply, "/RESPONSE/PERCCOMP"), "40");
+  EXPECT_EQ(Value(reply, "/RESPONSE/DUEDATE"), "2013-05-21-00-00");  // task dates have no zone
+
+  const std::string group =
+      Value(Run("Cmd=ADD-CONTACTGROUP&ObjectType=Group&GroupName=Team&Members=1.VCF%u003B2.VCF"),
+            "/RESPONSE/UID");
+  reply = Run("Cmd=GET-CONTACTGROUP&ID=" + group);
+  EXPECT_EQ(Value(reply, "/RESPONSE/NAME"), "Team");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(reply.c_str()));
+  EXPECT_EQ(doc.select_nodes("/RESPONSE/MEMBERS").size(), 1u);
+  EXPECT_EQ(doc.select_nodes("//MEMBERS/MEMBER").size(), 2u);
+  EXPECT_STREQ(doc.select_node("//MEMBERS/MEMBER[2]/@ID").attribute().value(), "2.VCF");
+}
+
 TEST_F(ServletTest, StampsIncreaseWithEveryChange) {
   std::string a = servlet_.AddItem("alice", "TASK", {{"Subject", "a"}});
   int64_t first = servlet_.GetItem("alice", a)->modified;
