@@ -145,6 +145,10 @@ std::string BatchItemId(int outlookClass, const std::string& itemFileName) {
   return itemFileName;
 }
 
+void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId) {
+  AppendBatchLine(messageClass, "ADD\t" + entryId + "\t" + newId);
+}
+
 int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
                       const std::string& uid, const std::string& date, ConversionTable& table) {
   const bool hasItem = item.IsObject() && !item.IsNothing();

@@ -57,6 +57,11 @@ bool IsBatchMode();
 // recovery can find them on the server.
 std::string BatchItemId(int outlookClass, const std::string& itemFileName);
 
+// Direct mode: records an add about to be sent singly in the class's batch
+// file ("ADD", the Outlook EntryID, the ID it is sent under), so that a run
+// killed before the answer arrives is confirmed by the next run's recovery.
+void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId);
+
 // Queues one request: verb "ADD", "EDIT", "GET" or "DELETE" for the run's
 // message class (upper case) or, for distribution lists, "CONTACTGROUP".
 // `item` is the access object of the Outlook item (empty or Nothing for none),

@@ -100,6 +100,9 @@ struct FolderRun {
   Variant items;
   // Outlook EntryIDs of adds of a failed batch that never reached the server.
   std::vector<std::string> unconfirmedAdds;
+  // Direct mode: an add of this run got no usable answer (it may still have
+  // reached the server), so its batch-file line stays for the next run.
+  bool unansweredAdds = false;
 };
 
 // An Outlook item to delete, decided by a pass and carried out once the pass
@@ -221,11 +224,17 @@ void ClientToServerPass(FolderRun& run) {
         modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
       } else {
         std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
-        const std::string result = PostItemToServer(*serverItem);
+        // Sent under a new name recorded first in the batch file: when the run
+        // dies before the answer, the next run finds the item on the server
+        // under that name instead of adding it a second time.
+        const std::string newId = modBatch::BatchItemId(serverItem->OutlookClass(), ItemFileName(*serverItem));
+        if (!newId.empty()) modBatch::RecordPendingAdd(run.messageClass, entryId, newId);
+        const std::string result = PostItemToServer(*serverItem, newId);
         if (!result.empty()) {
           const RowFields reply = SplitRow(result);  // UID, MODIFIEDDATE
           run.table.AddItemIdConversion(reply.entryId, entryId, reply.uid);
         } else {
+          run.unansweredAdds = true;
           LogMessage("Server Issue occured adding: " + subject + ". Server Data=" + result);
         }
       }
@@ -681,7 +690,8 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   // Requests of another run never reach this one.
   modBatch::ResetBatch();
 
-  if (batchMode && modBatch::BatchFileExists(messageClass)) {
+  // The batch file also holds the adds of a direct-mode run that died.
+  if (modBatch::BatchFileExists(messageClass)) {
     if (!RecoverFailedBatch(run)) {
       ReleaseWrappers();
       return;
@@ -690,7 +700,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
 
   if (config.direction == 0 || config.direction == 1) {
     ClientToServerPass(run);
-    if (!SyncCancelled) RequeueUnconfirmedAdds(run);
+    if (!SyncCancelled && batchMode) RequeueUnconfirmedAdds(run);
   }
 
   if (config.direction == 0 || config.direction == 2) {
@@ -702,6 +712,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
       // rows, or the next run would add those items a second time; the last
       // sync time stays where it was, since this run did not finish.
       if (!batchMode && ConversionTableDirty) SaveKeepingLastSyncTime(run);
+      if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
       ReleaseWrappers();
       return;
     }
@@ -718,6 +729,8 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     }
   }
   SaveUIDToEntryIDMappings(run.table, run.folderName, false);
+  // Direct mode: every add answered has its row (journal and table).
+  if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
   CloseSyncProgress();
   ReleaseWrappers();
   folder = run.folder;

@@ -3,6 +3,10 @@
 // clicks "&Synchronize", and the add-in talks to the servlet emulator served
 // by this test on loopback.
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <chrono>
 
 #include <algorithm>
 #include <cstdio>
@@ -172,6 +176,57 @@ TEST_P(SyncHostTest, ARunKilledAtAnyPointConvergesWhenRunAgain) {
     EXPECT_EQ(ServerSubjects(), expected);
     EXPECT_EQ(OutlookSubjects("Tasks"), expected);
   }
+}
+
+// A run killed while the server is still working on a request: the server
+// carries the add out, the answer never arrives. The next run finds the item
+// under the name recorded before the request (direct mode: the single ADD;
+// batch mode: the BATCH) and adds nothing twice.
+TEST_P(SyncHostTest, ARunKilledWhileTheServerCarriesOutAnAddAddsNothingTwice) {
+  Key key;
+  ASSERT_EQ(Key::Open(Hive::CurrentUser, "SOFTWARE\\Quorvia\\Outlook Sync\\Default", qv::registry::Access::Full, &key),
+            Status::Ok);
+  key.SetDword("Calendar Sync Mode", 0);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 3; ++i) {
+    expected.push_back("Local task " + std::to_string(i));
+    ASSERT_EQ(Run("add Tasks \"Subject=" + expected.back() + "\"").status, 0);
+  }
+  ASSERT_EQ(Run("add Contacts \"FullName=Ann B Smith\" Email1Address=ann.smith@example.com").status, 0);
+  std::sort(expected.begin(), expected.end());
+
+  servlet_.SetDelay(std::chrono::milliseconds(1500));
+  const pid_t host = fork();
+  ASSERT_GE(host, 0);
+  if (host == 0) {
+    const std::string profile = dir_.File("profile.db");
+    execl(QVSYNC_HOST, QVSYNC_HOST, "--profile", profile.c_str(), "click", "&Synchronize", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Killed as soon as the first add (or batch) has reached the server.
+  const std::string adding = GetParam() ? "BATCH" : "ADD-TASK";
+  bool reached = false;
+  for (int tries = 0; tries < 3000 && !reached; ++tries) {
+    for (const std::string& command : Commands()) reached = reached || command == adding;
+    if (!reached) usleep(10000);
+  }
+  kill(host, SIGKILL);
+  int status = 0;
+  waitpid(host, &status, 0);
+  ASSERT_TRUE(reached);
+  usleep(2000000);  // the server finishes what it was given
+  servlet_.SetDelay(std::chrono::milliseconds(0));
+  ASSERT_FALSE(ServerSubjects().empty()) << "the add was carried out";
+
+  Result again = Run("click \"&Synchronize\"");
+  EXPECT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(ServerSubjects(), expected);
+  EXPECT_EQ(OutlookSubjects("Tasks"), expected);
+  EXPECT_EQ(servlet_.ListItems("ann", "CONTACT").size(), 1u);
+  EXPECT_EQ(OutlookSubjects("Contacts").size(), 1u);
+  servlet_.ClearRequests();
+  EXPECT_EQ(Run("click \"&Synchronize\"").status, 0);
+  EXPECT_EQ(Commands(), (std::vector<std::string>{"LOGIN", "LIST-TASKS", "LIST-CONTACTS"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SyncHostTest, ::testing::Bool(),
