@@ -43,6 +43,11 @@ AddinStateRecord& AddinState() {
 
 void SetSynchronizeAll(std::function<void()> driver) { Driver() = std::move(driver); }
 
+SyncOccasion& CurrentSyncOccasion() {
+  static SyncOccasion occasion = SyncOccasion::Command;
+  return occasion;
+}
+
 void SynchronizeAll() {
   if (Driver()) {
     Driver()();
@@ -230,7 +235,7 @@ void Connect::AddinInstance_OnConnection(const Variant& Application, int Connect
     if (!external) BindButtons();
     LoadConfig();
     CheckSpecialFolders();
-    if (Config().syncOnStartUp != 0) DoSynchronize();
+    if (Config().syncOnStartUp != 0) DoSynchronize(SyncOccasion::StartUp);
   };
   if (external) {
     handled(rest);
@@ -252,7 +257,7 @@ void Connect::AddinInstance_OnDisconnection(int /*RemoveMode*/, const Variant& /
   };
   if (Config().syncOnShutdown != 0) {
     attempt([] { LoadConfig(); });
-    attempt([this] { DoSynchronize(); });
+    attempt([this] { DoSynchronize(SyncOccasion::ShutDown); });
   }
   attempt([this] { UnbindButtons(); });
   attempt([&] {
@@ -266,15 +271,22 @@ void Connect::AddinInstance_OnDisconnection(int /*RemoveMode*/, const Variant& /
   state.outlookApplication = Variant();
 }
 
-void Connect::DoSynchronize() {
-  SynchronizeAll();
+void Connect::DoSynchronize(SyncOccasion occasion) {
+  CurrentSyncOccasion() = occasion;
+  try {
+    SynchronizeAll();
+  } catch (...) {
+    CurrentSyncOccasion() = SyncOccasion::Command;
+    throw;
+  }
+  CurrentSyncOccasion() = SyncOccasion::Command;
   // The progress, configuration and about windows are made afresh when next
   // shown: none of them outlives the command that showed it.
 }
 
 void Connect::BhSynchronize_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
   LoadConfig();
-  DoSynchronize();
+  DoSynchronize(SyncOccasion::Command);
 }
 
 void Connect::BhChangePassword_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {

@@ -40,6 +40,12 @@ bool CheckSpecialFolders();
 void SetSynchronizeAll(std::function<void()> driver);
 void SynchronizeAll();
 
+// What started the running synchronisation. Only the Synchronize command has
+// someone at the screen to answer a question; the start-up and shut-down runs
+// (like any run of an Outlook started for automation) have nobody.
+enum class SyncOccasion { Command, StartUp, ShutDown };
+SyncOccasion& CurrentSyncOccasion();
+
 class Connect final : public qv::outlook::AddIn {
  public:
   Connect();
@@ -86,7 +92,7 @@ class Connect final : public qv::outlook::AddIn {
   void BuildMenu();
   void BindButtons();
   void UnbindButtons();
-  void DoSynchronize();
+  void DoSynchronize(SyncOccasion occasion);
 
   qv::outlook::ClickBinding synchronizeBinding_, changePasswordBinding_, setAutoResponseBinding_,
       configureBinding_, aboutBinding_;

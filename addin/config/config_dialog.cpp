@@ -52,15 +52,6 @@ bool ParseDays(const std::string& text, int32_t* days) {
   return true;
 }
 
-// The account folder in the data directory: data directory, separator,
-// user name "@" host.
-std::string AccountFolder() {
-  const SyncConfig& config = Config();
-  std::string folder = config.dataDirectory;
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder + config.username + "@" + config.host;
-}
-
 // The clear-text password is told once per process.
 bool& ClearTextWarningShown() {
   static bool shown = false;
@@ -105,14 +96,6 @@ bool StoreSupportsFolder(int storePosition, const std::string& folderName) {
   } catch (const Error&) {
     return false;
   }
-}
-
-// The batch file of a class, named as the synchronisation engine's batch mode
-// names it (data directory, account folder, "_batch_" + class + ".TAB"). Kept
-// here only until the engine's own BatchFilePath is in this tree: then Reset
-// uses that one and this goes.
-std::string ResetBatchFilePath(const std::string& className) {
-  return AccountFolder() + "/_batch_" + className + ".TAB";
 }
 
 frmConfig::frmConfig() {
@@ -338,8 +321,9 @@ void frmConfig::cmdReset_Click() {
   for (const ClassFiles& files : classes) {
     if (!files.box->value) continue;
     // A file that is missing or cannot be deleted is left as it is.
-    std::remove(GetConversionTablePath(files.folderName).c_str());
-    std::remove(ResetBatchFilePath(files.className).c_str());
+    if (const std::string path = GetConversionTablePath(files.folderName); !path.empty())
+      std::remove(path.c_str());
+    if (const std::string path = BatchFilePath(files.className); !path.empty()) std::remove(path.c_str());
   }
 }
 

@@ -79,10 +79,6 @@ bool StoreSupportsFolder(int storePosition, const std::string& folderName);
 // "-", "." and ":", neither starting nor ending with "-" or ".".
 bool IsValidHostName(const std::string& name);
 
-// The batch file of the configured account for a message class
-// ("APPOINTMENT", "TASK", "CONTACT"), which Reset deletes with the class's
-// conversion table (GetConversionTablePath).
-std::string ResetBatchFilePath(const std::string& className);
 
 }  // namespace qvsync
 

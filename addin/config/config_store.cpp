@@ -4,6 +4,7 @@
 
 #include "addin/config/qvaiso_binding.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/progress.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "platform/ui/ui.h"
@@ -52,11 +53,6 @@ std::vector<std::string>& StoreNames() {
 }
 
 void SetConfigNamespace(const qv::outlook::Variant& mapiNamespace) { ConfigNamespace() = mapiNamespace; }
-
-bool& SyncCancelled() {
-  static bool cancelled = false;
-  return cancelled;
-}
 
 std::string ReadStringSetting(const std::string& host, const std::string& key, const std::string& name) {
   if (!IsLocalHost(host)) return "";
@@ -186,6 +182,7 @@ int LoadConfig() {
   config.direction = ReadDwordSetting("", kConfigKey, "Direction", 0);
   config.syncOnStartUp = ReadDwordSetting("", kConfigKey, "Sync On StartUp", 0);
   config.syncOnShutdown = ReadDwordSetting("", kConfigKey, "Sync On Shutdown", 0);
+  config.deletionGuard = ReadDwordSetting("", kConfigKey, "Deletion Guard", 1);
   config.timeZoneSource = ReadDwordSetting("", kConfigKey, "Time Zone Source", 0);
   config.restrict = ReadDwordSetting("", kConfigKey, "Restrict", 0);
   config.restrictValue = ReadDwordSetting("", kConfigKey, "RestrictValue", 14);
@@ -204,7 +201,7 @@ int LoadConfig() {
   }
 
   // 8. A new command starts uncancelled.
-  SyncCancelled() = false;
+  SyncCancelled = false;
 
   // 9. The chosen store must still be the one of that name. An index beyond
   // the open stores names no store at all, which is just as much a change.

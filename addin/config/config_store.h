@@ -44,9 +44,6 @@ std::vector<std::string>& StoreNames();
 // The MAPI namespace LoadConfig lists the stores of; set at connection.
 void SetConfigNamespace(const qv::outlook::Variant& mapiNamespace);
 
-// The synchronisation's cancel flag, cleared by LoadConfig.
-bool& SyncCancelled();
-
 // ---- Registry layer (HKEY_CURRENT_USER) ----
 
 // Text of a value, "" when missing; a REG_DWORD reads as its decimal text.

@@ -30,9 +30,10 @@ struct SyncConfig {
   int32_t timeZoneSource = 0;       // "Time Zone Source": how the appointment offset is found
   int32_t restrict = 0;             // "Restrict": 1 = only items changed in the last days
   int32_t restrictValue = 0;        // "RestrictValue": number of days for "Restrict"
+  int32_t deletionGuard = 1;        // "Deletion Guard": 0 = a run may delete most items without asking
 };
 
-// The process-wide record. Fields start empty or zero.
+// The process-wide record. Fields start empty or zero (the deletion guard on).
 inline SyncConfig& Config() {
   static SyncConfig config;
   return config;

@@ -255,10 +255,12 @@ int GetItemListFromServer(std::vector<std::string>& list, std::string_view class
   return 1;
 }
 
-std::string PostItemToServer(const ServerItem& item) {
-  std::string id = ItemFileName(item);
+std::string PostItemToServer(const ServerItem& item) { return PostItemToServer(item, ""); }
+
+std::string PostItemToServer(const ServerItem& item, const std::string& sentId) {
+  std::string id = sentId.empty() ? ItemFileName(item) : sentId;
   const std::string body =
-      "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem("");
+      "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem(sentId);
   std::string reply = Post(body);
   LogMessage("PostItemToServer returned: " + reply, 5);
   // Nothing came back (the server could not be reached or broke off): the item

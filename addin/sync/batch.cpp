@@ -57,6 +57,7 @@ std::vector<std::string> SplitTabs(std::string_view text, size_t count) {
 // crash right after the add was queued still leaves its line behind.
 void AppendBatchLine(const std::string& messageClass, const std::string& line) {
   const std::string path = BatchFilePath(messageClass);
+  if (path.empty()) return;
   std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) return;
   const std::string bytes = qv::codepage::FromUtf8(line) + "\r\n";
@@ -142,6 +143,10 @@ std::string BatchItemId(int outlookClass, const std::string& itemFileName) {
   if (outlookClass == kClassTask) return NewUniqueName() + ".TSK";
   if (outlookClass == kClassDistributionList) return NewUniqueName() + ".GRP";
   return itemFileName;
+}
+
+void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId) {
+  AppendBatchLine(messageClass, "ADD\t" + entryId + "\t" + newId);
 }
 
 int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
@@ -339,20 +344,6 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
   return 1;
 }
 
-std::string AccountDirectory() {
-  const SyncConfig& config = Config();
-  std::string directory = config.dataDirectory;
-  if (!directory.empty() && directory.back() != '/' && directory.back() != '\\') directory += '/';
-  directory += config.username + "@" + config.host;
-  std::error_code ignored;
-  std::filesystem::create_directories(directory, ignored);
-  return directory;
-}
-
-std::string BatchFilePath(const std::string& messageClass) {
-  return AccountDirectory() + "/_batch_" + messageClass + ".TAB";
-}
-
 bool BatchFileExists(const std::string& messageClass) {
   std::error_code ignored;
   return std::filesystem::is_regular_file(BatchFilePath(messageClass), ignored);
@@ -383,7 +374,9 @@ FailedBatch ReadFailedBatch(std::string_view text) {
 }
 
 bool LoadFailedBatch(FailedBatch& batch, const std::string& messageClass) {
-  std::FILE* file = std::fopen(BatchFilePath(messageClass).c_str(), "rb");
+  const std::string path = BatchFilePath(messageClass);
+  if (path.empty()) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   std::string text;
   char buffer[65536];

@@ -57,6 +57,11 @@ bool IsBatchMode();
 // recovery can find them on the server.
 std::string BatchItemId(int outlookClass, const std::string& itemFileName);
 
+// Direct mode: records an add about to be sent singly in the class's batch
+// file ("ADD", the Outlook EntryID, the ID it is sent under), so that a run
+// killed before the answer arrives is confirmed by the next run's recovery.
+void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId);
+
 // Queues one request: verb "ADD", "EDIT", "GET" or "DELETE" for the run's
 // message class (upper case) or, for distribution lists, "CONTACTGROUP".
 // `item` is the access object of the Outlook item (empty or Nothing for none),
@@ -70,12 +75,10 @@ int QueueBatchRequest(const std::string& messageClass, const std::string& verb, 
 // the send failed or the reply is unusable. Clears the batch either way.
 int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder);
 
-// The account directory (data directory, user name, "@", host); created
-// with every missing level.
-std::string AccountDirectory();
-
-// The batch file of a message class; the account directory is created.
-std::string BatchFilePath(const std::string& messageClass);
+// The account directory and the batch file of a message class live beside
+// the conversion table's path.
+using qvsync::AccountDirectory;
+using qvsync::BatchFilePath;
 bool BatchFileExists(const std::string& messageClass);
 void DeleteBatchFile(const std::string& messageClass);
 

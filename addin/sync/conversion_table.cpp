@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 #include <random>
 
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/table_journal.h"
 #include "platform/codepage/codepage.h"
 
 namespace qvsync {
@@ -315,15 +317,34 @@ std::string ConversionTable::GetUIDFromEmbeddedEntryID(std::string_view key) con
 // ---------------------------------------------------------------------------
 // The file
 
-std::string GetConversionTablePath(std::string_view folderName) {
+std::string AccountDirectory() {
   const SyncConfig& config = Config();
-  std::string folder = config.dataDirectory;
-  if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
-  folder += config.username + "@" + config.host;
-  ::mkdir(folder.c_str(), 0777);  // failure (usually: it exists) is ignored
-  std::string path = folder + "/ic_";
+  // Without a data directory the path would start at the file-system root:
+  // no path at all, and nothing is written.
+  if (config.dataDirectory.empty()) return "";
+  std::string directory = config.dataDirectory;
+  if (directory.back() != '/' && directory.back() != '\\') directory += '/';
+  directory += config.username + "@" + config.host;
+  std::error_code ignored;
+  std::filesystem::create_directories(directory, ignored);
+  return directory;
+}
+
+std::string GetConversionTablePath(std::string_view folderName) {
+  std::string path = AccountDirectory();
+  if (path.empty()) return path;
+  path += "/ic_";
   path.append(folderName);
   path += ".tab";
+  return path;
+}
+
+std::string BatchFilePath(std::string_view messageClass) {
+  std::string path = AccountDirectory();
+  if (path.empty()) return path;
+  path += "/_batch_";
+  path.append(messageClass);
+  path += ".TAB";
   return path;
 }
 
@@ -344,6 +365,7 @@ qv::outlook::Date GetLastSyncTime(std::string_view folderName) {
 
 void LoadConversionTableFile(ConversionTable& table, const std::string& path) {
   ConversionTableDirty = false;
+  if (path.empty()) return;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return;
   std::string bytes;
@@ -376,6 +398,7 @@ void LoadConversionTableFile(ConversionTable& table, const std::string& path) {
 
 bool SaveConversionTableFile(const ConversionTable& table, const std::string& path, bool force) {
   if (!force && !ConversionTableDirty) return false;
+  if (path.empty()) return false;
   try {
     size_t count = 0;
     size_t size = 16;
@@ -416,7 +439,9 @@ bool SaveConversionTableFile(const ConversionTable& table, const std::string& pa
 
 void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName) {
   try {
-    LoadConversionTableFile(table, GetConversionTablePath(folderName));
+    const std::string path = GetConversionTablePath(folderName);
+    LoadConversionTableFile(table, path);
+    AttachTableJournal(table, folderName, path);
   } catch (...) {
     ConversionTableDirty = false;
   }
@@ -426,7 +451,10 @@ bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view fol
                               bool force) {
   if (!force && !ConversionTableDirty) return false;
   try {
-    return SaveConversionTableFile(table, GetConversionTablePath(folderName), force);
+    if (!SaveConversionTableFile(table, GetConversionTablePath(folderName), force)) return false;
+    // The saved table holds every journaled change.
+    RestartTableJournal(folderName, table);
+    return true;
   } catch (...) {
     return false;
   }

@@ -134,20 +134,31 @@ class ConversionTable {
 
 // --- The table file ---
 
-// The table's file: the data directory, "/" unless it ends with "/" or "\",
-// "<user>@<host>", "/ic_", the folder name and ".tab". Creates the account
-// folder (ignoring failure).
+// The account directory: the data directory, "/" unless it ends with "/" or
+// "\", "<user>@<host>"; created with every missing level (failure ignored).
+// Empty (and nothing created) when no data directory is configured.
+std::string AccountDirectory();
+// The table's file: the account directory, "/ic_", the folder name and ".tab";
+// empty when there is no account directory.
 std::string GetConversionTablePath(std::string_view folderName);
+// The batch file of a message class ("TASK", "APPOINTMENT", "CONTACT"): the
+// account directory, "/_batch_", the class and ".TAB"; empty when there is no
+// account directory. The engine's batch mode and the configuration's Reset
+// both name it through this.
+std::string BatchFilePath(std::string_view messageClass);
 // The file's last-modified time in local time; 1970-01-01 00:00 when there is
 // no readable file.
 qv::outlook::Date GetLastSyncTime(std::string_view folderName);
 // Loads the folder's table into `table` (rows it holds beyond the file's are
-// kept); clears the dirty flag.
+// kept); clears the dirty flag. Then folds in the changes an interrupted run
+// left in the table's journal (setting the flag when there were any) and
+// journals every later row change of `table` (see table_journal.h).
 void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName);
 // Writes the table when the dirty flag is set or `force`: to a temporary file
 // in the same folder, renamed over the old file. On failure the old file, its
 // time and the flag stay; on success the flag is cleared and
-// "Finished Syncronization at <now>" is logged. True when written.
+// "Finished Syncronization at <now>" is logged, and the table's journal is
+// removed. True when written.
 bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view folderName,
                               bool force);
 

@@ -100,6 +100,9 @@ struct FolderRun {
   Variant items;
   // Outlook EntryIDs of adds of a failed batch that never reached the server.
   std::vector<std::string> unconfirmedAdds;
+  // Direct mode: an add of this run got no usable answer (it may still have
+  // reached the server), so its batch-file line stays for the next run.
+  bool unansweredAdds = false;
 };
 
 // An Outlook item to delete, decided by a pass and carried out once the pass
@@ -221,11 +224,17 @@ void ClientToServerPass(FolderRun& run) {
         modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
       } else {
         std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
-        const std::string result = PostItemToServer(*serverItem);
+        // Sent under a new name recorded first in the batch file: when the run
+        // dies before the answer, the next run finds the item on the server
+        // under that name instead of adding it a second time.
+        const std::string newId = modBatch::BatchItemId(serverItem->OutlookClass(), ItemFileName(*serverItem));
+        if (!newId.empty()) modBatch::RecordPendingAdd(run.messageClass, entryId, newId);
+        const std::string result = PostItemToServer(*serverItem, newId);
         if (!result.empty()) {
           const RowFields reply = SplitRow(result);  // UID, MODIFIEDDATE
           run.table.AddItemIdConversion(reply.entryId, entryId, reply.uid);
         } else {
+          run.unansweredAdds = true;
           LogMessage("Server Issue occured adding: " + subject + ". Server Data=" + result);
         }
       }
@@ -272,6 +281,66 @@ struct RowDecision {
   std::string serverDate;
   Variant item;  // the Outlook item, when there is one
 };
+
+// The plural noun of a message class, as the guard's questions name items.
+std::string ItemsNoun(const std::string& messageClass) {
+  if (messageClass == "CONTACT") return "contacts";
+  if (messageClass == "APPOINTMENT") return "appointments";
+  return "tasks";
+}
+
+// Why nobody can be asked during this run ("" when someone can).
+std::string UnattendedReason() {
+  switch (CurrentSyncOccasion()) {
+    case SyncOccasion::StartUp:
+      return "start-up";
+    case SyncOccasion::ShutDown:
+      return "shut-down";
+    case SyncOccasion::Command:
+      break;
+  }
+  try {
+    if (AddinState().outlookApplication.get("ActiveExplorer").IsNothing()) return "automation";
+  } catch (const Error&) {
+    return "automation";
+  }
+  return "";
+}
+
+// The mass-deletion guard. A server that briefly answers with an empty or cut
+// list, or an Outlook profile rebuilt with new EntryIDs, would make one run
+// delete everything on the other side. When the decisions of `action` would
+// delete more than half of the `tied` items the table ties to the server (and
+// at least 10), the user is asked first; No, or a run nobody can be asked in,
+// keeps those rows and items for the next run. True when they may go.
+bool DeletionsAllowed(const FolderRun& run, std::vector<RowDecision>& decisions, RowAction action, size_t tied) {
+  size_t count = 0;
+  for (const RowDecision& decision : decisions)
+    if (decision.action == action) ++count;
+  if (Config().deletionGuard == 0 || count < 10 || count * 2 <= tied) return true;
+
+  const std::string counts = std::to_string(count) + " of your " + std::to_string(tied) + " synchronized " +
+                             ItemsNoun(run.messageClass);
+  const bool fromOutlook = action == RowAction::kDeleteLocal;
+  const std::string question = fromOutlook
+                                   ? "The server no longer lists " + counts + ". Delete them from Outlook?"
+                                   : counts + " are no longer in Outlook. Delete them from the server?";
+  const std::string reason = UnattendedReason();
+  bool allowed = false;
+  if (reason.empty()) {
+    allowed = qv::ui::ShowMessage(question, "Quorvia Synchronization", qv::ui::Buttons::YesNo,
+                                  qv::ui::Icon::Exclamation) == qv::ui::Answer::Yes;
+    LogMessage(std::string("Deletion Guard: ") + question + (allowed ? " Answered Yes." : " Answered No; kept."));
+  } else {
+    LogMessage(std::string("Deletion Guard: ") + question + " Skipped without asking (" + reason +
+               " run); the items and their conversion rows are kept for the next synchronization.");
+  }
+  if (!allowed) {
+    for (RowDecision& decision : decisions)
+      if (decision.action == action) decision.action = RowAction::kNone;
+  }
+  return allowed;
+}
 
 // False when the server list could not be fetched (the run ends at once).
 bool ServerToClientPass(FolderRun& run) {
@@ -352,6 +421,15 @@ bool ServerToClientPass(FolderRun& run) {
     }
     if (decision.action != RowAction::kNone) decisions.push_back(std::move(decision));
   }
+
+  // Deletions of most of what the table ties to the server wait for a Yes.
+  size_t tied = 0;
+  for (const std::string& text : run.table.rows()) {
+    const RowFields fields = SplitRow(text);
+    if (!fields.entryId.empty() && !fields.uid.empty() && !fields.date.empty()) ++tied;
+  }
+  DeletionsAllowed(run, decisions, RowAction::kDeleteLocal, tied);
+  DeletionsAllowed(run, decisions, RowAction::kDeleteServer, tied);
 
   // Carry the decisions out, in table order.
   for (RowDecision& decision : decisions) {
@@ -612,7 +690,8 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   // Requests of another run never reach this one.
   modBatch::ResetBatch();
 
-  if (batchMode && modBatch::BatchFileExists(messageClass)) {
+  // The batch file also holds the adds of a direct-mode run that died.
+  if (modBatch::BatchFileExists(messageClass)) {
     if (!RecoverFailedBatch(run)) {
       ReleaseWrappers();
       return;
@@ -621,7 +700,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
 
   if (config.direction == 0 || config.direction == 1) {
     ClientToServerPass(run);
-    if (!SyncCancelled) RequeueUnconfirmedAdds(run);
+    if (!SyncCancelled && batchMode) RequeueUnconfirmedAdds(run);
   }
 
   if (config.direction == 0 || config.direction == 2) {
@@ -633,6 +712,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
       // rows, or the next run would add those items a second time; the last
       // sync time stays where it was, since this run did not finish.
       if (!batchMode && ConversionTableDirty) SaveKeepingLastSyncTime(run);
+      if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
       ReleaseWrappers();
       return;
     }
@@ -649,6 +729,8 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     }
   }
   SaveUIDToEntryIDMappings(run.table, run.folderName, false);
+  // Direct mode: every add answered has its row (journal and table).
+  if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
   CloseSyncProgress();
   ReleaseWrappers();
   folder = run.folder;
@@ -693,6 +775,16 @@ void SynchronizeAll() {
   if (config.username.empty()) {
     qv::ui::ShowMessage(
         "Quorvia Sync Utility is not configured. Please configure it to synchronise with your account.",
+        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    ShowConfigurationDialog();
+    return;
+  }
+  // Without a data directory no table or batch file could be kept, and every
+  // run would add every item again on both sides.
+  if (AccountDirectory().empty()) {
+    LogMessage("Error: No data directory is configured. Aborted synchronization.");
+    qv::ui::ShowMessage(
+        "Quorvia Sync Utility has no data directory to keep its synchronization records in. Please configure one.",
         "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     ShowConfigurationDialog();
     return;

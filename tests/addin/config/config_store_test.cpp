@@ -4,6 +4,7 @@
 
 #include "addin/config/qvaiso_binding.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/progress.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/ui.h"
 #include "tests/common/test_support.h"
@@ -48,7 +49,7 @@ class ConfigStore : public qv::testing::RegistryTest {
 };
 
 TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
-  SyncCancelled() = true;
+  SyncCancelled = true;
   EXPECT_EQ(LoadConfig(), 0);
   const SyncConfig& c = Config();
   EXPECT_EQ(c.contactSyncMode, 1);
@@ -56,6 +57,7 @@ TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
   EXPECT_EQ(c.taskSyncMode, 1);
   EXPECT_EQ(c.batchMode, 1);
   EXPECT_EQ(c.restrictValue, 14);
+  EXPECT_EQ(c.deletionGuard, 1);
   for (int32_t field : {c.rootFolderIndex, c.troubleshootingMode, c.direction, c.syncOnStartUp, c.syncOnShutdown,
                         c.timeZoneSource, c.restrict}) {
     EXPECT_EQ(field, 0);
@@ -64,8 +66,19 @@ TEST_F(ConfigStore, AnEmptyKeyGivesTheDefaultsAndTheDataDirectory) {
   EXPECT_EQ(c.dataDirectory, dir_.File("appdata") + "/Quorvia/QvSync");
   struct stat info;
   EXPECT_EQ(stat(c.dataDirectory.c_str(), &info), 0);
-  EXPECT_FALSE(SyncCancelled());
+  EXPECT_FALSE(SyncCancelled);
   EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_F(ConfigStore, TheDeletionGuardIsTurnedOffOnlyByAZero) {
+  Key key;
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, kConfigKey, &key), Status::Ok);
+  key.SetDword("Deletion Guard", 0);
+  LoadConfig();
+  EXPECT_EQ(Config().deletionGuard, 0);
+  key.SetDword("Deletion Guard", 1);
+  LoadConfig();
+  EXPECT_EQ(Config().deletionGuard, 1);
 }
 
 TEST_F(ConfigStore, WithoutAnApplicationDataFolderTheFallbackIsUsed) {

@@ -28,6 +28,7 @@ class ConnectTest : public qv::testing::RegistryTest {
     SetSynchronizeAll([this] {
       // What the run sees of the menu tells whether it ran before the bar went.
       syncs_.push_back(AddinState().commandBar.IsEmpty() ? "no bar" : "bar");
+      occasions_.push_back(CurrentSyncOccasion());
     });
   }
   ~ConnectTest() override {
@@ -75,6 +76,7 @@ class ConnectTest : public qv::testing::RegistryTest {
   qv::ui::ScriptedFrontEnd ui_;
   qv::ui::ScopedFrontEnd installed_{&ui_};
   std::vector<std::string> syncs_;
+  std::vector<SyncOccasion> occasions_;
 };
 
 TEST_F(ConnectTest, BuildsTheMenuInOrderAndClicksReachTheHandlers) {
@@ -124,6 +126,20 @@ TEST_F(ConnectTest, SynchronisesAtStartUpAndShutdownWhenConfigured) {
   EXPECT_EQ(syncs_, std::vector<std::string>{"bar"});
   connect.OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
   EXPECT_EQ(syncs_, (std::vector<std::string>{"bar", "bar"})) << "the last run comes before the bar is deleted";
+}
+
+TEST_F(ConnectTest, TheRunKnowsWhetherAUserStartedIt) {
+  SetDword("Sync On StartUp", 1);
+  SetDword("Sync On Shutdown", 1);
+  Variant app = Start();
+  Connect connect;
+  connect.OnConnection(app, qv::outlook::ext_cm_Startup, Variant(), Variant());
+  EXPECT_EQ(CurrentSyncOccasion(), SyncOccasion::Command);
+  connect.BhSynchronize.call("Execute");
+  connect.OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
+  EXPECT_EQ(occasions_,
+            (std::vector<SyncOccasion>{SyncOccasion::StartUp, SyncOccasion::Command, SyncOccasion::ShutDown}));
+  EXPECT_EQ(CurrentSyncOccasion(), SyncOccasion::Command);
 }
 
 TEST_F(ConnectTest, ShutdownDecidesOnTheValueLoadedBefore) {

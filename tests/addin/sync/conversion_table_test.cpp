@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/table_journal.h"
 #include "tests/common/test_support.h"
 
 namespace qvsync {
@@ -51,6 +55,27 @@ TEST_F(ConversionTableTest,
   struct stat info {};
   EXPECT_EQ(::stat((dir_.path() + "/alice@mail.example.com").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(ConversionTableTest, WithoutADataDirectoryThereIsNoPathAndNothingIsWritten) {
+  Config().dataDirectory = "";
+  TempDir cwd;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  EXPECT_EQ(AccountDirectory(), "");
+  EXPECT_EQ(GetConversionTablePath("Contacts"), "");
+  EXPECT_EQ(BatchFilePath("CONTACT"), "");
+  ConversionTable table;
+  table.AddItemIdConversion("1.VCF", "A", "5");
+  EXPECT_FALSE(SaveUIDToEntryIDMappings(table, "Contacts", true));
+  EXPECT_TRUE(ConversionTableDirty);
+  ConversionTable loaded;
+  GetUIDToEntryIDMappings(loaded, "Contacts");
+  EXPECT_TRUE(loaded.empty());
+  EXPECT_EQ(GetLastSyncTime("Contacts"), qv::outlook::MakeDate(1970, 1, 1));
+  const bool nothingWritten = std::filesystem::is_empty(cwd.path());
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(nothingWritten);
 }
 
 TEST_F(ConversionTableTest, CountLineDecidesHowManyRowsLoad) {
@@ -275,6 +300,130 @@ TEST_F(ConversionTableTest, EveryRowChangeReachesTheObserver) {
   table.RemoveItemIdConversionByUID("1.VCF");
   EXPECT_EQ(changes, (std::vector<std::pair<size_t, std::string>>{
                          {0, "A\t1.VCF\t5"}, {0, "A\t1.VCF\t6"}, {0, "\t\t"}}));
+}
+
+// --- The journal of row changes ---
+
+class TableJournalTest : public ConversionTableTest {
+ protected:
+  std::string JournalPath() const { return dir_.path() + "/alice@mail.example.com/_journal_Contacts.jnl"; }
+  // A table saved at a time well in the past, as an earlier run left it.
+  void SaveOldTable() {
+    ConversionTable table;
+    table.AddItemIdConversion("1.VCF", "A", "5");
+    table.AddItemIdConversion("2.VCF", "B", "6");
+    ASSERT_TRUE(SaveUIDToEntryIDMappings(table, "Contacts", true));
+    std::filesystem::last_write_time(Path(), std::filesystem::last_write_time(Path()) - std::chrono::hours(48));
+  }
+};
+
+TEST_F(TableJournalTest, ChangesOfAnUnsavedRunAreFoldedInByTheNextLoadAndGoWithTheSave) {
+  SaveOldTable();
+  const auto lastSync = GetLastSyncTime("Contacts");
+  {
+    ConversionTable table;
+    GetUIDToEntryIDMappings(table, "Contacts");
+    table.AddItemIdConversion("3.VCF", "C", "7");
+    table.UpdateItemIdConversionDate("A", "9");
+    table.RemoveItemIdConversionByUID("2.VCF");
+    // The run ends here without its save (a crash).
+  }
+  EXPECT_EQ(GetLastSyncTime("Contacts"), lastSync);
+  EXPECT_TRUE(std::filesystem::exists(JournalPath()));
+
+  ConversionTable table;
+  GetUIDToEntryIDMappings(table, "Contacts");
+  EXPECT_TRUE(ConversionTableDirty);
+  EXPECT_EQ(table.rows(), (std::vector<std::string>{"A\t1.VCF\t9", "\t\t", "C\t3.VCF\t7"}));
+  EXPECT_EQ(table.GetEntryIDFromUID("3.VCF"), "C");
+  EXPECT_EQ(table.FindByUID("2.VCF"), -1);
+  EXPECT_EQ(GetLastSyncTime("Contacts"), lastSync);
+
+  // A change after the fold goes to the same journal; a further load still
+  // sees every change once.
+  table.AddItemIdConversion("4.VCF", "D", "8");
+  ConversionTable reloaded;
+  GetUIDToEntryIDMappings(reloaded, "Contacts");
+  EXPECT_EQ(reloaded.rows(), (std::vector<std::string>{"A\t1.VCF\t9", "\t\t", "C\t3.VCF\t7", "D\t4.VCF\t8"}));
+
+  ASSERT_TRUE(SaveUIDToEntryIDMappings(reloaded, "Contacts", false));
+  EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+  EXPECT_EQ(ReadFile(Path()), " 3 \r\nA\t1.VCF\t9\r\nC\t3.VCF\t7\r\nD\t4.VCF\t8\r\n");
+  // The saved table is the base of the next journal.
+  reloaded.AddItemIdConversion("5.VCF", "E", "1");
+  ConversionTable last;
+  GetUIDToEntryIDMappings(last, "Contacts");
+  EXPECT_EQ(last.size(), 4u);
+  EXPECT_EQ(last.GetEntryIDFromUID("5.VCF"), "E");
+}
+
+TEST_F(TableJournalTest, ARecordCutShortIsDroppedAndTheNextChangeFollowsAWholeOne) {
+  SaveOldTable();
+  {
+    ConversionTable table;
+    GetUIDToEntryIDMappings(table, "Contacts");
+    table.AddItemIdConversion("3.VCF", "C", "7");
+  }
+  // A crash in the middle of writing the next record.
+  {
+    std::FILE* file = std::fopen(JournalPath().c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    std::fputs("3 9\nD\t4.V", file);
+    std::fclose(file);
+  }
+  ConversionTable table;
+  GetUIDToEntryIDMappings(table, "Contacts");
+  EXPECT_EQ(table.size(), 3u);
+  table.AddItemIdConversion("5.VCF", "E", "1");
+  ConversionTable reloaded;
+  GetUIDToEntryIDMappings(reloaded, "Contacts");
+  EXPECT_EQ(reloaded.rows(), (std::vector<std::string>{"A\t1.VCF\t5", "B\t2.VCF\t6", "C\t3.VCF\t7", "E\t5.VCF\t1"}));
+}
+
+TEST_F(TableJournalTest, AJournalOfAnotherTableFileOrNoJournalAtAllIsThrownAway) {
+  SaveOldTable();
+  {
+    ConversionTable table;
+    GetUIDToEntryIDMappings(table, "Contacts");
+    table.AddItemIdConversion("3.VCF", "C", "7");
+  }
+  // The table was replaced since (say, restored from a backup): the journal's
+  // row numbers mean nothing for it.
+  ConversionTable other;
+  other.AddItemIdConversion("9.VCF", "Z", "1");
+  ASSERT_TRUE(SaveConversionTableFile(other, Path(), true));
+  ConversionTable table;
+  GetUIDToEntryIDMappings(table, "Contacts");
+  EXPECT_EQ(table.rows(), (std::vector<std::string>{"Z\t9.VCF\t1"}));
+  EXPECT_FALSE(ConversionTableDirty);
+  EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+
+  ASSERT_TRUE(WriteFile(JournalPath(), "not a journal\n0 3\nabc\n"));
+  ConversionTable again;
+  GetUIDToEntryIDMappings(again, "Contacts");
+  EXPECT_EQ(again.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+}
+
+TEST(TableJournalReader, ReadsWholeRecordsAndStopsAtDamage) {
+  JournalContents contents;
+  EXPECT_FALSE(ReadTableJournal("", contents));
+  EXPECT_FALSE(ReadTableJournal("QVSYNC-JOURNAL 1 none", contents));  // header not ended
+  const std::string text = "QVSYNC-JOURNAL 1 none\n0 5\na\nb\tc\n1 2\n\t\t\n7 x\n";
+  ASSERT_TRUE(ReadTableJournal(text, contents));
+  EXPECT_EQ(contents.base, "none");
+  ASSERT_EQ(contents.records.size(), 2u);
+  EXPECT_EQ(contents.records[0].row, "a\nb\tc");  // any bytes, by count
+  EXPECT_EQ(contents.records[1].index, 1u);
+  EXPECT_EQ(contents.validLength, text.size() - 4);
+  // A record whose row lies beyond the table's end stops the fold there.
+  ConversionTable table({"X\t1\t1"});
+  const std::string gap = "QVSYNC-JOURNAL 1 none\n1 1\nY\n3 1\nZ\n1 1\nW\n";
+  ASSERT_TRUE(ReadTableJournal(gap, contents));
+  size_t keep = 0;
+  EXPECT_EQ(FoldTableJournal(table, contents, keep), 1u);
+  EXPECT_EQ(table.rows(), (std::vector<std::string>{"X\t1\t1", "Y"}));
+  EXPECT_EQ(keep, gap.find("3 1"));
 }
 
 }  // namespace

@@ -284,6 +284,18 @@ TEST_F(DriverTest, AnUnconfiguredAccountAndAFailedLoginStopWithTheirBoxes) {
   EXPECT_EQ(Commands(), Strings{"LOGIN"});
 }
 
+TEST_F(DriverTest, WithoutADataDirectoryTheRunStopsBeforeTouchingAnything) {
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Kept"}});
+  Config().dataDirectory = "";
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text,
+            "Quorvia Sync Utility has no data directory to keep its synchronization records in. Please configure one.");
+  EXPECT_TRUE(Logged("Error: No data directory is configured. Aborted synchronization."));
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(ServerItems("TASK").empty());
+}
+
 TEST_F(DriverTest, ADistributionListTravelsAsAGroupInBatchMode) {
   Config().batchMode = 1;
   Config().taskSyncMode = Config().calendarSyncMode = 0;

@@ -439,7 +439,7 @@ TEST_F(WindowsTest, ResetDeletesOnlyTheTickedClassesFilesAfterAYes) {
                                           "_batch_APPOINTMENT.TAB", "_batch_TASK.TAB", "_batch_CONTACT.TAB"};
   for (const std::string& file : files) ASSERT_TRUE(qv::testing::WriteFile(account + "/" + file, "x"));
   EXPECT_EQ(GetConversionTablePath("Contacts"), account + "/ic_Contacts.tab");
-  EXPECT_EQ(ResetBatchFilePath("CONTACT"), account + "/_batch_CONTACT.TAB");
+  EXPECT_EQ(BatchFilePath("CONTACT"), account + "/_batch_CONTACT.TAB");
 
   Config().troubleshootingMode = 1;
   frmConfig window;

@@ -1,0 +1,166 @@
+// The mass-deletion guard: a run that would delete more than half of what the
+// conversion table ties to the server (and at least 10) asks first, in either
+// direction; a run nobody can be asked in skips those deletions.
+#include <algorithm>
+
+#include "tests/addin/sync/sync_fixture.h"
+
+namespace qvsync::testing {
+namespace {
+
+using qv::ui::Answer;
+using Strings = std::vector<std::string>;
+
+constexpr int kTasks = 25;
+
+class GuardTest : public SyncFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  GuardTest() {
+    Config().batchMode = GetParam() ? 1 : 0;
+    Config().calendarSyncMode = Config().contactSyncMode = 0;
+    // Someone is at the screen: Outlook runs with its explorer window.
+    Attended(true);
+    for (int i = 0; i < kTasks; ++i) qv::outlook::AddItem(Folder("TASK"), {{"Subject", Name(i)}});
+    Sync();
+    EXPECT_EQ(ServerItems("TASK").size(), static_cast<size_t>(kTasks));
+    Advance();
+    ClearLog();
+  }
+
+  void Attended(bool attended) {
+    application_ = qv::outlook::StartOutlook(
+        profile_, attended ? qv::outlook::StartMode::Interactive : qv::outlook::StartMode::Automation);
+    AddinState().outlookApplication = application_;
+    AddinState().mapiNamespace = application_.call("GetNamespace", "MAPI");
+    EXPECT_TRUE(CheckSpecialFolders());
+  }
+
+  static std::string Name(int i) { return "Task " + std::to_string(100 + i); }
+
+  void DeleteOnServer(int count) {
+    for (int i = 0; i < count; ++i) {
+      for (const auto& item : ServerItems("TASK"))
+        if (Field(item, "Subject") == Name(i)) servlet_.DeleteItem(kUser, item.uid);
+    }
+  }
+  void DeleteInOutlook(int count) {
+    for (int i = 0; i < count; ++i) OutlookItem("TASK", Name(i)).call("Delete");
+  }
+  size_t OnServer() { return ServerItems("TASK").size(); }
+  size_t InOutlook() const { return OutlookSubjects("TASK").size(); }
+};
+
+TEST_P(GuardTest, AServerListMissingMostItemsAsksBeforeDeletingThemFromOutlook) {
+  DeleteOnServer(15);  // 60%
+  ui_.QueueAnswer(Answer::No);
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text, "The server no longer lists 15 of your 25 synchronized tasks. Delete them from Outlook?");
+  EXPECT_EQ(ui_.boxes()[0].title, "Quorvia Synchronization");
+  EXPECT_EQ(ui_.boxes()[0].buttons, qv::ui::Buttons::YesNo);
+  EXPECT_EQ(ui_.boxes()[0].icon, qv::ui::Icon::Exclamation);
+  EXPECT_EQ(InOutlook(), 25u);
+  EXPECT_EQ(OnServer(), 10u);  // nothing was sent back either
+  EXPECT_TRUE(Logged("Deletion Guard: The server no longer lists 15 of your 25 synchronized tasks. Delete them "
+                     "from Outlook? Answered No; kept."));
+
+  // No kept the rows: the next run asks again, and Yes lets them go.
+  ui_.Clear();
+  ui_.QueueAnswer(Answer::Yes);
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(InOutlook(), 10u);
+  EXPECT_EQ(DeletedSubjects().size(), 15u);
+  EXPECT_EQ(OnServer(), 10u);
+  ui_.Clear();
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_P(GuardTest, OutlookMissingMostItemsAsksBeforeDeletingThemFromTheServer) {
+  DeleteInOutlook(15);
+  ui_.QueueAnswer(Answer::No);
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text, "15 of your 25 synchronized tasks are no longer in Outlook. Delete them from the server?");
+  EXPECT_EQ(ui_.boxes()[0].icon, qv::ui::Icon::Exclamation);
+  EXPECT_EQ(OnServer(), 25u);
+  EXPECT_EQ(InOutlook(), 10u);  // and none came back as a duplicate
+  const auto requests = servlet_.Requests();
+  EXPECT_TRUE(std::none_of(requests.begin(), requests.end(), [](const auto& request) {
+    return request.command.rfind("DELETE", 0) == 0 || request.body.find("DELETE") != std::string::npos;
+  }));
+
+  ui_.Clear();
+  ui_.QueueAnswer(Answer::Yes);
+  Sync();
+  EXPECT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(OnServer(), 10u);
+  EXPECT_EQ(InOutlook(), 10u);
+}
+
+TEST_P(GuardTest, AtFortyPercentTheServersDeletionsGoAheadWithoutAQuestion) {
+  DeleteOnServer(10);  // 40%
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 15u);
+  EXPECT_FALSE(LoggedContaining("Deletion Guard"));
+}
+
+TEST_P(GuardTest, AtFortyPercentOutlooksDeletionsGoAheadWithoutAQuestion) {
+  DeleteInOutlook(10);
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(OnServer(), 15u);
+  EXPECT_FALSE(LoggedContaining("Deletion Guard"));
+}
+
+TEST_P(GuardTest, FewerThanTenDeletionsNeverAsk) {
+  Config().deletionGuard = 0;
+  DeleteOnServer(16);
+  Sync();
+  EXPECT_EQ(InOutlook(), 9u);
+  Config().deletionGuard = 1;
+  Advance();
+  // Six of the nine left (two thirds, but fewer than ten).
+  for (int i = 16; i < 22; ++i)
+    for (const auto& item : ServerItems("TASK"))
+      if (Field(item, "Subject") == Name(i)) servlet_.DeleteItem(kUser, item.uid);
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 3u);
+}
+
+TEST_P(GuardTest, ARunNobodyCanBeAskedInSkipsTheDeletionsAndSaysWhy) {
+  DeleteOnServer(15);
+  Attended(false);  // Outlook started for automation
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 25u);
+  EXPECT_TRUE(Logged(
+      "Deletion Guard: The server no longer lists 15 of your 25 synchronized tasks. Delete them from Outlook? "
+      "Skipped without asking (automation run); the items and their conversion rows are kept for the next "
+      "synchronization."));
+
+  Attended(true);
+  CurrentSyncOccasion() = SyncOccasion::StartUp;
+  Sync();
+  CurrentSyncOccasion() = SyncOccasion::Command;
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 25u);
+  EXPECT_TRUE(LoggedContaining("Skipped without asking (start-up run)"));
+}
+
+TEST_P(GuardTest, TheGuardTurnedOffDeletesWithoutAsking) {
+  Config().deletionGuard = 0;
+  DeleteOnServer(15);
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 10u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, GuardTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? std::string("Batch") : std::string("Direct"); });
+
+}  // namespace
+}  // namespace qvsync::testing
