@@ -340,19 +340,24 @@ bool TerminalFrontEnd::ReadLine(std::string* line) {
   return true;
 }
 
-bool TerminalFrontEnd::ReadSecret(std::string* line) {
+bool TerminalFrontEnd::ReadSecret(const std::string& prompt, std::string* line) {
   if (in_ == nullptr) return false;
   const int fd = fileno(in_);
   termios saved{};
   const bool terminal = isatty(fd) && tcgetattr(fd, &saved) == 0;
+  // Echo goes off before the prompt appears, and nothing typed is discarded:
+  // a person (or a script) who answers the prompt at once is never echoed and
+  // never loses the answer.
   if (terminal) {
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    tcsetattr(fd, TCSAFLUSH, &quiet);
+    tcsetattr(fd, TCSANOW, &quiet);
   }
+  std::fputs(prompt.c_str(), out_);
+  std::fflush(out_);
   bool read = ReadLine(line);
-  if (terminal) tcsetattr(fd, TCSAFLUSH, &saved);
+  if (terminal) tcsetattr(fd, TCSANOW, &saved);
   return read;
 }
 
@@ -364,9 +369,7 @@ bool TerminalFrontEnd::PromptFor(Window& window, TextBox& box, std::string* text
   if (label.empty()) label = box.name;
   label = Printable(label);
   if (box.password) {
-    std::fprintf(out_, "%s (not shown) ", label.c_str());
-    std::fflush(out_);
-    return ReadSecret(text);
+    return ReadSecret(label + " (not shown) ", text);
   }
   if (box.multiLine) {
     std::fprintf(out_, "%s (end with a line holding only \".\")\n", label.c_str());

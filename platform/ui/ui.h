@@ -271,8 +271,8 @@ class TerminalFrontEnd : public FrontEnd {
   // Execute; `person` lets a command without its text prompt for it.
   bool Run(Window& window, const std::string& command, bool person, std::string* error);
   bool ReadLine(std::string* line);
-  // Reads a line with the terminal's echo off (passwords).
-  bool ReadSecret(std::string* line);
+  // Prints `prompt` and reads a line with the terminal's echo off (passwords).
+  bool ReadSecret(const std::string& prompt, std::string* line);
   // Asks for the new contents of a text box.
   bool PromptFor(Window& window, TextBox& box, std::string* text);
   const FillSection* TakeSection(const Window& window);
