@@ -51,6 +51,15 @@ std::string ReadFile(const std::string& path);
 // Writes a whole file; false on failure.
 bool WriteFile(const std::string& path, const std::string& data);
 
+// What a shell command did: its exit status (-1 when it did not exit) and
+// what it wrote to standard output.
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+// Runs `command` through the shell and collects its standard output.
+CommandResult RunCommand(const std::string& command);
+
 // The build tree (for tools and libraries the tests run), from QV_BUILD_DIR.
 std::string BuildDir();
 

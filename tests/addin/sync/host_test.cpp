@@ -22,10 +22,7 @@ using qv::registry::Hive;
 using qv::registry::Key;
 using qv::registry::Status;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using Result = qv::testing::CommandResult;
 
 class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithParamInterface<bool> {
  protected:
@@ -51,15 +48,7 @@ class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithPar
   Result Run(const std::string& arguments, const std::string& environment = "") {
     std::string command = environment + " " + std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
                           " </dev/null 2>&1";
-    Result result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return qv::testing::RunCommand(command);
   }
 
   // The subjects of an Outlook folder's items, sorted (duplicates kept).

@@ -14,10 +14,7 @@ using qv::registry::Hive;
 using qv::registry::Key;
 using qv::registry::Status;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using Result = qv::testing::CommandResult;
 
 class QvsyncHost : public qv::testing::RegistryTest {
  protected:
@@ -33,15 +30,7 @@ class QvsyncHost : public qv::testing::RegistryTest {
   Result Run(const std::string& arguments) {
     std::string command = std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
                           " </dev/null 2>&1";
-    Result result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return qv::testing::RunCommand(command);
   }
 
   void SetDword(const char* name, uint32_t value) {
