@@ -51,11 +51,17 @@ if [ -z "$pugixml" ] || [ ! -f "$pugixml/src/pugixml.cpp" ]; then
 fi
 pugixml=${pugixml%/}
 
-# --- the two Windows builds and the Linux library the interoperability tests compare with ---
+# --- the Linux library and probe the interoperability test compares with ---
+cmake -S . -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCH=OFF >/dev/null
+nice cmake --build "$build/linux" -j "$jobs" --target qvaiso
+nice c++ -std=c++20 -O1 -I. tests/windows/interop/qvaiso_probe.cpp -ldl -o "$build/linux/qvaiso_probe"
+
+# --- the two Windows builds ---
 for arch in x86_64 i686; do
   cmake -S . -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
-    -DQV_PUGIXML_SOURCE="$pugixml" >/dev/null
+    -DQV_PUGIXML_SOURCE="$pugixml" \
+    -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" >/dev/null
   nice cmake --build "$build/$arch" -j "$jobs"
 done
 

@@ -90,6 +90,51 @@ SOCKET SocketOf(int fd) {
   return handle == -1 ? INVALID_SOCKET : static_cast<SOCKET>(handle);
 }
 
+HANDLE OpenFolder(const char* path, DWORD access, DWORD share) {
+  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Windows locks byte ranges of files only. A folder is locked through the
+// sharing rules instead: a lock is an open of the folder with data access
+// that refuses other data access (exclusive) or shares it only with other
+// shared locks; it replaces the descriptor's handle (dup2), so closing the
+// descriptor releases it, as with flock. While the folder is locked, other
+// opens that read its entries wait; opening the files in it does not.
+int LockFolder(int fd, HANDLE current, int operation) {
+  char path[MAX_PATH * 2];
+  const DWORD length = GetFinalPathNameByHandleA(current, path, sizeof path, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= sizeof path) {
+    errno = EBADF;
+    return -1;
+  }
+  DWORD access = FILE_LIST_DIRECTORY;
+  DWORD share = FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  if (operation & LOCK_UN) {
+    access = FILE_READ_ATTRIBUTES;
+    share |= FILE_SHARE_READ;
+  } else if (operation & LOCK_SH) {
+    share |= FILE_SHARE_READ;
+  }
+  HANDLE handle;
+  while ((handle = OpenFolder(path, access, share)) == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION || (operation & LOCK_NB)) {
+      errno = error == ERROR_SHARING_VIOLATION ? EWOULDBLOCK : ErrnoFromWin32(error);
+      return -1;
+    }
+    Sleep(2);
+  }
+  const int locked = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY);
+  if (locked < 0) {
+    CloseHandle(handle);
+    errno = EMFILE;
+    return -1;
+  }
+  const int result = _dup2(locked, fd);
+  _close(locked);
+  return result == 0 ? 0 : -1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -104,9 +149,9 @@ int qv_posix_open(const char* path, int flags, ...) {
   }
   if (flags & O_DIRECTORY) {
     // A folder is opened as a handle (backup semantics) wrapped in a
-    // descriptor, so it can be held open and closed like a file.
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // descriptor, so it can be held open and closed like a file. The handle
+    // has no data access, so it never stands in the way of a lock (flock).
+    HANDLE handle = OpenFolder(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (handle == INVALID_HANDLE_VALUE) {
       errno = ErrnoFromWin32(GetLastError());
       return -1;
@@ -185,10 +230,8 @@ int flock(int fd, int operation) {
   }
   HANDLE handle = reinterpret_cast<HANDLE>(raw);
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(handle, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    errno = ENOTSUP;
-    return -1;
+  if (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return LockFolder(fd, handle, operation);
   }
   OVERLAPPED whole = {};
   if (operation & LOCK_UN) {

@@ -1,4 +1,5 @@
-// flock on Win32: LockFileEx over the whole file.
+// flock on Win32: LockFileEx over the whole file; a folder through the
+// sharing rules of its handle (see posix.cpp).
 #ifndef QV_WIN32_SYS_FILE_H
 #define QV_WIN32_SYS_FILE_H
 
@@ -10,8 +11,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-// 0 on success; -1 with errno EWOULDBLOCK (LOCK_NB, held elsewhere), EBADF,
-// or ENOTSUP (a folder: Windows locks byte ranges of files only).
+// 0 on success; -1 with errno EWOULDBLOCK (LOCK_NB, held elsewhere), EBADF.
 int flock(int fd, int operation);
 #ifdef __cplusplus
 }
