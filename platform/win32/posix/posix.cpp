@@ -245,8 +245,13 @@ int flock(int fd, int operation) {
   return -1;
 }
 
-void* dlopen(const char* file, int /*mode*/) {
+void* dlopen(const char* file, int mode) {
   if (file == nullptr) return GetModuleHandleA(nullptr);
+  if (mode & RTLD_NOLOAD) {
+    HMODULE loaded = nullptr;  // counted, as dlopen counts it: dlclose releases it
+    if (!GetModuleHandleExA(0, file, &loaded)) SetDlError("not loaded", file);
+    return reinterpret_cast<void*>(loaded);
+  }
   // No error boxes for a missing or broken module: the caller reports it.
   const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   HMODULE module = LoadLibraryExA(file, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

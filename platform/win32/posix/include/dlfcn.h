@@ -6,6 +6,7 @@
 #define RTLD_NOW 2
 #define RTLD_LOCAL 0
 #define RTLD_GLOBAL 0x100
+#define RTLD_NOLOAD 4  // only a module already loaded; nothing is loaded
 
 #ifdef __cplusplus
 extern "C" {
