@@ -41,7 +41,11 @@ def unhexed(text):
 def run(command, lines, env=None):
     result = subprocess.run(command, input="".join(line + "\n" for line in lines), capture_output=True,
                             text=True, env=env, timeout=600)
-    answers = [line.rstrip("\r") for line in result.stdout.splitlines()]
+    lines_out = [line.rstrip("\r") for line in result.stdout.splitlines()]
+    answers = [line[3:] for line in lines_out if line.startswith("=> ")]
+    for line in lines_out:
+        if not line.startswith("=> "):
+            print(f"{command[0]} printed: {line}")
     if result.returncode != 0 or len(answers) != len(lines):
         print(result.stderr[-2000:], file=sys.stderr)
         raise SystemExit(f"{command[0]} failed ({result.returncode}), {len(answers)} of {len(lines)} answers")

@@ -7,7 +7,7 @@
 //   decrypt PASS BASE64|-       -> RESULT PLAIN
 //   blowfish-encrypt MODE KEY DATA -> RESULT OUTPUT
 //   blowfish-decrypt MODE KEY DATA -> RESULT OUTPUT LENGTH
-//   scramble KEY PLAIN          -> RESULT TEXT
+//   scramble KEY PLAIN          -> RESULT OUTPUT
 //   unscramble KEY TEXT         -> RESULT PLAIN
 //   table-write FILE NAME=VALUE[,NAME=VALUE...] [ROW...]  -> RESULT
 //   table-read FILE NAME...     -> RESULT ROW... (each NAME=VALUE,... in hex)
@@ -15,6 +15,7 @@
 //                                  a system message into DIR/Messages)
 //
 // Every argument other than MODE, NUMBER, FILE and DIR is hex; "-" is empty.
+// Each answer is one line that starts with "=> ".
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -107,7 +108,7 @@ std::string Answer(const std::vector<std::string>& a) {
     BIND(EncryptBuffer);
     char output[1024];
     const int result = EncryptBuffer_(FromHex(a[1]).c_str(), FromHex(a[2]).c_str(), output, sizeof output);
-    return std::to_string(result) + " " + (output[0] ? output : "-");
+    return std::to_string(result) + " " + ToHex(output);  // an empty key copies the text
   }
   if (command == "unscramble" && a.size() == 3) {
     BIND(DecryptBuffer);
@@ -195,7 +196,10 @@ int main(int argc, char** argv) {
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::vector<std::string> arguments = Split(line, ' ');
-    std::cout << (arguments.empty() ? "? empty" : Answer(arguments)) << std::endl;
+    // The library prints lines of its own (value tables, service control):
+    // answers are told apart by their mark.
+    const std::string answer = arguments.empty() ? "? empty" : Answer(arguments);
+    std::cout << "=> " << answer << std::endl;
   }
   return 0;
 }
