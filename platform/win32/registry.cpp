@@ -3,8 +3,9 @@
 // The system's keys live in the 32-bit view of the registry, where the 32-bit
 // processes that load the library see them; a 64-bit build asks for that view
 // explicitly (KEY_WOW64_32KEY), so both builds read and write the same keys.
-// Paths that name the 32-bit view's folder themselves ("Software\Wow6432Node\
-// Quorvia...") are rewritten by the library before they get here.
+// Paths that name the 32-bit view's folder themselves
+// ("Software\Wow6432Node\Quorvia...") are rewritten by the library before they
+// get here.
 #include <windows.h>
 
 #include <map>

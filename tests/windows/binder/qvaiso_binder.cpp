@@ -23,7 +23,7 @@ Pointer Bind(const char* name) {
   }
   return address;
 }
-#define BIND(name) const auto name##_ = Bind<decltype(&name)>(#name)
+#define BIND(name) [[maybe_unused]] const auto name##_ = Bind<decltype(&name)>(#name)
 
 void Expect(bool condition, const char* what) {
   if (!condition) {
