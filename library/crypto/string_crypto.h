@@ -62,7 +62,7 @@ class CipherProviders {
   OSSL_LIB_CTX* context_ = nullptr;
   OSSL_PROVIDER* defaultProvider_ = nullptr;
   OSSL_PROVIDER* legacyProvider_ = nullptr;
-  uintptr_t cryptoApiProvider_ = 0;  // the HCRYPTPROV of the Windows build
+  [[maybe_unused]] uintptr_t cryptoApiProvider_ = 0;  // the HCRYPTPROV of the Windows build
 };
 
 // The platform's side of the string encryption (string_crypto_openssl.cpp on
