@@ -53,7 +53,7 @@ pugixml=${pugixml%/}
 
 # --- the Linux library and probe the interoperability test compares with ---
 cmake -S . -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCH=OFF >/dev/null
-nice cmake --build "$build/linux" -j "$jobs" --target qvaiso
+nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind
 nice c++ -std=c++20 -O1 -I. tests/windows/interop/qvaiso_probe.cpp -ldl -o "$build/linux/qvaiso_probe"
 
 # --- the two Windows builds ---
@@ -61,7 +61,8 @@ for arch in x86_64 i686; do
   cmake -S . -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
     -DQV_PUGIXML_SOURCE="$pugixml" \
-    -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" >/dev/null
+    -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" \
+    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" >/dev/null
   nice cmake --build "$build/$arch" -j "$jobs"
 done
 

@@ -9,7 +9,9 @@ against libqvaiso.so, and checks that
     ways), for random texts up to the 765-byte limit;
   - Blowfish (every mode) and the hex scrambler give byte-identical output;
   - a value table written by one build reads back the same on the other;
-  - Messages.xml posted by one build is carried on by the other, and parses.
+  - Messages.xml posted by one build is carried on by the other, and parses;
+  - with --qvadmind, the Windows build's remote registry calls reach the Linux
+    administration listener over TCP (Winsock on one side, POSIX on the other).
 Each side runs once per batch of commands (a Wine start costs seconds).
 """
 import argparse
@@ -57,10 +59,47 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def remote_check(args, windows, linux, linux_env, work, rng):
+    """Windows forwards registry calls to the Linux listener on loopback."""
+    protocol, credentials = "Basic", f"interop-{rng.randrange(10**9)}"
+    # The listener reads only an accounts file that is its owner's alone.
+    descriptor = os.open(f"{work}/credentials", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with os.fdopen(descriptor, "w") as out:
+        out.write(f"{protocol}\t{credentials}\n")
+    listener = subprocess.Popen([args.qvadmind, "--address", "127.0.0.1", "--port", "0", "--print-port",
+                                 "--credentials", f"{work}/credentials", "--idle-timeout", "30"],
+                                stdout=subprocess.PIPE, text=True, env=linux_env)
+    try:
+        port = int(listener.stdout.readline())
+        # The Windows side's host table (HKCU), written with Wine's reg.exe.
+        host_key = "HKCU\\Software\\Quorvia\\Quorvia\\Administration\\Hosts\\linuxhost"
+        wine_run = windows[:2]
+        for name, kind, value in (("Address", "REG_SZ", "127.0.0.1"), ("Port", "REG_DWORD", str(port)),
+                                  ("Authentication Protocol", "REG_SZ", protocol),
+                                  ("Credentials", "REG_SZ", credentials)):
+            subprocess.run(wine_run + ["reg", "add", host_key, "/v", name, "/t", kind, "/d", value, "/f"],
+                           check=True, capture_output=True, timeout=120)
+        key = "SOFTWARE\\Quorvia\\Interop"
+        greeting = f"hello from Linux {rng.randrange(10**6)}".encode()
+        reply = f"hello from Windows {rng.randrange(10**6)}".encode()
+        check(run(linux, [f"registry-set - {key} {hexed(b'Greeting')} {hexed(greeting)}"], linux_env)[0] == "1",
+              "Linux writes its own registry")
+        answers = run(windows, [f"registry-get linuxhost {key} {hexed(b'Greeting')}",
+                                f"registry-set linuxhost {key} {hexed(b'Reply')} {hexed(reply)}"])
+        check(answers[0] == f"1 {greeting.hex()}", f"Windows reads the Linux registry over TCP: {answers[0]}")
+        check(answers[1] == "1", "Windows writes the Linux registry over TCP")
+        check(run(linux, [f"registry-get - {key} {hexed(b'Reply')}"], linux_env)[0] == f"1 {reply.hex()}",
+              "the value Windows wrote is in the Linux registry")
+    finally:
+        listener.terminate()
+        listener.wait(timeout=30)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows", required=True)
     parser.add_argument("--linux", required=True)
+    parser.add_argument("--qvadmind", help="the Linux administration listener, for the remote check")
     parser.add_argument("--seed", type=int, default=int.from_bytes(os.urandom(4), "little"))
     parser.add_argument("--count", type=int, default=60)
     args = parser.parse_args()
@@ -149,6 +188,9 @@ def main():
         check(texts[-1:] == ["posted on Windows <&>"], f"the first message survives both builds: {texts}")
     except (OSError, ElementTree.ParseError) as error:
         check(False, f"Messages.xml parses: {error}")
+
+    if args.qvadmind:
+        remote_check(args, windows, linux, linux_env, work, rng)
 
     print(f"{len(failures)} failures" if failures else "all interoperability checks passed")
     return 1 if failures else 0

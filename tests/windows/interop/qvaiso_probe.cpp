@@ -11,10 +11,14 @@
 //   unscramble KEY TEXT         -> RESULT PLAIN
 //   table-write FILE NAME=VALUE[,NAME=VALUE...] [ROW...]  -> RESULT
 //   table-read FILE NAME...     -> RESULT ROW... (each NAME=VALUE,... in hex)
+//   registry-get HOST KEY NAME  -> RESULT VALUE (HKLM through the remote registry
+//                                  exports; HOST "-" is this machine)
+//   registry-set HOST KEY NAME VALUE -> RESULT
 //   message DIR NUMBER TEXT     -> RESULT (a critical audit entry, which posts
 //                                  a system message into DIR/Messages)
 //
-// Every argument other than MODE, NUMBER, FILE and DIR is hex; "-" is empty.
+// Every argument other than MODE, NUMBER, FILE, DIR, HOST and KEY is hex; "-"
+// is empty.
 // Each answer is one line that starts with "=> ".
 #include <dlfcn.h>
 
@@ -163,6 +167,19 @@ std::string Answer(const std::vector<std::string>& a) {
     }
     ValueTable_Free_(table);
     return answer;
+  }
+  if (command == "registry-get" && a.size() == 4) {
+    BIND(GetRemoteRegistryString);
+    char output[4096];
+    const int result = GetRemoteRegistryString_(a[1] == "-" ? "" : a[1].c_str(), a[2].c_str(),
+                                                FromHex(a[3]).c_str(), output);
+    return std::to_string(result) + " " + ToHex(output);
+  }
+  if (command == "registry-set" && a.size() == 5) {
+    BIND(SetRemoteRegistryString);
+    const int result = SetRemoteRegistryString_(a[1] == "-" ? "" : a[1].c_str(), a[2].c_str(),
+                                                FromHex(a[3]).c_str(), FromHex(a[4]).c_str());
+    return std::to_string(result);
   }
   if (command == "message" && a.size() == 4) {
     BIND(SetRemoteRegistryString);
