@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "addin/config/config_dialog.h"
 #include "addin/config/config_store.h"
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
@@ -46,7 +47,8 @@ void SynchronizeAll() {
   if (Driver()) {
     Driver()();
   } else {
-    ShowNotAvailable("Synchronization");
+    qv::ui::ShowMessage("Synchronization is not available in this version of Quorvia Synchronization.",
+                        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
   }
 }
 
@@ -277,18 +279,21 @@ void Connect::BhSynchronize_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
 
 void Connect::BhChangePassword_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
   LoadConfig();
-  ShowNotAvailable("Change Password");
+  frmChangePassword window;
+  window.ShowModal();
 }
 
 void Connect::BhSetAutoResponse_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
   LoadConfig();
-  ShowNotAvailable("Set Auto Response");
+  frmAutoResponse window;
+  window.ShowModal();
 }
 
 void Connect::BhConfigure_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
   LoadConfig();
   try {
-    ShowNotAvailable("Configure");
+    frmConfig window;
+    window.ShowModal();
   } catch (...) {
     // Errors while showing the configuration window are ignored.
   }

@@ -98,8 +98,11 @@ bool WriteDwordSetting(const std::string& host, const std::string& key, const st
 }
 
 std::string FallbackSpecialFolder() {
+  // Never a shared folder such as /tmp: another account could plant files
+  // there or read the conversion tables.
   const char* home = std::getenv("HOME");
-  std::string folder = home && *home == '/' ? Join(home, "Quorvia") : "/tmp/Quorvia";
+  if (home == nullptr || *home != '/') return "";
+  std::string folder = Join(home, "Quorvia");
   qv::shell::CreateFolder(folder);
   return folder;
 }
@@ -149,9 +152,25 @@ int LoadConfig() {
   std::string dataDirectory = ReadStringSetting("", kConfigKey, "Data Directory");
   if (dataDirectory.empty()) {
     std::string base = GetSpecialFolderPath(kCsidlAppData);
-    qv::shell::CreateFolder(Join(base, "Quorvia"));
-    qv::shell::CreateFolder(Join(Join(base, "Quorvia"), "QvSync"));
-    dataDirectory = Join(Join(base, "Quorvia"), "QvSync");
+    if (base.empty()) {
+      // No folder of the user's is known: no data directory rather than a
+      // shared one. Said once per process; the log says it whenever it is on.
+      static bool told = false;
+      LogMessage("Failure: no folder for the synchronization data could be found (no application-data or home "
+                 "folder); set \"Data Directory\"",
+                 5);
+      if (!told) {
+        told = true;
+        qv::ui::ShowMessage(
+            "No folder could be found for the synchronization data: neither an application data folder nor a home "
+            "folder is known. Set \"Data Directory\" in the registry to a folder of your own.",
+            "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Critical);
+      }
+    } else {
+      qv::shell::CreateFolder(Join(base, "Quorvia"));
+      qv::shell::CreateFolder(Join(Join(base, "Quorvia"), "QvSync"));
+      dataDirectory = Join(Join(base, "Quorvia"), "QvSync");
+    }
   }
   config.dataDirectory = dataDirectory;
   ReadTextInto("Root Folder Name", config.rootFolderName);

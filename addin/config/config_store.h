@@ -62,10 +62,10 @@ bool WriteDwordSetting(const std::string& host, const std::string& key, const st
 
 // The path of a shell folder (only kCsidlAppData is known), created when it
 // does not exist yet. When the shell cannot give it, the fallback folder is
-// created and returned.
+// created and returned; "" when there is none either.
 std::string GetSpecialFolderPath(int folderId);
-// The fallback folder, "C:\Quorvia" on Windows: here $HOME/Quorvia, or
-// /tmp/Quorvia without a home.
+// The fallback folder, "C:\Quorvia" on Windows: here $HOME/Quorvia. Without
+// a home, "": never a shared, world-writable folder.
 std::string FallbackSpecialFolder();
 
 // The fixed nine-digit pass phrase of the stored password, formed at run time.

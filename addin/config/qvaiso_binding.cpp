@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
 
 namespace qvsync {
@@ -21,7 +22,8 @@ struct Binding {
   void* library = nullptr;  // Owned; stays loaded for the process.
   CryptFunction encrypt = nullptr;
   CryptFunction decrypt = nullptr;
-  bool reported = false;
+  std::string why;        // why the binding failed; "" when it did not
+  bool reported = false;  // the log has said why
 };
 
 Binding& TheBinding() {
@@ -48,10 +50,13 @@ bool Bind() {
         why = std::string("QVAISO (") + name + ") has no " + (b.encrypt == nullptr ? "EncryptString" : "DecryptString");
       }
     }
-    if (!why.empty() && !b.reported) {
-      b.reported = true;
-      LogMessage("Failure: " + why + "; the password is stored and used unencrypted", 5);
-    }
+    b.why = why;
+  }
+  // Reported once, but only once it has really reached the log: the first
+  // binding attempt may come before troubleshooting mode is on.
+  if (!b.why.empty() && !b.reported && Config().troubleshootingMode != 0) {
+    b.reported = true;
+    LogMessage("Failure: " + b.why + "; the password is stored and used unencrypted", 5);
   }
   return b.encrypt != nullptr && b.decrypt != nullptr;
 }
@@ -76,6 +81,12 @@ int CallDecryptString(const std::string& passPhrase, const std::string& cipherTe
   output->clear();
   if (!Bind()) return 0;
   return Call(TheBinding().decrypt, passPhrase, cipherText, output);
+}
+
+bool QvaisoUnavailable(std::string* why) {
+  Bind();
+  if (why) *why = TheBinding().why;
+  return !TheBinding().why.empty();
 }
 
 void ResetQvaisoBindingForTesting() {

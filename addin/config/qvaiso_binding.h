@@ -5,7 +5,7 @@
 // through the add-in library's run path (its own folder when installed, the
 // build tree's library folder when built). When the library or one of the two
 // functions cannot be found, both calls return 0 and the activity log says why,
-// once per process.
+// once per process, at the first call made while troubleshooting mode is on.
 //
 // Called on the host's user-interface thread.
 #ifndef QVSYNC_CONFIG_QVAISO_BINDING_H
@@ -19,6 +19,10 @@ namespace qvsync {
 // other result (0, 10 for the base64-only fallback) as QVAISO returned it.
 int CallEncryptString(const std::string& passPhrase, const std::string& plainText, std::string* output);
 int CallDecryptString(const std::string& passPhrase, const std::string& cipherText, std::string* output);
+
+// True when QVAISO or one of its two functions cannot be found (the password
+// is then stored in clear); `why` (may be null) gets the reason.
+bool QvaisoUnavailable(std::string* why);
 
 // Forgets the binding so the next call looks the library up again (tests).
 void ResetQvaisoBindingForTesting();

@@ -64,9 +64,10 @@ void AppendLogLine(std::string_view message) {
   }
 }
 
-void ViewLog() {
+bool ViewLog() {
   const std::string path = LogFilePath();
-  if (!qv::shell::OpenDocument(path)) qv::shell::OpenInTextEditor(path);
+  if (std::FILE* file = std::fopen(path.c_str(), "ab")) std::fclose(file);
+  return qv::shell::ShowDocumentDetached(path);
 }
 
 }  // namespace qvsync

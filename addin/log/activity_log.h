@@ -22,9 +22,12 @@ void AppendLogLine(std::string_view message);
 // Full path of the log file: the add-in library's folder + "/QVSync.Log".
 std::string LogFilePath();
 
-// The View command: opens the log with the program the desktop associates
-// with it and, when that fails (no program, no file yet), in a text editor.
-void ViewLog();
+// The View command: shows the log in a program of the desktop, started
+// without waiting for it (the user-interface thread goes on at once). A log
+// that does not exist yet is created empty first. False when no desktop
+// program could be started (no desktop session): the caller tells the user
+// where the log is.
+bool ViewLog();
 
 // Points the log at another file (tests); an empty path restores the default.
 void SetLogFilePathForTesting(const std::string& path);

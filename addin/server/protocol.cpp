@@ -29,14 +29,38 @@ std::string Post(std::string_view body) {
   return PostToServer(body, errorCode, errorMessage);
 }
 
-// Loads a reply; false when it is empty or not XML with a document element.
-// The reply is text already (the transport decoded its bytes), so an encoding
-// named in its XML declaration must not make the parser decode it again.
+// Whether any character data (text or CDATA) anywhere in the document holds
+// more than white space. Attribute values do not count.
+bool HasText(const pugi::xml_document& doc) {
+  struct Finder : pugi::xml_tree_walker {
+    bool found = false;
+    bool for_each(pugi::xml_node& node) override {
+      if (node.type() != pugi::node_pcdata && node.type() != pugi::node_cdata) return true;
+      for (const char* c = node.value(); *c != '\0'; ++c) {
+        if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') {
+          found = true;
+          return false;  // stop walking
+        }
+      }
+      return true;
+    }
+  } finder;
+  const_cast<pugi::xml_document&>(doc).traverse(finder);
+  return finder.found;
+}
+
+// Loads a reply; false when it is invalid: empty, not XML with a document
+// element, or a document without any text (such as "<ITEMS/>" or
+// "<R><ELEMENTS/></R>"): a real answer always carries at least its return
+// value or an item's date, and a list reply taken as empty would have every
+// known item deleted. The reply is text already (the transport decoded its
+// bytes), so an encoding named in its XML declaration must not make the
+// parser decode it again.
 bool LoadReply(const std::string& reply, pugi::xml_document& doc) {
   if (reply.empty()) return false;
   pugi::xml_parse_result result =
       doc.load_buffer(reply.data(), reply.size(), pugi::parse_default, pugi::encoding_utf8);
-  return result && doc.document_element();
+  return result && doc.document_element() && HasText(doc);
 }
 
 // RETURNVALUE as a number when it reads as one (spaces, a sign, digits and a
@@ -170,8 +194,10 @@ std::string ItemFileName(const ServerItem& item) {
 
 std::string PostToServer(std::string_view body, int32_t& errorCode, std::string& errorMessage) {
   const SyncConfig& config = Config();
-  return HttpPost(config.host, config.requestUrl, body, config.httpVersion, errorCode,
-                  errorMessage);
+  // Before any login has found the servlet (a password change right after
+  // start-up), the default path is the one to use, not an empty one.
+  const std::string path = config.requestUrl.empty() ? kDefaultRequestPath : config.requestUrl;
+  return HttpPost(config.host, path, body, config.httpVersion, errorCode, errorMessage);
 }
 
 int ServerLogin(const std::string& user, const std::string& password, int32_t& errorCode,

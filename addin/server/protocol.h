@@ -53,11 +53,12 @@ class ServerItem {
 std::string GetXmlValue(std::string_view reply, std::string_view tag);
 
 // Reply readers (the XML parsing of the commands, on their own for testing).
+// A reply is invalid when it is empty, not XML, or a document without any text
+// (character data of more than white space; attribute values do not count).
 // The LIST reply: one "ID<TAB>MODIFIEDDATE" row per ELEMENT anywhere in the
-// document ("0" when MODIFIEDDATE is missing). False for an invalid reply (empty
-// or not XML) and for one without ELEMENT that is an error (an ERRORVALUE or
-// ERROR_VALUE, an HTML page); `list` is replaced only when the reply has an
-// ELEMENT.
+// document ("0" when MODIFIEDDATE is missing). False for an invalid reply and
+// for one without ELEMENT that is an error (an ERRORVALUE or ERROR_VALUE, an
+// HTML page); `list` is replaced only when the reply has an ELEMENT.
 bool ReadItemList(const std::string& reply, std::vector<std::string>& list);
 // The GET-AUTORESPONSE reply: ENABLED ("1" = on), SUBJECT and BODY children of
 // the document element; a missing child leaves its value. False when invalid.
@@ -76,7 +77,8 @@ std::string NewUniqueName();
 // new unique name) + ".VCF", anything else "".
 std::string ItemFileName(const ServerItem& item);
 
-// POSTs `body` to the configured host and servlet path.
+// POSTs `body` to the configured host and servlet path (the default path
+// while none is configured or found by a login).
 std::string PostToServer(std::string_view body, int32_t& errorCode, std::string& errorMessage);
 
 // LOGIN; finds the servlet path when none is configured. 1 or 0; errorCode and

@@ -221,7 +221,7 @@ int AbuseRegister_AddEntry(const char* address, const char* reporter) {
     if (result == 2) {
       // Posted outside the register's lock: posting writes a file.
       std::string text = "Abuse detected from " + *accepted;
-      if (reporter != nullptr) text += std::string(" by ") + reporter;
+      if (reporter != nullptr && *reporter != '\0') text += std::string(" by ") + reporter;
       qvaiso::PostSystemMessage(kAbuseDetectedMessage, text.c_str(), qvaiso::kSeverityCritical,
                                 nullptr, nullptr);
     }

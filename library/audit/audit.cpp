@@ -116,16 +116,27 @@ int TryOpenLocked(const std::string& path) {
   return fd;
 }
 
+// True for a failure to open that can clear by itself: the file's lock is
+// held by another writer. Anything else (a path too long, a folder that does
+// not exist, no permission) stays as it is, however long one waits.
+bool CanClear(int error) { return error == EWOULDBLOCK || error == EAGAIN || error == EINTR; }
+
 // One attempt per second, as long as "Write Timeout" allows; inside each
 // second the lock is tried again every few milliseconds, so a writer waits
-// only as long as the file is really busy.
-int OpenWhenFree(const std::string& path, int* lastError) {
+// only as long as the file is really busy. A failure that cannot clear ends
+// the wait at once (*permanent set).
+int OpenWhenFree(const std::string& path, int* lastError, bool* permanent) {
   using namespace std::chrono_literals;
   uint32_t failures = 0;
+  *permanent = false;
   while (true) {
     int fd = TryOpenLocked(path);
     if (fd >= 0) return fd;
     *lastError = errno;
+    if (!CanClear(*lastError)) {
+      *permanent = true;
+      return -1;
+    }
     ++failures;
     if (failures > ReadSetting("Write Timeout", kDefaultWriteTimeout)) return -1;
     auto secondEnds = std::chrono::steady_clock::now() + 1s;
@@ -134,6 +145,10 @@ int OpenWhenFree(const std::string& path, int* lastError) {
       fd = TryOpenLocked(path);
       if (fd >= 0) return fd;
       *lastError = errno;
+      if (!CanClear(*lastError)) {
+        *permanent = true;
+        return -1;
+      }
     }
   }
 }
@@ -154,10 +169,15 @@ bool WriteAll(int fd, const std::string& data) {
 // False when the file stayed busy and the entry was given up.
 bool AppendLine(const std::string& path, const std::string& line, const char* text) {
   int lastError = 0;
-  int fd = OpenWhenFree(path, &lastError);
+  bool permanent = false;
+  int fd = OpenWhenFree(path, &lastError, &permanent);
   if (fd < 0) {
-    std::string message = "Timed out waiting to access audit file (" + path + ") to log " +
-                          (text ? text : "") + ". Result=" + std::to_string(lastError);
+    const std::string result = std::to_string(WindowsErrorFromErrno(lastError));
+    std::string message =
+        permanent ? "Cannot access audit file (" + path + ") to log " + (text ? text : "") +
+                        ". Result=" + result
+                  : "Timed out waiting to access audit file (" + path + ") to log " +
+                        (text ? text : "") + ". Result=" + result;
     errno = lastError;
     ReportSystemEvent(kEventError, "Quorvia", nullptr, kEventIdError, message.c_str());
     return false;

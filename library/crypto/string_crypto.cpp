@@ -29,9 +29,10 @@ constexpr const char* kExchangeFailure =
 // Reports a SetupCrypto failure as an error event. The last-error code is
 // taken before anything else can change it.
 void ReportCryptoFailure(const char* message) {
+  const int savedErrno = errno;
   const int lastError = LastErrorCode();
   const std::string text = CryptoFailureText(message, lastError);
-  errno = lastError;
+  errno = savedErrno;
   ReportSystemEvent(kEventError, "Quorvia", nullptr, kEventIdError, text.c_str());
 }
 

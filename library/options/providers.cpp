@@ -114,11 +114,16 @@ void* ResolveProviderModule() {
   const std::string path = GetApplicationDirectory() + "/" + file;
   void* module = file[0] ? dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
   if (module == nullptr) {
-    const long error = LastErrorCode();
+    // What Windows' loader says of a library that is missing or does not
+    // load: the module was not found; the loader's own words follow.
+    const char* why = file[0] ? dlerror() : "no \"Provider DLL\" is set";
+    const long error = 126;  // ERROR_MOD_NOT_FOUND
+    SetLastErrorCode(126);
     ReportInformation(kEventIdInformation,
                       "An error was reported by the configuration provider abstraction "
                       "interface. Load Library (" +
-                          path + ") Failed. Error: " + std::to_string(error));
+                          path + ") Failed. Error: " + std::to_string(error) + " (" +
+                          (why ? why : "unknown reason") + ")");
     return nullptr;  // not in the table: the next call tries again
   }
   table.modules.emplace(name, module);
@@ -129,6 +134,7 @@ int LocalGetOptionEx(int scope, const char* key, const char* name, char* value, 
   if (!key || !name || !value || capacity <= 0) return 0;
   void* module = ResolveProviderModule();
   if (module == nullptr) {
+    SetLastErrorCode(126);  // ERROR_MOD_NOT_FOUND
     ReportInformation(kEventIdError,
                       "Error: The System Option Provider failed when calling the GetOption "
                       "function because the module handle is null");
@@ -146,6 +152,7 @@ int LocalGetOptionEx(int scope, const char* key, const char* name, char* value, 
     if (!PutField(value, static_cast<size_t>(capacity), working)) result = 0;
     return result;
   }
+  SetLastErrorCode(127);  // ERROR_PROC_NOT_FOUND
   ReportInformation(kEventIdError,
                     "Error: The System Option Provider failed when calling the GetOption "
                     "function because the function pointer is null");

@@ -152,9 +152,11 @@ void Authenticate(const std::string& library) {
   session.connectedHost = session.currentHost;
 }
 
-bool Ping() {
+bool Exchange(std::string_view request, std::string* reply, size_t capacity, bool closeOnFailure);
+
+bool Ping(bool closeOnFailure = true) {
   std::string reply;
-  return RemoteExchange(wire::kPing, &reply, kShortReplyCapacity);
+  return Exchange(wire::kPing, &reply, kShortReplyCapacity, closeOnFailure);
 }
 
 }  // namespace
@@ -177,9 +179,10 @@ int EnsureRemoteSession(const char* libraryName) {
   }
   if (!SameText(session.currentHost, session.connectedHost) ||
       !SameText(library, session.loadedLibrary)) {
-    if (session.socket >= 0 && !Ping()) {
-      std::string ignored;
-      if (session.socket >= 0) RemoteExchange(wire::kQuit, &ignored, kShortReplyCapacity);
+    if (session.socket >= 0 && !Ping(/*closeOnFailure=*/false)) {
+      // Say goodbye on the way out, without waiting for an answer that an
+      // unresponsive listener would not give.
+      send(session.socket, wire::kQuit.data(), wire::kQuit.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       CloseSocket();
     }
     if (!Connect()) return kConnectFailed;
@@ -191,12 +194,16 @@ int EnsureRemoteSession(const char* libraryName) {
   return kSessionOpen;
 }
 
-bool RemoteExchange(std::string_view request, std::string* reply, size_t capacity) {
+namespace {
+
+// One request and its reply; a failure closes the session socket unless
+// `closeOnFailure` is false.
+bool Exchange(std::string_view request, std::string* reply, size_t capacity, bool closeOnFailure) {
   Session& session = TheSession();
   reply->clear();
   if (session.socket < 0 || capacity < 2) return false;
   if (!wire::SendAll(session.socket, request)) {
-    CloseSocket();
+    if (closeOnFailure) CloseSocket();
     return false;
   }
   // One receive may not carry the whole reply: read on until the closing
@@ -215,10 +222,16 @@ bool RemoteExchange(std::string_view request, std::string* reply, size_t capacit
     if (reply->find(wire::kEnd, tail) != std::string::npos) break;
   }
   if (reply->empty()) {
-    CloseSocket();
+    if (closeOnFailure) CloseSocket();
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool RemoteExchange(std::string_view request, std::string* reply, size_t capacity) {
+  return Exchange(request, reply, capacity, /*closeOnFailure=*/true);
 }
 
 void SetCurrentHostName(std::string_view host) {

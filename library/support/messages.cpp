@@ -17,6 +17,8 @@
 #include <pugixml.hpp>
 
 #include "library/support/support.h"
+#include "platform/codepage/codepage.h"
+#include "platform/files/files.h"
 
 namespace qvaiso {
 namespace {
@@ -111,6 +113,13 @@ void PostMessage(int messageNumber, const char* text, int severity, const char* 
                  const char* mailbox) {
   MessageSettings settings = Settings();
   if (!settings.enabled) return;
+  // Texts come in the system code page; the file holds UTF-8. A text with a
+  // character XML cannot hold (a control character) is not posted: the file
+  // stays one that every parser reads.
+  const std::string messageText = qv::codepage::ToUtf8(text ? text : "");
+  const std::string postofficeText = qv::codepage::ToUtf8(postoffice ? postoffice : "");
+  const std::string mailboxText = qv::codepage::ToUtf8(mailbox ? mailbox : "");
+  if (!IsXmlText(messageText) || !IsXmlText(postofficeText) || !IsXmlText(mailboxText)) return;
 
   std::string configuration = GetConfigurationDirectory();
   if (configuration.empty()) return;  // no configuration directory: nowhere to keep them
@@ -145,14 +154,12 @@ void PostMessage(int messageNumber, const char* text, int severity, const char* 
   pugi::xml_node message = messages.prepend_child("SystemMessage");
   message.append_attribute("id").set_value(messageNumber);
   message.append_child("Time").text().set(UtcTimestamp().c_str());
-  message.append_child("Message").text().set(text ? text : "");
+  message.append_child("Message").text().set(messageText.c_str());
   message.append_child("Severity").text().set(SeverityWord(severity));
-  if (postoffice && *postoffice) message.append_child("Postoffice").text().set(postoffice);
-  if (mailbox && *mailbox) message.append_child("Mailbox").text().set(mailbox);
+  if (!postofficeText.empty()) message.append_child("Postoffice").text().set(postofficeText.c_str());
+  if (!mailboxText.empty()) message.append_child("Mailbox").text().set(mailboxText.c_str());
 
-  std::ostringstream out;
-  document.save(out, "\t", pugi::format_default, pugi::encoding_utf8);
-  WriteFileAtomically(file, out.str());
+  WriteFileAtomically(file, XmlFileText(document));
 }
 
 }  // namespace
@@ -192,42 +199,95 @@ void FailAtomicWritesAfterForTesting(long bytes) { g_failWritesAfter = bytes; }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data) {
   if (path.empty()) return false;
-  long failAfter = g_failWritesAfter.load();
+  const long failAfter = g_failWritesAfter.load();
   if (failAfter >= 0 && static_cast<std::size_t>(failAfter) < data.size()) {
-    data = data.substr(0, static_cast<std::size_t>(failAfter));
-  } else {
-    failAfter = -1;
-  }
-  static std::atomic<unsigned> sequence{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
-    // O_EXCL: never write into a file someone else is writing.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-
-  bool ok = true;
-  const char* next = data.data();
-  std::size_t left = data.size();
-  while (ok && left > 0) {
-    ssize_t written = ::write(fd, next, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      ok = false;
-      break;
+    // The injected fault: the bytes are written, then the save fails and
+    // leaves the old file as it was.
+    const std::string target = qv::files::ResolveLinks(path);
+    const std::string scratch = target + ".tmp." + std::to_string(::getpid()) + ".fault";
+    if (qv::files::ReplaceFile(scratch, data.substr(0, static_cast<std::size_t>(failAfter))) == 0) {
+      ::unlink(scratch.c_str());
     }
-    next += written;
-    left -= static_cast<std::size_t>(written);
+    return false;
   }
-  if (failAfter >= 0) ok = false;  // the injected fault strikes after the bytes
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return qv::files::ReplaceFile(path, data) == 0;
+}
+
+namespace {
+
+// Collects the text of a save, writing a CR in character data as "&#13;":
+// the XML writer puts it out raw, and every parser reads a raw CR as LF.
+// Character data is the only place a CR can be at this point: names cannot
+// hold one, attributes are escaped by the writer, and CDATA is never made of
+// text with a CR.
+class XmlTextWriter : public pugi::xml_writer {
+ public:
+  void write(const void* data, size_t size) override {
+    const char* bytes = static_cast<const char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+      if (bytes[i] == '\r') {
+        text.append("&#13;");
+      } else {
+        text.push_back(bytes[i]);
+      }
+    }
+  }
+  std::string text;
+};
+
+bool NextCodePoint(std::string_view text, std::size_t* at, char32_t* out) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(*at);
+  int extra = 0;
+  char32_t value = 0;
+  if (lead < 0x80) {
+    value = lead;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2;
+    value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3;
+    value = lead & 0x07;
+  } else {
+    return false;
+  }
+  if (*at + extra >= text.size()) return false;  // cut short
+  for (int i = 1; i <= extra; ++i) {
+    unsigned char next = byte(*at + i);
+    if ((next & 0xC0) != 0x80) return false;
+    value = (value << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if ((extra == 2 && value < 0x800) || (extra == 3 && (value < 0x10000 || value > 0x10FFFF)) ||
+      (value >= 0xD800 && value <= 0xDFFF)) {
+    return false;
+  }
+  *at += extra + 1;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+std::string XmlFileText(const pugi::xml_document& document) {
+  XmlTextWriter writer;
+  document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+  return std::move(writer.text);
+}
+
+bool IsXmlText(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    char32_t c = 0;
+    if (!NextCodePoint(text, &at, &c)) return false;
+    bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                   (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+    if (!allowed) return false;
+  }
+  return true;
 }
 
 }  // namespace qvaiso

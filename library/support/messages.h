@@ -17,6 +17,10 @@
 #include <string>
 #include <string_view>
 
+namespace pugi {
+class xml_document;
+}
+
 namespace qvaiso {
 
 // Severities of a system message, as the file names them.
@@ -42,14 +46,24 @@ bool CreateDirectoryPath(const std::string& path);
 // Replaces the file at `path` with `data`: writes a temporary file in the same
 // folder, flushes it to disk and renames it over the old file, so a crash
 // leaves the old file or the new one, never half of one. A new file gets the
-// usual permissions (0666 less the umask). False on any failure, in which case
-// the old file is untouched and no temporary file is left behind.
+// usual permissions (0666 less the umask); a replaced file keeps its
+// permission bits (and owner and group, when run as root), and a path that is a
+// symbolic link is written through to its target. False on any failure, in
+// which case the old file is untouched and no temporary file is left behind.
 bool WriteFileAtomically(const std::string& path, std::string_view data);
 
 // Makes every later WriteFileAtomically fail after writing `bytes` bytes of
 // its temporary file, as a full disk or a crash would; a negative count
 // restores normal writing (tests).
 void FailAtomicWritesAfterForTesting(long bytes);
+
+// The document as the text of a UTF-8 XML 1.0 file that a standard parser
+// reads back to the same values (a CR in character data as "&#13;").
+std::string XmlFileText(const pugi::xml_document& document);
+
+// True for text that a UTF-8 XML file can hold as character data: valid UTF-8
+// of characters that XML 1.0 allows (no control characters but TAB, LF, CR).
+bool IsXmlText(std::string_view text);
 
 }  // namespace qvaiso
 

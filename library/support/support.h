@@ -40,7 +40,19 @@ inline constexpr int kEventInformation = 4;
 inline constexpr uint32_t kEventIdError = 10000;
 inline constexpr uint32_t kEventIdInformation = 0x40000001;
 
-// The calling thread's last-error code (errno here).
+// The Windows error number a caller of the Windows original would see for a
+// platform failure (`errno`): 2 file not found, 3 path not found, 5 access
+// denied, 32 sharing violation (a lock another writer holds), 206 a name too
+// long, ...; 31 (a general failure) for what has no closer number, 0 for 0.
+int WindowsErrorFromErrno(int error);
+
+// Sets the calling thread's last-error code for a failure that errno does not
+// describe (126 module not found, 127 procedure not found); the next event
+// reported on the thread uses it, once.
+void SetLastErrorCode(int windowsError);
+
+// The calling thread's last-error code as a Windows error number: the one set
+// by SetLastErrorCode, else the number for errno.
 int LastErrorCode();
 
 // Writes one entry to the system event log: source `source` ("Quorvia" when

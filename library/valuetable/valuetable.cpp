@@ -18,6 +18,7 @@
 #include "library/support/messages.h"
 #include "library/support/support.h"
 #include "library/valuetable/valuetable_internal.h"
+#include "platform/codepage/codepage.h"
 
 // One open table. Owns its document and, after ValueTable_DeleteRow, a copy of
 // the removed row that stays the current row. Lives on whichever thread its
@@ -37,8 +38,46 @@ constexpr int kPropertyBufferSize = 1024;
 constexpr const char* kBaseElement = "BASEELEMENT";
 constexpr const char* kRowElement = "ELEMENT";
 // Whitespace-only text between elements is layout, not data (as in the
-// platform parser); line ends inside values are kept as they are.
-constexpr unsigned kParseOptions = pugi::parse_default & ~pugi::parse_eol;
+// platform parser). Line ends are normalised as every XML parser does (a CR
+// that is data is written as "&#13;"); comments, processing instructions and
+// the document type are kept, so a save writes them back.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                   pugi::parse_declaration | pugi::parse_doctype;
+
+// Texts cross the exports in the system code page; the document holds UTF-8.
+std::string FromCaller(const char* text) { return qv::codepage::ToUtf8(text); }
+
+// A value for a caller: its code-page form, at most `limit` bytes, never
+// ending in part of a character.
+std::string ToCaller(std::string_view utf8, std::size_t limit) {
+  std::string bytes = qv::codepage::FromUtf8(utf8);
+  if (bytes.size() <= limit) return bytes;
+  // Too long: convert character by character up to the limit (a character
+  // may take more than one byte in some code pages).
+  std::string cut;
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    std::size_t end = at + 1;
+    while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+    std::string one = qv::codepage::FromUtf8(utf8.substr(at, end - at));
+    if (cut.size() + one.size() > limit) break;
+    cut += one;
+    at = end;
+  }
+  return cut;
+}
+
+// Rows are the element and text children of the document element; comments
+// and processing instructions between them are not rows.
+bool IsRow(const pugi::xml_node& node) {
+  return node.type() != pugi::node_comment && node.type() != pugi::node_pi &&
+         node.type() != pugi::node_declaration && node.type() != pugi::node_doctype;
+}
+
+pugi::xml_node RowFrom(pugi::xml_node node) {
+  while (node && !IsRow(node)) node = node.next_sibling();
+  return node;
+}
 
 std::atomic<bool> g_failNextCreation{false};
 
@@ -85,7 +124,7 @@ void SetCurrent(ValueTableHandle& table, pugi::xml_node row) {
 }
 
 pugi::xml_node FirstRow(const pugi::xml_document& document) {
-  return document.document_element().first_child();
+  return RowFrom(document.document_element().first_child());
 }
 
 // Line and column (both from 1) of a byte offset in `text`.
@@ -253,14 +292,16 @@ bool IsWhitespaceOnly(const char* text) {
 }
 
 // Sets the text of a property element. A value of whitespace only is kept as
-// CDATA, which every parser preserves; other values as plain text.
+// CDATA, which every parser preserves; other values as plain text. A value
+// with a CR is always plain text, where the CR is written as "&#13;" (in
+// CDATA every parser would read it as LF).
 bool WritePropertyText(pugi::xml_node element, const char* value) {
   pugi::xml_node first = element.first_child();
-  bool keepAsCdata = IsWhitespaceOnly(value);
+  bool keepAsCdata = IsWhitespaceOnly(value) && std::strchr(value, '\r') == nullptr;
   if (first && first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata) {
     return false;  // the property holds elements, not text
   }
-  if (keepAsCdata && first && first.type() == pugi::node_pcdata) {
+  if (first && first.type() != (keepAsCdata ? pugi::node_cdata : pugi::node_pcdata)) {
     element.remove_child(first);
     first = pugi::xml_node();
   }
@@ -269,50 +310,6 @@ bool WritePropertyText(pugi::xml_node element, const char* value) {
     if (!first) return false;
   }
   return first.set_value(value);
-}
-
-class StringWriter : public pugi::xml_writer {
- public:
-  void write(const void* data, size_t size) override {
-    text.append(static_cast<const char*>(data), size);
-  }
-  std::string text;
-};
-
-// Decodes one UTF-8 sequence at `text[*at]`; false when it is malformed.
-bool NextCodePoint(std::string_view text, std::size_t* at, char32_t* out) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(*at);
-  int extra = 0;
-  char32_t value = 0;
-  if (lead < 0x80) {
-    value = lead;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2;
-    value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3;
-    value = lead & 0x07;
-  } else {
-    return false;
-  }
-  if (*at + extra >= text.size()) return false;  // cut short
-  for (int i = 1; i <= extra; ++i) {
-    unsigned char next = byte(*at + i);
-    if ((next & 0xC0) != 0x80) return false;
-    value = (value << 6) | (next & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  if ((extra == 2 && value < 0x800) || (extra == 3 && (value < 0x10000 || value > 0x10FFFF)) ||
-      (value >= 0xD800 && value <= 0xDFFF)) {
-    return false;
-  }
-  *at += extra + 1;
-  *out = value;
-  return true;
 }
 
 }  // namespace
@@ -335,17 +332,7 @@ bool IsElementName(std::string_view name) {
   return IsXmlText(name);
 }
 
-bool IsXmlText(std::string_view text) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    char32_t c = 0;
-    if (!NextCodePoint(text, &at, &c)) return false;
-    bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                   (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-    if (!allowed) return false;
-  }
-  return true;
-}
+bool IsXmlText(std::string_view text) { return qvaiso::IsXmlText(text); }
 
 void FailNextDocumentCreationForTesting() { g_failNextCreation = true; }
 
@@ -394,7 +381,7 @@ int ValueTable_FindNextRow(ValueTableHandle* handle) {
     ValueTableHandle& table = Resolve(handle);
     if (!table.current) return 0;
     // A removed row has no siblings any more.
-    SetCurrent(table, table.currentRemoved ? pugi::xml_node() : table.current.next_sibling());
+    SetCurrent(table, table.currentRemoved ? pugi::xml_node() : RowFrom(table.current.next_sibling()));
     return table.current ? 1 : 0;
   })
 }
@@ -407,8 +394,9 @@ int ValueTable_SetRowByPropValue(const char* name, const char* value, ValueTable
     // The value is bound as an XPath variable: it is compared as data and can
     // never change the structure of the expression, whatever quotes it holds.
     pugi::xpath_variable_set variables;
-    if (!variables.set("value", value)) return 0;
-    std::string expression = std::string(kBaseElement) + "/" + kRowElement + "[" + name + "=$value]";
+    if (!variables.set("value", FromCaller(value).c_str())) return 0;
+    std::string expression =
+        std::string(kBaseElement) + "/" + kRowElement + "[" + FromCaller(name) + "=$value]";
     try {
       pugi::xpath_query query(expression.c_str(), &variables);
       SetCurrent(table, table.document->select_node(query).node());
@@ -426,16 +414,13 @@ int ValueTable_GetProperty(const char* name, char** text, int* length, int attri
     *text = nullptr;
     ValueTableHandle& table = Resolve(handle);
     if (name == nullptr || !table.current) return 0;
-    pugi::xpath_node node = attribute ? pugi::xpath_node(table.current.attribute(name), table.current)
-                                      : LocateProperty(table.current, name);
+    const std::string propertyName = FromCaller(name);
+    pugi::xpath_node node =
+        attribute ? pugi::xpath_node(table.current.attribute(propertyName.c_str()), table.current)
+                  : LocateProperty(table.current, propertyName.c_str());
     if (!node) return 0;
-    std::string value = PropertyValue(node);
-
-    std::size_t size = std::min<std::size_t>(value.size(), kPropertyBufferSize - 1);
-    // Never cut a character in two.
-    if (size < value.size()) {
-      while (size > 0 && (static_cast<unsigned char>(value[size]) & 0xC0) == 0x80) --size;
-    }
+    const std::string value = ToCaller(PropertyValue(node), kPropertyBufferSize - 1);
+    const std::size_t size = value.size();
     char* buffer = new (std::nothrow) char[kPropertyBufferSize];
     if (buffer == nullptr) return 0;
     std::memcpy(buffer, value.data(), size);
@@ -458,17 +443,22 @@ int ValueTable_SetProperty(const char* name, const char* value, int /*reserved*/
   QV_GUARD({
     ValueTableHandle& table = Resolve(handle);
     if (!table.current || table.current.type() != pugi::node_element) return 0;
-    if (name == nullptr || value == nullptr || !IsXmlText(value)) return 0;
+    if (name == nullptr || value == nullptr) return 0;
+    // A value with a character XML cannot hold is refused: it could not be
+    // saved and read back.
+    const std::string text = FromCaller(value);
+    const std::string propertyName = FromCaller(name);
+    if (!IsXmlText(text)) return 0;
 
     pugi::xml_node element;
-    if (IsElementName(name)) {
-      element = table.current.child(name);
-      if (!element) element = table.current.append_child(name);
+    if (IsElementName(propertyName)) {
+      element = table.current.child(propertyName.c_str());
+      if (!element) element = table.current.append_child(propertyName.c_str());
     } else {
-      element = LocateProperty(table.current, name).node();  // a path to an existing element
+      element = LocateProperty(table.current, propertyName.c_str()).node();  // a path to an existing element
     }
     if (!element || element.type() != pugi::node_element) return 0;
-    return WritePropertyText(element, value) ? 1 : 0;
+    return WritePropertyText(element, text.c_str()) ? 1 : 0;
   })
 }
 
@@ -505,9 +495,7 @@ int ValueTable_Save(ValueTableHandle* handle) {
   QV_GUARD({
     ValueTableHandle& table = Resolve(handle);
     if (!table.document || table.fileName.empty()) return 0;
-    StringWriter writer;
-    table.document->save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
-    return qvaiso::WriteFileAtomically(table.fileName, writer.text) ? 1 : 0;
+    return qvaiso::WriteFileAtomically(table.fileName, qvaiso::XmlFileText(*table.document)) ? 1 : 0;
   })
 }
 

@@ -1,4 +1,5 @@
 #include "platform/keystore/keystore.h"
+#include "platform/files/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,12 +86,9 @@ class PosixStorage : public Storage {
     return error;
   }
 
+  // Keeps the container's mode (and owner, as root) and writes through a link.
   int ReplaceFile(const std::string& path, const std::string& contents) override {
-    std::string temp;
-    if (const int error = WriteTemporary(path, contents, &temp); error != 0) return error;
-    const int error = ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
-    if (error != 0) ::unlink(temp.c_str());
-    return error;
+    return qv::files::ReplaceFile(path, contents, 0600);
   }
 
   int MakeDirectories(const std::string& path) override {

@@ -28,8 +28,15 @@ void CollectButtons(const Variant& controls, const std::string& path, std::vecto
   }
 }
 
+// A failed assignment names the property: "Importance: Type mismatch".
 void Apply(const Variant& item, const FieldTexts& fields) {
-  for (const auto& [name, text] : fields) item.put(name, text);
+  for (const auto& [name, text] : fields) {
+    try {
+      item.put(name, text);
+    } catch (const Error& e) {
+      throw Error(e.number(), name + ": " + e.description());
+    }
+  }
 }
 
 }  // namespace

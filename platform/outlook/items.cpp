@@ -6,6 +6,7 @@
 
 #include "platform/outlook/objects.h"
 #include "platform/outlook/text.h"
+#include "platform/timezone/timezone.h"
 
 namespace qv::outlook::detail {
 
@@ -287,6 +288,113 @@ void ResetPatternForType(PropertyMap& p, int32_t type) {
   p["RecurrenceType"] = type;
 }
 
+// The numbers of a pattern that decide its occurrences.
+struct PatternRule {
+  int32_t type, interval, mask, instance, dayOfMonth, monthOfYear;
+};
+
+PatternRule RuleOf(PropertyMap& p) {
+  const auto number = [&](const char* key, int32_t fallback) {
+    auto it = p.find(key);
+    return it == p.end() ? fallback : it->second.ToLong();
+  };
+  return {number("RecurrenceType", kRecursWeekly), std::max(1, number("Interval", 1)),
+          number("DayOfWeekMask", 0) & 127,         number("Instance", 1),
+          number("DayOfMonth", 1),                  number("MonthOfYear", 1)};
+}
+
+constexpr int64_t kSerialOf1970 = 25569;  // automation day of 1970-01-01
+
+int Weekday(int64_t day) { return static_cast<int>(((day + 6) % 7 + 7) % 7); }  // 0 Sunday
+
+// The occurrence day of a month-based rule in one month, or -1 when there is none.
+int64_t DayInMonth(const PatternRule& rule, int64_t year, int month) {
+  const int64_t first = timezone::DaysFromCivil(year, month, 1) + kSerialOf1970;
+  const int length = timezone::DaysInMonth(year, month);
+  if (rule.type == kRecursMonthly || rule.type == kRecursYearly)
+    return first + std::min(std::max(rule.dayOfMonth, 1), length) - 1;
+  // The instance-th day of the month whose weekday is in the mask; 5: the last.
+  int64_t found = -1;
+  int seen = 0;
+  for (int d = 0; d < length; ++d) {
+    if (!(rule.mask & (1 << Weekday(first + d)))) continue;
+    found = first + d;
+    if (++seen == rule.instance) return found;
+  }
+  return rule.instance >= 5 ? found : -1;
+}
+
+// Calls visit(day) for every occurrence from startDay through lastDay in
+// order (days are whole automation dates) until visit returns false. Walks
+// periods (days, weeks, months, years), not single days.
+template <typename Visit>
+void ForEachOccurrence(const PatternRule& rule, int64_t startDay, int64_t lastDay, Visit visit) {
+  switch (rule.type) {
+    case kRecursDaily:
+      for (int64_t day = startDay; day <= lastDay; day += rule.interval)
+        if (!visit(day)) return;
+      return;
+    case kRecursWeekly: {
+      if (rule.mask == 0) return;
+      for (int64_t week = startDay - Weekday(startDay); week <= lastDay;
+           week += 7 * static_cast<int64_t>(rule.interval)) {
+        for (int d = 0; d < 7; ++d) {
+          const int64_t day = week + d;
+          if (day < startDay || !(rule.mask & (1 << d))) continue;
+          if (day > lastDay || !visit(day)) return;
+        }
+      }
+      return;
+    }
+    case kRecursMonthly:
+    case kRecursMonthNth:
+    case kRecursYearly:
+    case kRecursYearNth: {
+      const bool yearly = rule.type == kRecursYearly || rule.type == kRecursYearNth;
+      if ((rule.type == kRecursMonthNth || rule.type == kRecursYearNth) && rule.mask == 0) return;
+      const DateParts start = SplitDate(Date{static_cast<double>(startDay)});
+      int64_t year = start.year;
+      int month = yearly ? std::min(std::max(rule.monthOfYear, 1), 12) : start.month;
+      const int64_t step = yearly ? 12 * static_cast<int64_t>(rule.interval) : rule.interval;
+      while (timezone::DaysFromCivil(year, month, 1) + kSerialOf1970 <= lastDay) {
+        const int64_t day = DayInMonth(rule, year, month);
+        if (day >= startDay && day <= lastDay && !visit(day)) return;
+        const int64_t next = year * 12 + (month - 1) + step;
+        year = next / 12;
+        month = static_cast<int>(next % 12) + 1;
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// Outlook keeps the end of a pattern both ways: the end date follows from a
+// number of occurrences and the number from an end date (the end date then
+// moves to the day of the last occurrence). "EndByCount" says
+// which of the two was given last.
+void DerivePatternEnd(PropertyMap& p) {
+  if (p["NoEndDate"].ToBool()) return;
+  const int64_t startDay = static_cast<int64_t>(std::floor(p["PatternStartDate"].ToDate().serial));
+  const int64_t lastDay = static_cast<int64_t>(std::floor(kNoDate.serial)) - 1;
+  const bool byCount = p["EndByCount"].ToBool();
+  const int64_t wanted = byCount ? p["Occurrences"].ToLong() : 0;
+  const int64_t endDay = byCount ? lastDay
+                                 : static_cast<int64_t>(std::floor(p["PatternEndDate"].ToDate().serial));
+  if (byCount ? wanted < 1 : endDay > lastDay) return;  // nothing given yet
+  int64_t count = 0;
+  int64_t last = startDay;
+  ForEachOccurrence(RuleOf(p), startDay, std::min(endDay, lastDay), [&](int64_t day) {
+    ++count;
+    last = day;
+    return !(byCount && count >= wanted);
+  });
+  // Either way the end date becomes the day of the last occurrence.
+  if (count > 0) p["PatternEndDate"] = Date{static_cast<double>(last)};
+  if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));
+}
+
 class PatternObject final : public Object {
  public:
   explicit PatternObject(std::shared_ptr<ItemState> owner) : owner_(std::move(owner)) {}
@@ -314,16 +422,24 @@ class PatternObject final : public Object {
       const int32_t newType = converted.ToLong();
       if (!(Bit(newType) & kAllTypes)) throw Error(kErrInvalidValue);
       ResetPatternForType(values, newType);
+      DerivePatternEnd(values);
       return;
     }
     if (key == "PatternEndDate") {
       if (converted.ToDate() < values["PatternStartDate"].ToDate()) throw Error(kErrInvalidValue);
       values["NoEndDate"] = false;
-      values.erase("Occurrences");
+      values["EndByCount"] = false;
     }
-    if (key == "Occurrences") values["NoEndDate"] = false;
-    if (key == "NoEndDate" && converted.ToBool()) values.erase("Occurrences");
+    if (key == "Occurrences") {
+      values["NoEndDate"] = false;
+      values["EndByCount"] = true;
+    }
+    if (key == "NoEndDate" && converted.ToBool()) {
+      values.erase("Occurrences");
+      values["PatternEndDate"] = kNoDate;
+    }
     values[key] = std::move(converted);
+    DerivePatternEnd(values);
   }
 
   std::string_view TypeName() const override { return "RecurrencePattern"; }
@@ -351,6 +467,8 @@ Variant GetCreated(ItemObject& i) {
   return i.record() ? i.session().data.FindItem(i.record())->created : i.created();
 }
 Variant GetParent(ItemObject& i) { return MakeFolder(i.sessionRef(), i.folder()); }
+Variant GetApplication(ItemObject& i) { return MakeApplication(i.sessionRef()); }
+Variant GetSession(ItemObject& i) { return MakeNameSpace(i.sessionRef()); }
 Variant GetAttachments(ItemObject&) { return ObjectRef(std::make_shared<AttachmentsObject>()); }
 Variant GetRecipients(ItemObject& i) {
   return ObjectRef(std::make_shared<RecipientsObject>(i.sessionRef(), i.sharedState()));
@@ -650,6 +768,8 @@ const ItemProperty kCommonProperties[] = {
     {"LastModificationTime", VarType::Date, true, 0, 1, kAny, GetModified},  // moved by Save
     {"CreationTime", VarType::Date, true, 0, 1, kAny, GetCreated},         // first Save
     {"Parent", VarType::Object, true, 0, 1, kAny, GetParent},              // the folder
+    {"Application", VarType::Object, true, 0, 1, kAny, GetApplication},    // the Application
+    {"Session", VarType::Object, true, 0, 1, kAny, GetSession},            // the NameSpace
     {"Size", VarType::Long, true, 0, 1, kAny, GetSize},                    // bytes
     {"Sensitivity", VarType::Long, false, 0, 0, 3},                        // normal .. confidential
     {"Importance", VarType::Long, false, 0, 0, 2},                         // low, normal, high

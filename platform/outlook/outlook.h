@@ -217,7 +217,9 @@ class ProfileData;
 // A mail profile: stores, folders and items in one SQLite file. A new file
 // gets one default store ("Personal Folders") holding Inbox, Contacts,
 // Calendar, Tasks and Deleted Items. Every change is written through at once,
-// each in one transaction. One process at a time should have a profile open.
+// each in one transaction. Several processes may open one profile: each reads
+// it whole in one read transaction (another's write is seen whole or not at
+// all), and waits a bounded time for another's write to finish.
 class Profile {
  public:
   // Opens the profile at `path`, creating it when the file does not exist

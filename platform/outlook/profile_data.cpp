@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kFormatName = "Quorvia emulated Outlook profile";
 constexpr const char* kFormatVersion = "1";
+constexpr int kBusyTimeoutMs = 10000;
 
 // Failures while opening or reading: the file is no usable profile.
 [[noreturn]] void Corrupt(const std::string& path, const std::string& why) {
@@ -22,8 +23,17 @@ constexpr const char* kFormatVersion = "1";
               "The profile \"" + path + "\" is damaged or is not a profile: " + why);
 }
 
+// Another process held the profile longer than the busy time-out.
+class BusyError : public Error {
+ public:
+  explicit BusyError(sqlite3* db)
+      : Error(kErrFailed, std::string("The profile is busy: ") + sqlite3_errmsg(db)) {}
+};
+
 // A failure while writing: nothing of the change was kept.
 [[noreturn]] void WriteFailed(sqlite3* db) {
+  const int code = sqlite3_errcode(db);
+  if (code == SQLITE_BUSY || code == SQLITE_LOCKED) throw BusyError(db);
   throw Error(kErrFailed, std::string("The profile could not be written: ") + sqlite3_errmsg(db));
 }
 
@@ -81,10 +91,14 @@ void Exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) WriteFailed(db);
 }
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back unless committed.
+// BEGIN IMMEDIATE ... COMMIT (or a plain BEGIN for reading: one snapshot of
+// the file for all the statements in it); rolled back unless committed.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { Exec(db, "BEGIN IMMEDIATE"); }
+  enum Kind { kWrite, kRead };
+  explicit Transaction(sqlite3* db, Kind kind = kWrite) : db_(db) {
+    Exec(db, kind == kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+  }
   ~Transaction() {
     if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -163,11 +177,15 @@ std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
     throw Error(kErrFailed, "The profile \"" + path + "\" cannot be opened: " + why);
   }
   std::unique_ptr<ProfileData> data(new ProfileData(path, db));
-  sqlite3_busy_timeout(db, 5000);
+  // Another process's write holds the file briefly: wait for it, up to a bound.
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
   try {
     Exec(db, "PRAGMA foreign_keys=ON");
     if (!exists) data->CreateSchema();
     data->Load();
+  } catch (const BusyError& e) {
+    throw Error(kErrFailed, "The profile \"" + path + "\" is in use by another program: " +
+                                e.description());
   } catch (const Error& e) {
     if (e.number() == kErrCorruptProfile) throw;
     Corrupt(path, e.description());
@@ -176,7 +194,17 @@ std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
 }
 
 void ProfileData::CreateSchema() {
+  // WAL keeps each commit cheap and lets readers read during a write; the
+  // journal mode is kept in the file. Best effort: a profile in another
+  // journal mode works as well.
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   Transaction tx(db_);
+  // Two processes may both have found the file missing: the second finds the
+  // first one's profile here and keeps it.
+  {
+    Statement tables(db_, "SELECT count(*) FROM sqlite_master");
+    if (tables.Step() && tables.Int(0) > 0) return;
+  }
   Exec(db_,
        "CREATE TABLE profile(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
        "CREATE TABLE stores(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL,"
@@ -196,11 +224,9 @@ void ProfileData::CreateSchema() {
   setting.Bind(1, std::string("format")).Bind(2, std::string(kFormatName)).Run();
   setting.Bind(1, std::string("version")).Bind(2, std::string(kFormatVersion)).Run();
   setting.Bind(1, std::string("wrapper_library")).Bind(2, std::string("0")).Run();
+  // The first store with the schema, so no reader ever sees a profile without one.
+  InsertStoreRows("Personal Folders", /*first=*/true);
   tx.Commit();
-  // WAL keeps each commit cheap; the journal mode is kept in the file.
-  Exec(db_, "PRAGMA journal_mode=WAL");
-  Exec(db_, "PRAGMA synchronous=NORMAL");
-  AddStore("Personal Folders");
 }
 
 void ProfileData::Load() {
@@ -208,6 +234,9 @@ void ProfileData::Load() {
   stores_.clear();
   folders_.clear();
   items_.clear();
+  Exec(db_, "PRAGMA synchronous=NORMAL");
+  // One read transaction: a write of another process is seen whole or not at all.
+  Transaction tx(db_, Transaction::kRead);
   {
     Statement s(db_, "SELECT key, value FROM profile");
     std::map<std::string, std::string> settings;
@@ -217,7 +246,6 @@ void ProfileData::Load() {
       Corrupt(path_, "unknown profile version \"" + settings["version"] + "\"");
     wrapperLibrary_ = settings["wrapper_library"] == "1";
   }
-  Exec(db_, "PRAGMA synchronous=NORMAL");
   {
     Statement s(db_, "SELECT id, name, guid, refuses_new_folders FROM stores ORDER BY id");
     while (s.Step()) {
@@ -278,6 +306,7 @@ void ProfileData::Load() {
       items_[item.id] = std::move(item);
     }
   }
+  {
   Statement s(db_,
               "SELECT item, part, position, name, type, value FROM item_values"
               " ORDER BY item, part, position");
@@ -307,7 +336,12 @@ void ProfileData::Load() {
       if (!state.pattern) state.pattern = std::make_shared<PropertyMap>();
       target = state.pattern.get();
     } else if ((part == "R" || part == "M") && position >= 0 && position < 100000) {
+      // Rows come in position order and every recipient and member has
+      // values, so a position is the current entry or the next one; anything
+      // further would make room for entries the file does not hold.
       const size_t index = static_cast<size_t>(position);
+      const size_t count = part == "R" ? state.recipients.size() : state.members.size();
+      if (index > count) Corrupt(path_, "a recipient or member has an impossible position");
       if (part == "R") {
         while (state.recipients.size() <= index)
           state.recipients.push_back(std::make_shared<PropertyMap>());
@@ -321,6 +355,8 @@ void ProfileData::Load() {
     }
     (*target)[s.Text(3)] = std::move(value);
   }
+  }
+  tx.Commit();
 }
 
 // ---------------------------------------------------------------------------
@@ -373,10 +409,10 @@ int64_t ProfileData::StoreFromStoreId(std::string_view storeId) const {
 
 // ---------------------------------------------------------------------------
 
-int64_t ProfileData::AddStore(const std::string& name) {
-  const bool first = storeOrder_.empty();
-  Transaction tx(db_);
-  StoreRecord store{0, name, RandomGuid(), false, 0};
+ProfileData::NewStore ProfileData::InsertStoreRows(const std::string& name, bool first) {
+  NewStore result;
+  StoreRecord& store = result.store;
+  store = StoreRecord{0, name, RandomGuid(), false, 0};
   Statement insertStore(db_, "INSERT INTO stores(name, guid) VALUES(?, ?)");
   insertStore.Bind(1, store.name).Bind(2, store.guid).Run();
   store.id = sqlite3_last_insert_rowid(db_);
@@ -394,8 +430,7 @@ int64_t ProfileData::AddStore(const std::string& name) {
                          " VALUES(?, ?, ?, ?, ?)");
   insertFolder.Bind(1, store.id).Bind(2, int64_t{0}).Bind(3, name).Bind(4, int64_t{0})
       .Bind(5, int64_t{0}).Run();
-  std::vector<FolderRecord> created;
-  FolderRecord root;
+  FolderRecord& root = result.root;
   root.id = sqlite3_last_insert_rowid(db_);
   root.store = store.id;
   root.name = name;
@@ -411,14 +446,20 @@ int64_t ProfileData::AddStore(const std::string& name) {
     f.defaultItemType = folder.type;
     f.special = folder.special;
     root.children.push_back(f.id);
-    created.push_back(std::move(f));
+    result.folders.push_back(std::move(f));
   }
+  return result;
+}
+
+int64_t ProfileData::AddStore(const std::string& name) {
+  Transaction tx(db_);
+  NewStore created = InsertStoreRows(name, storeOrder_.empty());
   tx.Commit();
-  const int64_t id = store.id;
+  const int64_t id = created.store.id;
   storeOrder_.push_back(id);
-  stores_[id] = std::move(store);
-  folders_[root.id] = std::move(root);
-  for (FolderRecord& f : created) folders_[f.id] = std::move(f);
+  stores_[id] = std::move(created.store);
+  folders_[created.root.id] = std::move(created.root);
+  for (FolderRecord& f : created.folders) folders_[f.id] = std::move(f);
   return id;
 }
 

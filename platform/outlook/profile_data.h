@@ -120,6 +120,13 @@ class ProfileData {
 
  private:
   ProfileData(std::string path, sqlite3* db);
+  // The rows of a new store and its folders, written in the caller's transaction.
+  struct NewStore {
+    StoreRecord store;
+    FolderRecord root;
+    std::vector<FolderRecord> folders;
+  };
+  NewStore InsertStoreRows(const std::string& name, bool first);
   void CreateSchema();
   void Load();
   void WriteSetting(const char* key, const std::string& value);

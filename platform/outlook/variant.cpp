@@ -7,6 +7,7 @@
 
 #include "platform/outlook/outlook.h"
 #include "platform/outlook/text.h"
+#include "platform/timezone/timezone.h"
 
 namespace qv::outlook {
 
@@ -29,35 +30,17 @@ std::string StandardDescription(int32_t number) {
   }
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
+// Civil dates of the automation range (years 100 to 9999).
 void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
+  int64_t y = 0;
+  timezone::CivilFromDays(z, y, month, day);
+  year = static_cast<int>(y);
 }
+using timezone::DaysFromCivil;
 
 constexpr int64_t kEpochOffsetDays = 25569;  // 1899-12-30 to 1970-01-01
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
+int DaysInMonth(int year, int month) { return timezone::DaysInMonth(year, month); }
 
 // Reads an unsigned decimal field of 1..maxDigits digits.
 bool ReadNumber(std::string_view text, size_t& pos, int maxDigits, int& out) {

@@ -73,11 +73,32 @@ std::vector<std::string> Value::AsStrings() const {
   return strings;
 }
 
+size_t CharacterCount(std::string_view text) {
+  size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // UTF-8 lead bytes
+  return count;
+}
+
+bool ValidKeyPath(std::string_view path) {
+  size_t levels = 0;
+  while (!path.empty()) {
+    const size_t slash = path.find('\\');
+    if (CharacterCount(path.substr(0, slash)) > kMaxKeyNameLength) return false;
+    if (++levels > kMaxKeyDepth) return false;
+    if (slash == std::string_view::npos) break;
+    path.remove_prefix(slash + 1);
+  }
+  return true;
+}
+
+bool ValidValueName(std::string_view name) { return CharacterCount(name) <= kMaxValueNameLength; }
+
 bool NormalizePath(std::string_view path, std::string* out) {
   while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   if (path.find("\\\\") != std::string_view::npos) return false;
   if (path.find('\0') != std::string_view::npos) return false;
+  if (!ValidKeyPath(path)) return false;
   out->assign(path);
   return true;
 }

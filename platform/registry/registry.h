@@ -200,7 +200,22 @@ class Key {
 // Deletes a key and everything below it.
 Status DeleteKeyTree(Hive hive, std::string_view path);
 
-// Normalises a key path (see the top of this file); false when malformed.
+// Windows' limits, which every store applies (InvalidArgument beyond them):
+// a key name (one level) of at most 255 characters, at most 512 levels below
+// the hive, a value name of at most 16,383 characters. Characters are counted
+// in the UTF-8 text.
+inline constexpr size_t kMaxKeyNameLength = 255;
+inline constexpr size_t kMaxKeyDepth = 512;
+inline constexpr size_t kMaxValueNameLength = 16383;
+
+// True when each level of a normalised path and the number of levels are
+// within the limits.
+bool ValidKeyPath(std::string_view path);
+// True when a value name is within its limit.
+bool ValidValueName(std::string_view name);
+
+// Normalises a key path (see the top of this file); false when malformed or
+// beyond the limits.
 bool NormalizePath(std::string_view path, std::string* out);
 
 }  // namespace qv::registry

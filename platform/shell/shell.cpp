@@ -41,6 +41,52 @@ class ProcessLauncher final : public Launcher {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
+
+  // Double fork: the intermediate child starts the program in a session of
+  // its own and exits at once, so the program is adopted by init and never
+  // becomes our zombie. A close-on-exec pipe tells whether exec succeeded.
+  bool Start(const std::vector<std::string>& argv) override {
+    if (argv.empty()) return false;
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return false;
+    pid_t pid = fork();
+    if (pid < 0) {
+      close(report[0]);
+      close(report[1]);
+      return false;
+    }
+    if (pid == 0) {
+      close(report[0]);
+      setsid();
+      pid_t grandchild = fork();
+      if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+      int devnull = open("/dev/null", O_RDWR);
+      if (devnull >= 0) {
+        dup2(devnull, STDIN_FILENO);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+      }
+      execvp(args[0], args.data());
+      int error = errno;
+      ssize_t ignored = write(report[1], &error, sizeof error);
+      (void)ignored;
+      _exit(127);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    ssize_t n;
+    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    // Nothing read: the pipe closed on a successful exec.
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+  }
 };
 
 std::atomic<Launcher*> g_launcher{nullptr};
@@ -63,7 +109,17 @@ bool OpenDocument(const std::string& path) {
 
 bool OpenAddress(const std::string& address) {
   if (address.empty()) return false;
-  return CurrentLauncher().Run({"xdg-open", address});
+  return CurrentLauncher().Start({"xdg-open", address});
+}
+
+bool ShowDocumentDetached(const std::string& path) {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!(x11 && *x11) && !(wayland && *wayland)) return false;
+  for (const char* program : {"xdg-open", "gnome-text-editor", "gedit", "kate", "mousepad", "xed"}) {
+    if (CurrentLauncher().Start({program, path})) return true;
+  }
+  return false;
 }
 
 bool OpenInTextEditor(const std::string& path) {

@@ -19,6 +19,10 @@ class Launcher {
   virtual ~Launcher() = default;
   // Runs `argv` (argv[0] found through PATH); true on success.
   virtual bool Run(const std::vector<std::string>& argv) = 0;
+  // Starts `argv` and returns at once, without waiting for it to end; true
+  // when the program could be started. The program outlives the caller and
+  // leaves no zombie behind. (A launcher that only runs programs runs it.)
+  virtual bool Start(const std::vector<std::string>& argv) { return Run(argv); }
 };
 
 // Installs `launcher` (not owned) until called with nullptr.
@@ -28,9 +32,17 @@ void SetLauncherForTesting(Launcher* launcher);
 // False when no program could open it (missing file, no association).
 bool OpenDocument(const std::string& path);
 
-// Opens a web address in the user's browser (xdg-open); false when it could
-// not be handed on.
+// Opens a web address in the user's browser (xdg-open, started without
+// waiting for it, since a browser may run for a long time); false when it
+// could not be handed on.
 bool OpenAddress(const std::string& address);
+
+// Shows `path` in a program of the desktop and returns at once: xdg-open, or
+// a graphical text editor when xdg-open is missing. False when there is no
+// desktop session (no $DISPLAY or $WAYLAND_DISPLAY) or nothing could be
+// started; a program in the terminal is not started, since it would fight
+// the caller for the terminal.
+bool ShowDocumentDetached(const std::string& path);
 
 // Opens `path` in a text editor: $VISUAL, $EDITOR, then the desktop's text
 // editor. False when none could be started.

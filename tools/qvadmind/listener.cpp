@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,9 +13,11 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 
+#include "library/abuse/abuse.h"
 #include "library/options/local.h"
 #include "library/remote/local.h"
 #include "library/remote/wire.h"
@@ -235,8 +238,10 @@ bool LoadAccounts(const std::string& path, std::vector<Account>* accounts, std::
   return true;
 }
 
-Listener::Listener(std::vector<Account> accounts, int idleTimeoutSeconds)
-    : accounts_(std::move(accounts)), idleTimeoutSeconds_(idleTimeoutSeconds) {}
+Listener::Listener(std::vector<Account> accounts, ListenerLimits limits)
+    : accounts_(std::move(accounts)), limits_(limits) {}
+
+Listener::~Listener() { JoinWorkers(true); }
 
 bool Listener::Authenticate(const Request& request) const {
   bool accepted = false;
@@ -268,7 +273,14 @@ std::string Listener::Handle(const Request& request, ConnectionState* state,
       state->authenticated = false;
       state->libraryLoaded = false;
       Log(LOG_WARNING, "%s: authentication refused", peer.c_str());
+      // Guessing is slowed on the connection, and counted for the address:
+      // once the abuse register calls it abusive, it is refused at connect.
+      state->delayMs = limits_.authDelayMs << std::min(state->failedAuths, 8);
       if (++state->failedAuths >= kMaxFailedAuths) state->close = true;
+      if (AbuseRegister_AddEntry(state->address.c_str(), kAbuseReporter) == 2) {
+        Log(LOG_WARNING, "%s: address reported as abusive, connection closed", peer.c_str());
+        state->close = true;
+      }
       return FailureReply("authentication refused");
     case Method::Load:
       if (!state->authenticated) return FailureReply("not authenticated");
@@ -301,59 +313,113 @@ std::string Listener::Handle(const Request& request, ConnectionState* state,
   return FailureReply("unknown function");
 }
 
-void Listener::ServeConnection(int socket, const std::string& peer) {
-  timeval timeout{idleTimeoutSeconds_, 0};
-  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+bool Listener::Next(ConnectionState* state, const std::string& peer, std::string* reply) {
+  const size_t length = CompleteRequestLength(state->buffer);
+  if (length == 0) {
+    if (state->buffer.size() <= kMaxRequestBytes) return false;
+    Log(LOG_WARNING, "%s: request too large, connection closed", peer.c_str());
+    *reply = FailureReply("request too large");
+    state->buffer.clear();
+    state->close = true;
+    state->refused = true;
+    return true;
+  }
+  Request request;
+  std::string reason;
+  if (ParseRequest(std::string_view(state->buffer).substr(0, length), &request, &reason)) {
+    Log(LOG_DEBUG, "%s: request %s", peer.c_str(), MethodName(request.method));
+    std::lock_guard<std::mutex> lock(callMutex_);
+    *reply = Handle(request, state, peer);
+  } else {
+    Log(LOG_WARNING, "%s: %s, connection closed", peer.c_str(), reason.c_str());
+    *reply = FailureReply(reason);
+    state->close = true;
+    state->refused = true;
+  }
+  state->buffer.erase(0, length);
+  return true;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits up to `milliseconds` for input on `socket`; false on time-out or when
+// `stop` was raised. Wakes at least four times a second to look at `stop`.
+bool WaitReadable(int socket, long long milliseconds, const std::atomic<bool>* stop) {
+  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!(stop && stop->load())) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd entry{socket, POLLIN, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(std::min<long long>(left, 250)));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return true;  // let recv report it
+  }
+  return false;
+}
+
+void SleepUnlessStopped(int milliseconds, const std::atomic<bool>* stop) {
+  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!(stop && stop->load()) && Clock::now() < until) {
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(250)));
+  }
+}
+
+}  // namespace
+
+void Listener::ServeConnection(int socket, const std::string& peer, const std::string& address) {
+  timeval sendTimeout{limits_.sendTimeoutSeconds, 0};
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
   ConnectionState state;
-  bool refused = false;  // ended on a refused request: the peer may still be sending
-  std::string buffer;
+  state.address = address;
+  // Until AUTH succeeds the deadline is fixed: a peer trickling bytes does
+  // not keep the connection open. After, each request earns the idle time.
+  auto deadline = Clock::now() + std::chrono::seconds(limits_.loginTimeoutSeconds);
   char chunk[8192];
   while (!state.close) {
-    size_t length = CompleteRequestLength(buffer);
-    if (length == 0) {
-      if (buffer.size() > kMaxRequestBytes) {
-        Log(LOG_WARNING, "%s: request too large, connection closed", peer.c_str());
-        qvaiso::wire::SendAll(socket, FailureReply("request too large"));
-        refused = true;
-        break;
+    std::string reply;
+    if (Next(&state, peer, &reply)) {
+      if (state.delayMs > 0) {
+        SleepUnlessStopped(state.delayMs, stop_);
+        state.delayMs = 0;
       }
-      const ssize_t got = recv(socket, chunk, sizeof chunk, 0);
-      if (got < 0 && errno == EINTR && !(stop_ && stop_->load())) continue;
-      if (got <= 0) {
-        if (!buffer.empty()) {
-          Log(LOG_WARNING, "%s: incomplete request dropped", peer.c_str());
-        }
-        break;
+      if (!qvaiso::wire::SendAll(socket, reply)) break;
+      if (state.authenticated) {
+        deadline = Clock::now() + std::chrono::seconds(limits_.idleTimeoutSeconds);
       }
-      buffer.append(chunk, static_cast<size_t>(got));
       continue;
     }
-    Request request;
-    std::string reason;
-    std::string reply;
-    if (ParseRequest(std::string_view(buffer).substr(0, length), &request, &reason)) {
-      Log(LOG_DEBUG, "%s: request %s", peer.c_str(), MethodName(request.method));
-      reply = Handle(request, &state, peer);
-    } else {
-      Log(LOG_WARNING, "%s: %s, connection closed", peer.c_str(), reason.c_str());
-      reply = FailureReply(reason);
-      state.close = true;
-      refused = true;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (!WaitReadable(socket, left, stop_)) {
+      if (!Stopping()) {
+        Log(LOG_INFO, "%s: %s, connection closed", peer.c_str(),
+            state.authenticated ? "idle time-out" : "no authentication in time");
+      }
+      break;
     }
-    buffer.erase(0, length);
-    if (!qvaiso::wire::SendAll(socket, reply)) break;
+    const ssize_t got = recv(socket, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (got <= 0) {
+      if (!state.buffer.empty()) {
+        Log(LOG_WARNING, "%s: incomplete request dropped", peer.c_str());
+      }
+      break;
+    }
+    state.buffer.append(chunk, static_cast<size_t>(got));
   }
-  if (refused) {
+  if (state.refused) {
     // Closing with unread input would reset the connection and could destroy
     // the reply on its way; finish sending, then read (a bounded amount of)
     // what the peer still sends.
     shutdown(socket, SHUT_WR);
-    timeval drainTimeout{1, 0};
-    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &drainTimeout, sizeof drainTimeout);
     size_t drained = 0;
-    ssize_t got;
-    while (drained < 4 * kMaxRequestBytes && (got = recv(socket, chunk, sizeof chunk, 0)) > 0) {
+    ssize_t got = 0;
+    while (drained < 4 * kMaxRequestBytes && WaitReadable(socket, 1000, stop_) &&
+           (got = recv(socket, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) {
       drained += static_cast<size_t>(got);
     }
   }
@@ -361,24 +427,76 @@ void Listener::ServeConnection(int socket, const std::string& peer) {
   Log(LOG_INFO, "%s: connection ended", peer.c_str());
 }
 
+void Listener::JoinWorkers(bool all) {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (all || it->done->load()) {
+      it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 void Listener::Serve(int listenSocket, const std::atomic<bool>& stop) {
   stop_ = &stop;
   while (!stop.load()) {
+    JoinWorkers(false);
+    pollfd entry{listenSocket, POLLIN, 0};
+    const int ready = poll(&entry, 1, 250);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
     sockaddr_in address{};
     socklen_t length = sizeof address;
     const int socket = accept4(listenSocket, reinterpret_cast<sockaddr*>(&address), &length,
                                SOCK_CLOEXEC);
     if (socket < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN || errno == EMFILE ||
+          errno == ENFILE) {
+        if (errno == EMFILE || errno == ENFILE) {
+          Log(LOG_ERR, "accept failed: %s", std::strerror(errno));
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        continue;
+      }
       Log(LOG_ERR, "accept failed: %s", std::strerror(errno));
-      return;
+      break;
     }
     char text[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    const std::string peer = std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+    const std::string ip = text;
+    const std::string peer = ip + ":" + std::to_string(ntohs(address.sin_port));
+    if (AbuseRegister_FindEntryByIPAddress(ip.c_str()) == 1) {
+      Log(LOG_WARNING, "%s: connection refused, address reported as abusive", peer.c_str());
+      close(socket);
+      continue;
+    }
+    if (active_.load() >= limits_.maxConnections) {
+      Log(LOG_WARNING, "%s: connection refused, %d connections are served already", peer.c_str(),
+          limits_.maxConnections);
+      timeval timeout{1, 0};
+      setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+      qvaiso::wire::SendAll(socket, FailureReply("too many connections"));
+      close(socket);
+      continue;
+    }
     Log(LOG_INFO, "%s: connection accepted", peer.c_str());
-    ServeConnection(socket, peer);
+    ++active_;
+    try {
+      workers_.reserve(workers_.size() + 1);  // so that keeping the thread cannot throw
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      std::thread worker([this, socket, peer, ip, done] {
+        ServeConnection(socket, peer, ip);
+        --active_;
+        done->store(true);
+      });
+      workers_.push_back({std::move(worker), std::move(done)});
+    } catch (const std::exception& e) {  // no thread to be had: this one is not served
+      Log(LOG_ERR, "%s: connection dropped: %s", peer.c_str(), e.what());
+      --active_;
+      close(socket);
+    }
   }
+  JoinWorkers(true);
 }
 
 }  // namespace qvadmind

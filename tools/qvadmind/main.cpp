@@ -1,5 +1,6 @@
 // qvadmind: the remote administration listener of a Quorvia host.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,15 +26,21 @@ constexpr const char* kUsage =
     "\n"
     "Serves the Quorvia remote administration protocol: option, registry and\n"
     "service-control calls that administration tools on other hosts forward here\n"
-    "(they reach this host through their HKCU host table). Connections are served\n"
-    "one after another, each until QUIT, close, or the idle time-out.\n"
+    "(they reach this host through their HKCU host table). Up to --max-connections\n"
+    "connections are served at once, each until QUIT, close, or a time-out; more\n"
+    "are refused at once. Calls themselves run one at a time.\n"
     "\n"
     "Options:\n"
-    "  --address ADDR        IPv4 address to listen on (default 0.0.0.0, every address)\n"
+    "  --address ADDR        IPv4 address to listen on (default 127.0.0.1, this host\n"
+    "                        only; 0.0.0.0 is every address)\n"
     "  --port N              TCP port (default 8081; 0 lets the system choose)\n"
     "  --print-port          print the port listened on as one line on standard output\n"
     "  --credentials FILE    accounts file (default /etc/quorvia/qvadmind.credentials)\n"
-    "  --idle-timeout SEC    close a connection idle this long (default 60)\n"
+    "  --idle-timeout SEC    close an authenticated connection idle this long\n"
+    "                        (1 to 59, default 30: below the client's 60 s)\n"
+    "  --login-timeout SEC   close a connection not authenticated this long after\n"
+    "                        it was accepted (1 to 59, default 10)\n"
+    "  --max-connections N   connections served at once (1 to 1024, default 16)\n"
     "  --stderr              also write the log to standard error\n"
     "  --fake-services LIST  serve service control from an in-memory manager holding\n"
     "                        NAME=STATE,... (STATE 1 stopped ... 7 paused) instead of\n"
@@ -49,7 +57,14 @@ constexpr const char* kUsage =
     "Calls are served by this host's library code: options through the\n"
     "configuration provider of HKLM SOFTWARE\\Quorvia\\Quorvia\\Providers\\System,\n"
     "registry values of HKLM, and services through systemd.\n"
-    "The log goes to syslog (facility daemon, ident qvadmind).\n";
+    "\n"
+    "Every failed AUTH delays its reply (0.2 s, doubling on the connection) and is\n"
+    "reported to the abuse register for the peer's address (HKLM\n"
+    "SOFTWARE\\Quorvia\\Quorvia\\Security, \"Abuse Detection Status\" 1 turns it on);\n"
+    "an address it calls abusive is refused at connect until its entry expires.\n"
+    "\n"
+    "The log goes to syslog (facility daemon, ident qvadmind); so do the lines\n"
+    "of service control, which leaves standard output to --print-port.\n";
 
 std::atomic<bool> g_stop{false};
 
@@ -87,12 +102,60 @@ bool AddFakeServices(const std::string& list, qv::services::FakeManager* manager
   return true;
 }
 
+// What the library prints on standard output (the lines of service control)
+// goes to the log instead, line by line, so that standard output carries the
+// port alone. Returns the thread that copies the lines.
+std::thread RedirectStandardOutputToLog() {
+  int pipeEnds[2];
+  std::fflush(stdout);
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
+  if (dup2(pipeEnds[1], STDOUT_FILENO) < 0) {
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    return {};
+  }
+  close(pipeEnds[1]);
+  const int readEnd = pipeEnds[0];
+  return std::thread([readEnd] {
+    std::string pending;
+    char chunk[1024];
+    ssize_t got;
+    while ((got = read(readEnd, chunk, sizeof chunk)) != 0) {
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      pending.append(chunk, static_cast<size_t>(got));
+      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        qvadmind::Log(LOG_INFO, "%s", pending.substr(0, end).c_str());
+        pending.erase(0, end + 1);
+      }
+    }
+    if (!pending.empty()) qvadmind::Log(LOG_INFO, "%s", pending.c_str());
+    close(readEnd);
+  });
+}
+
+void EndStandardOutputToLog(std::thread* copier) {
+  if (!copier->joinable()) return;
+  std::fflush(stdout);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    dup2(null, STDOUT_FILENO);  // the pipe's last write end: the copier sees its end
+    close(null);
+  }
+  copier->join();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string address = "0.0.0.0";
+  std::string address = "127.0.0.1";
   long port = 8081;
-  long idleTimeout = 60;
+  qvadmind::ListenerLimits limits;
+  long idleTimeout = limits.idleTimeoutSeconds;
+  long loginTimeout = limits.loginTimeoutSeconds;
+  long maxConnections = limits.maxConnections;
   bool printPort = false;
   bool toStderr = false;
   std::string credentials = "/etc/quorvia/qvadmind.credentials";
@@ -119,8 +182,18 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (arg == "--idle-timeout") {
-      if (!ParseNumber(value("--idle-timeout"), 1, 86400, &idleTimeout)) {
-        std::fprintf(stderr, "qvadmind: --idle-timeout must be 1 to 86400 seconds\n");
+      if (!ParseNumber(value("--idle-timeout"), 1, 59, &idleTimeout)) {
+        std::fprintf(stderr, "qvadmind: --idle-timeout must be 1 to 59 seconds\n");
+        return 2;
+      }
+    } else if (arg == "--login-timeout") {
+      if (!ParseNumber(value("--login-timeout"), 1, 59, &loginTimeout)) {
+        std::fprintf(stderr, "qvadmind: --login-timeout must be 1 to 59 seconds\n");
+        return 2;
+      }
+    } else if (arg == "--max-connections") {
+      if (!ParseNumber(value("--max-connections"), 1, 1024, &maxConnections)) {
+        std::fprintf(stderr, "qvadmind: --max-connections must be 1 to 1024\n");
         return 2;
       }
     } else if (arg == "--credentials") {
@@ -186,13 +259,20 @@ int main(int argc, char** argv) {
     std::printf("%d\n", boundPort);
     std::fflush(stdout);
   }
+  std::thread outputToLog = RedirectStandardOutputToLog();
   // Load the configuration provider before the first client needs it.
   qvaiso::options::EnsureLibraryLoaded();
   if (qvaiso::options::ResolveProviderModule() == nullptr) {
     qvadmind::Log(LOG_WARNING, "no configuration provider could be loaded; option calls will fail");
   }
-  qvadmind::Listener listener(std::move(accounts), static_cast<int>(idleTimeout));
-  listener.Serve(listenSocket, g_stop);
+  limits.idleTimeoutSeconds = static_cast<int>(idleTimeout);
+  limits.loginTimeoutSeconds = static_cast<int>(loginTimeout);
+  limits.maxConnections = static_cast<int>(maxConnections);
+  {
+    qvadmind::Listener listener(std::move(accounts), limits);
+    listener.Serve(listenSocket, g_stop);
+  }
+  EndStandardOutputToLog(&outputToLog);
   qv::services::SetFakeManagerForTesting(nullptr);
   close(listenSocket);
   qvadmind::Log(LOG_INFO, "stopped");

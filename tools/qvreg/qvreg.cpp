@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "tools/qvreg/regfile.h"
 
@@ -123,8 +124,14 @@ int Failure(const std::string& message) {
   return kFailed;
 }
 
-int StoreFailure(Status status, const std::string& what) {
-  return Failure(what + ": " + qv::registry::StatusText(status));
+// The hive's file, for a failure of the file rather than of a key or value.
+std::string HiveFileNote(Hive hive, Status status) {
+  if (status != Status::Corrupt && status != Status::IoError) return "";
+  return " (" + qv::registry::HivePath(hive) + ")";
+}
+
+int StoreFailure(Status status, Hive hive, const std::string& what) {
+  return Failure(what + ": " + qv::registry::StatusText(status) + HiveFileNote(hive, status));
 }
 
 int Done() {
@@ -328,13 +335,13 @@ void PrintValue(const NamedValue& named) {
 int Query(const KeyName& asked, const Options& options) {
   qv::registry::Store& store = qv::registry::HiveStore(asked.hive);
   Status status = store.KeyExists(asked.path);
-  if (status != Status::Ok) return StoreFailure(status, asked.Display());
+  if (status != Status::Ok) return StoreFailure(status, asked.hive, asked.Display());
   const KeyName key = StoredCase(asked);
 
   if (options.value_name) {
     Value value;
     status = store.GetValue(key.path, *options.value_name, &value);
-    if (status != Status::Ok) return StoreFailure(status, key.Display());
+    if (status != Status::Ok) return StoreFailure(status, key.hive, key.Display());
     // Shown with the name as stored, which may differ in case from the one asked for.
     std::string name = *options.value_name;
     std::vector<NamedValue> values;
@@ -358,7 +365,7 @@ int Query(const KeyName& asked, const Options& options) {
     std::vector<std::string> subkeys;
     status = store.EnumValues(current.path, &values);
     if (status == Status::Ok) status = store.EnumSubkeys(current.path, &subkeys);
-    if (status != Status::Ok) return StoreFailure(status, current.Display());
+    if (status != Status::Ok) return StoreFailure(status, current.hive, current.Display());
     std::cout << "\n" << current.Display() << "\n";
     for (const auto& named : values) PrintValue(named);
     if (options.recursive) {
@@ -441,7 +448,7 @@ int Add(const KeyName& key, const Options& options) {
   if (!options.value_name) {
     if (options.type || options.data || options.separator) return Usage("/t, /d and /s need /v NAME or /ve");
     Status status = store.CreateKey(key.path);
-    return status == Status::Ok ? Done() : StoreFailure(status, key.Display());
+    return status == Status::Ok ? Done() : StoreFailure(status, key.hive, key.Display());
   }
   int exit = kOk;
   std::optional<Value> value = BuildValue(options, &exit);
@@ -452,11 +459,11 @@ int Add(const KeyName& key, const Options& options) {
     std::string shown = options.value_name->empty() ? "(Default)" : *options.value_name;
     if (auto refused = Confirm("Value " + shown + " exists, overwrite it?", "/f")) return *refused;
   } else if (status != Status::Ok && status != Status::NotFound) {
-    return StoreFailure(status, key.Display());
+    return StoreFailure(status, key.hive, key.Display());
   }
   Change change{Change::Kind::SetValue, key.path, *options.value_name, *value};
   status = store.Apply({change});
-  return status == Status::Ok ? Done() : StoreFailure(status, key.Display());
+  return status == Status::Ok ? Done() : StoreFailure(status, key.hive, key.Display());
 }
 
 // ---------------------------------------------------------------------------
@@ -468,17 +475,17 @@ int Delete(const KeyName& key, const Options& options) {
     std::string shown = options.value_name->empty() ? "(Default)" : *options.value_name;
     Value existing;
     Status status = store.GetValue(key.path, *options.value_name, &existing);
-    if (status != Status::Ok) return StoreFailure(status, key.Display() + " " + shown);
+    if (status != Status::Ok) return StoreFailure(status, key.hive, key.Display() + " " + shown);
     if (!options.force) {
       if (auto refused = Confirm("Delete the registry value " + shown + "?", "/f")) return *refused;
     }
     status = store.DeleteValue(key.path, *options.value_name);
-    return status == Status::Ok ? Done() : StoreFailure(status, key.Display() + " " + shown);
+    return status == Status::Ok ? Done() : StoreFailure(status, key.hive, key.Display() + " " + shown);
   }
   if (options.all_values) {
     std::vector<NamedValue> values;
     Status status = store.EnumValues(key.path, &values);
-    if (status != Status::Ok) return StoreFailure(status, key.Display());
+    if (status != Status::Ok) return StoreFailure(status, key.hive, key.Display());
     if (!options.force) {
       if (auto refused = Confirm("Delete all values under the registry key " + key.Display() + "?", "/f")) {
         return *refused;
@@ -487,18 +494,18 @@ int Delete(const KeyName& key, const Options& options) {
     std::vector<Change> changes;
     for (const auto& named : values) changes.push_back(Change{Change::Kind::DeleteValue, key.path, named.name, {}});
     status = store.Apply(changes);
-    return status == Status::Ok ? Done() : StoreFailure(status, key.Display());
+    return status == Status::Ok ? Done() : StoreFailure(status, key.hive, key.Display());
   }
   if (key.path.empty()) return Usage("a hive's root key cannot be deleted");
   Status status = store.KeyExists(key.path);
-  if (status != Status::Ok) return StoreFailure(status, key.Display());
+  if (status != Status::Ok) return StoreFailure(status, key.hive, key.Display());
   if (!options.force) {
     if (auto refused = Confirm("Permanently delete the registry key " + key.Display() + "?", "/f")) {
       return *refused;
     }
   }
   status = store.DeleteTree(key.path);
-  return status == Status::Ok ? Done() : StoreFailure(status, key.Display());
+  return status == Status::Ok ? Done() : StoreFailure(status, key.hive, key.Display());
 }
 
 // ---------------------------------------------------------------------------
@@ -535,7 +542,8 @@ int Import(const std::string& file) {
     Status status = qv::registry::HiveStore(hive).Apply({});
     if (status != Status::Ok) {
       return Failure(std::string("cannot write ") + qv::regfile::HiveFullName(hive) + ": " +
-                     qv::registry::StatusText(status) + " Nothing was imported.");
+                     qv::registry::StatusText(status) + HiveFileNote(hive, status) +
+                     " Nothing was imported.");
     }
     batches.emplace_back(hive, std::move(changes));
   }
@@ -544,30 +552,18 @@ int Import(const std::string& file) {
     if (status != Status::Ok) {
       return Failure(std::string("cannot apply the changes to ") + qv::regfile::HiveFullName(batches[i].first) +
                      ": " + qv::registry::StatusText(status) +
-                     (i == 0 ? " Nothing was imported." : " The changes to HKEY_CURRENT_USER were applied."));
+                     HiveFileNote(batches[i].first, status) + (i == 0 ? " Nothing was imported." : " The changes to HKEY_CURRENT_USER were applied."));
     }
   }
   return Done();
 }
 
 // Writes the file whole through a temporary file renamed over it, so a failure
-// leaves any old file as it was.
+// leaves any old file as it was; a replaced file keeps its mode, a link is
+// written through.
 bool WriteFileReplacing(const std::string& path, const std::string& data, std::string* error) {
-  std::string temp = path + ".tmp-" + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << data;
-    out.flush();
-    if (!out) {
-      *error = std::strerror(errno);
-      out.close();
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    *error = std::strerror(errno);
-    std::remove(temp.c_str());
+  if (const int failure = qv::files::ReplaceFile(path, data); failure != 0) {
+    *error = std::strerror(failure);
     return false;
   }
   return true;
@@ -576,7 +572,7 @@ bool WriteFileReplacing(const std::string& path, const std::string& data, std::s
 int Export(const KeyName& asked, const std::string& file, const Options& options) {
   qv::registry::Store& store = qv::registry::HiveStore(asked.hive);
   Status status = store.KeyExists(asked.path);
-  if (status != Status::Ok) return StoreFailure(status, asked.Display());
+  if (status != Status::Ok) return StoreFailure(status, asked.hive, asked.Display());
   const KeyName key = StoredCase(asked);
 
   std::vector<qv::regfile::KeyValues> keys;
@@ -587,7 +583,7 @@ int Export(const KeyName& asked, const std::string& file, const Options& options
     std::vector<std::string> subkeys;
     status = store.EnumValues(current.path, &current.values);
     if (status == Status::Ok) status = store.EnumSubkeys(current.path, &subkeys);
-    if (status != Status::Ok) return StoreFailure(status, KeyName{key.hive, current.path}.Display());
+    if (status != Status::Ok) return StoreFailure(status, key.hive, KeyName{key.hive, current.path}.Display());
     KeyName name{key.hive, current.path};
     for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) pending.push_back(name.Child(*it));
     keys.push_back(std::move(current));

@@ -216,6 +216,19 @@ class Parser {
     entries_->push_back(std::move(entry));
   }
 
+  // Windows' limits on the key just read (path_).
+  std::optional<Fault> KeyLimits() const {
+    if (registry::ValidKeyPath(path_)) return std::nullopt;
+    size_t levels = 1;
+    for (char c : path_) levels += c == '\\';
+    if (levels > registry::kMaxKeyDepth) {
+      return Fail("key name of " + std::to_string(levels) + " levels (at most " +
+                  std::to_string(registry::kMaxKeyDepth) + ")");
+    }
+    return Fail("key name with a level longer than " +
+                std::to_string(registry::kMaxKeyNameLength) + " characters");
+  }
+
   std::optional<Fault> KeyLine(std::string_view line) {
     size_t close = line.rfind(']');
     if (close == std::string_view::npos) return Fail("key line without closing ]");
@@ -234,6 +247,7 @@ class Parser {
       }
       return Fail("key name with an empty level (\"\\\\\")");
     }
+    if (auto fault = KeyLimits()) return fault;
     if (deletion) {
       if (path_.empty()) return Fail("a hive's root key cannot be deleted");
       Add(Change::Kind::DeleteTree, "", Value{});
@@ -288,6 +302,9 @@ class Parser {
       return fault;
     } else if (name.find('\0') != std::string::npos) {
       return Fail("value name with a NUL character");
+    } else if (!registry::ValidValueName(name)) {
+      return Fail("value name longer than " + std::to_string(registry::kMaxValueNameLength) +
+                  " characters");
     }
     rest = TrimLeft(rest);
     if (rest.empty() || rest.front() != '=') return Fail("expected = after the value name");

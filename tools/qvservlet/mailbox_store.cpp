@@ -6,15 +6,14 @@
 namespace qv::servlet {
 namespace {
 
-// One prepared statement, finalised when it goes out of scope.
+// A statement of the store's cache, reset and unbound when it goes out of scope.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db));
-    }
+  Statement(MailboxStore& store, const char* sql) : stmt_(store.Prepared(sql)) {}
+  ~Statement() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -43,9 +42,9 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-FormFields LoadFields(sqlite3* db, const std::string& user, const std::string& uid) {
+FormFields LoadFields(MailboxStore& store, const std::string& user, const std::string& uid) {
   FormFields fields;
-  Statement q(db, "SELECT name, value FROM fields WHERE user = ?1 AND uid = ?2 ORDER BY ord");
+  Statement q(store, "SELECT name, value FROM fields WHERE user = ?1 AND uid = ?2 ORDER BY ord");
   q.Bind(1, user).Bind(2, uid);
   while (q.Step()) fields.emplace_back(q.Text(0), q.Text(1));
   return fields;
@@ -76,7 +75,46 @@ MailboxStore::MailboxStore(const std::string& path) {
       "INSERT OR IGNORE INTO meta VALUES ('stamp', 1000);");
 }
 
-MailboxStore::~MailboxStore() { sqlite3_close(db_); }
+MailboxStore::~MailboxStore() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
+
+sqlite3_stmt* MailboxStore::Prepared(const char* sql) {
+  auto found = statements_.find(sql);
+  if (found != statements_.end()) return found->second;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_));
+  }
+  statements_.emplace(sql, stmt);
+  return stmt;
+}
+
+void MailboxStore::Begin() {
+  if (depth_ == 0) {
+    Exec("BEGIN IMMEDIATE");
+    failed_ = false;
+  }
+  ++depth_;
+}
+
+void MailboxStore::Commit() {
+  if (depth_ == 0) return;
+  if (--depth_ > 0) return;
+  if (failed_) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw std::runtime_error("sqlite: a change inside the transaction failed; nothing was written");
+  }
+  Exec("COMMIT");
+}
+
+void MailboxStore::Rollback() {
+  if (depth_ == 0) return;
+  failed_ = true;
+  if (--depth_ > 0) return;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
 
 void MailboxStore::Exec(const char* sql) {
   char* error = nullptr;
@@ -88,44 +126,45 @@ void MailboxStore::Exec(const char* sql) {
 }
 
 int64_t MailboxStore::NextStamp() {
-  Exec("UPDATE meta SET value = value + 1 WHERE name = 'stamp'");
-  Statement q(db_, "SELECT value FROM meta WHERE name = 'stamp'");
+  Statement bump(*this, "UPDATE meta SET value = value + 1 WHERE name = 'stamp'");
+  bump.Step();
+  Statement q(*this, "SELECT value FROM meta WHERE name = 'stamp'");
   return q.Step() ? q.Int(0) : 0;
 }
 
 void MailboxStore::SetUser(const std::string& user, const std::string& password) {
-  Statement q(db_, "INSERT OR REPLACE INTO users (name, password) VALUES (?1, ?2)");
+  Statement q(*this, "INSERT OR REPLACE INTO users (name, password) VALUES (?1, ?2)");
   q.Bind(1, user).Bind(2, password).Step();
 }
 
 bool MailboxStore::CheckPassword(const std::string& user, const std::string& password) {
-  Statement q(db_, "SELECT password FROM users WHERE name = ?1");
+  Statement q(*this, "SELECT password FROM users WHERE name = ?1");
   q.Bind(1, user);
   return q.Step() && q.Text(0) == password;
 }
 
 bool MailboxStore::UserExists(const std::string& user) {
-  Statement q(db_, "SELECT 1 FROM users WHERE name = ?1");
+  Statement q(*this, "SELECT 1 FROM users WHERE name = ?1");
   q.Bind(1, user);
   return q.Step();
 }
 
 std::optional<StoredItem> MailboxStore::GetItem(const std::string& user, const std::string& uid) {
-  Statement q(db_, "SELECT class, modified FROM items WHERE user = ?1 AND uid = ?2");
+  Statement q(*this, "SELECT class, modified FROM items WHERE user = ?1 AND uid = ?2");
   q.Bind(1, user).Bind(2, uid);
   if (!q.Step()) return std::nullopt;
   StoredItem item;
   item.uid = uid;
   item.className = q.Text(0);
   item.modified = q.Int(1);
-  item.fields = LoadFields(db_, user, uid);
+  item.fields = LoadFields(*this, user, uid);
   return item;
 }
 
 std::vector<StoredItem> MailboxStore::ListItems(const std::string& user,
-                                                const std::vector<std::string>& classes) {
+                                                const std::vector<std::string>& classes, bool withFields) {
   std::vector<StoredItem> items;
-  Statement q(db_, "SELECT uid, class, modified FROM items WHERE user = ?1 ORDER BY seq");
+  Statement q(*this, "SELECT uid, class, modified FROM items WHERE user = ?1 ORDER BY seq");
   q.Bind(1, user);
   while (q.Step()) {
     StoredItem item;
@@ -136,52 +175,60 @@ std::vector<StoredItem> MailboxStore::ListItems(const std::string& user,
     for (const std::string& c : classes) wanted = wanted || c == item.className;
     if (wanted) items.push_back(std::move(item));
   }
-  for (StoredItem& item : items) item.fields = LoadFields(db_, user, item.uid);
+  if (withFields) {
+    for (StoredItem& item : items) item.fields = LoadFields(*this, user, item.uid);
+  }
   return items;
 }
 
 int64_t MailboxStore::PutItem(const std::string& user, StoredItem& item) {
-  Exec("BEGIN IMMEDIATE");
-  try {
-    item.modified = NextStamp();
-    int64_t seq = item.modified;
-    {
-      Statement old(db_, "SELECT seq FROM items WHERE user = ?1 AND uid = ?2");
-      old.Bind(1, user).Bind(2, item.uid);
-      if (old.Step()) seq = old.Int(0);
-    }
-    Statement put(db_,
+  StoreTransaction transaction(*this);
+  item.modified = NextStamp();
+  int64_t seq = item.modified;
+  {
+    Statement old(*this, "SELECT seq FROM items WHERE user = ?1 AND uid = ?2");
+    old.Bind(1, user).Bind(2, item.uid);
+    if (old.Step()) seq = old.Int(0);
+  }
+  {
+    Statement put(*this,
                   "INSERT OR REPLACE INTO items (user, uid, class, modified, seq)"
                   " VALUES (?1, ?2, ?3, ?4, ?5)");
     put.Bind(1, user).Bind(2, item.uid).Bind(3, item.className).Bind(4, item.modified).Bind(5, seq);
     put.Step();
-    Statement clear(db_, "DELETE FROM fields WHERE user = ?1 AND uid = ?2");
-    clear.Bind(1, user).Bind(2, item.uid).Step();
-    int64_t ord = 0;
-    for (const auto& [name, value] : item.fields) {
-      Statement field(db_, "INSERT INTO fields (user, uid, ord, name, value) VALUES (?1,?2,?3,?4,?5)");
-      field.Bind(1, user).Bind(2, item.uid).Bind(3, ord++).Bind(4, name).Bind(5, value).Step();
-    }
-    Exec("COMMIT");
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
   }
+  {
+    Statement clear(*this, "DELETE FROM fields WHERE user = ?1 AND uid = ?2");
+    clear.Bind(1, user).Bind(2, item.uid).Step();
+  }
+  int64_t ord = 0;
+  for (const auto& [name, value] : item.fields) {
+    Statement field(*this, "INSERT INTO fields (user, uid, ord, name, value) VALUES (?1,?2,?3,?4,?5)");
+    field.Bind(1, user).Bind(2, item.uid).Bind(3, ord++).Bind(4, name).Bind(5, value).Step();
+  }
+  transaction.Commit();
   return item.modified;
 }
 
 bool MailboxStore::DeleteItem(const std::string& user, const std::string& uid) {
-  Statement del(db_, "DELETE FROM items WHERE user = ?1 AND uid = ?2");
-  del.Bind(1, user).Bind(2, uid).Step();
-  bool removed = sqlite3_changes(db_) > 0;
-  Statement fields(db_, "DELETE FROM fields WHERE user = ?1 AND uid = ?2");
-  fields.Bind(1, user).Bind(2, uid).Step();
+  StoreTransaction transaction(*this);
+  bool removed;
+  {
+    Statement del(*this, "DELETE FROM items WHERE user = ?1 AND uid = ?2");
+    del.Bind(1, user).Bind(2, uid).Step();
+    removed = sqlite3_changes(db_) > 0;
+  }
+  {
+    Statement fields(*this, "DELETE FROM fields WHERE user = ?1 AND uid = ?2");
+    fields.Bind(1, user).Bind(2, uid).Step();
+  }
+  transaction.Commit();
   return removed;
 }
 
 AutoResponse MailboxStore::GetAutoResponse(const std::string& user) {
   AutoResponse response;
-  Statement q(db_, "SELECT enabled, subject, body FROM autoresponse WHERE user = ?1");
+  Statement q(*this, "SELECT enabled, subject, body FROM autoresponse WHERE user = ?1");
   q.Bind(1, user);
   if (q.Step()) {
     response.enabled = q.Int(0) != 0;
@@ -192,7 +239,7 @@ AutoResponse MailboxStore::GetAutoResponse(const std::string& user) {
 }
 
 void MailboxStore::SetAutoResponse(const std::string& user, const AutoResponse& response) {
-  Statement q(db_, "INSERT OR REPLACE INTO autoresponse VALUES (?1, ?2, ?3, ?4)");
+  Statement q(*this, "INSERT OR REPLACE INTO autoresponse VALUES (?1, ?2, ?3, ?4)");
   q.Bind(1, user).Bind(2, static_cast<int64_t>(response.enabled)).Bind(3, response.subject)
       .Bind(4, response.body).Step();
 }

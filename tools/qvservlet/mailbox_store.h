@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,9 +43,10 @@ class MailboxStore {
   bool UserExists(const std::string& user);
 
   std::optional<StoredItem> GetItem(const std::string& user, const std::string& uid);
-  // Items of the given classes, in the order they were first stored.
+  // Items of the given classes, in the order they were first stored; without
+  // their fields when `withFields` is false (all a LIST needs).
   std::vector<StoredItem> ListItems(const std::string& user,
-                                    const std::vector<std::string>& classes);
+                                    const std::vector<std::string>& classes, bool withFields = true);
   // Stores the item (replacing one with the same UID) under a new stamp, which
   // it returns and writes into `item.modified`.
   int64_t PutItem(const std::string& user, StoredItem& item);
@@ -53,11 +55,43 @@ class MailboxStore {
   AutoResponse GetAutoResponse(const std::string& user);
   void SetAutoResponse(const std::string& user, const AutoResponse& response);
 
+  // A transaction around several changes (a batch): everything between Begin
+  // and Commit is written at once, or, after Rollback, not at all. Changes
+  // inside one join it; transactions nest by counting.
+  void Begin();
+  void Commit();
+  void Rollback();
+
+  // A prepared statement kept for the life of the store (by its SQL text).
+  sqlite3_stmt* Prepared(const char* sql);
+
  private:
   void Exec(const char* sql);
   int64_t NextStamp();
 
   sqlite3* db_ = nullptr;
+  int depth_ = 0;
+  bool failed_ = false;  // an inner level rolled back: the outermost does too
+  std::map<std::string, sqlite3_stmt*> statements_;
+};
+
+// Begin on construction, Rollback unless Commit was called.
+class StoreTransaction {
+ public:
+  explicit StoreTransaction(MailboxStore& store) : store_(store) { store_.Begin(); }
+  ~StoreTransaction() {
+    if (!done_) store_.Rollback();
+  }
+  void Commit() {
+    done_ = true;
+    store_.Commit();
+  }
+  StoreTransaction(const StoreTransaction&) = delete;
+  StoreTransaction& operator=(const StoreTransaction&) = delete;
+
+ private:
+  MailboxStore& store_;
+  bool done_ = false;
 };
 
 }  // namespace qv::servlet

@@ -25,9 +25,10 @@ constexpr const char* kCommandHelp =
     "  delete USER UID                  delete an item\n"
     "  list USER CLASS                  list the items of a class\n"
     "  user NAME PASSWORD               add a user or set the password\n"
-    "  fault none|500|drop|batch-html   answer every request with that fault\n"
+    "  fault none|500|drop|batch-html|batch-drop   answer every request with that fault\n"
     "  delay MILLISECONDS               wait before answering\n"
     "  path-off PATH | path-on PATH     answer 404 on a servlet path, or serve it again\n"
+    "  echo TEXT                        print TEXT (a script's mark for the end of an answer)\n"
     "  help\n";
 
 // Carries out one command line; the answer goes to `out`.
@@ -56,12 +57,17 @@ void RunCommand(qv::servlet::Servlet& servlet, const std::string& line, std::ost
     Fault fault = a == "500" ? Fault::kServerError
                   : a == "drop" ? Fault::kDropConnection
                   : a == "batch-html" ? Fault::kBatchAsHtml
+                  : a == "batch-drop" ? Fault::kDropAfterBatch
                                       : Fault::kNone;
     servlet.SetFault(fault);
     out << "fault " << (fault == Fault::kNone ? "none" : a) << "\n";
   } else if (verb == "delay") {
     servlet.SetDelay(std::chrono::milliseconds(std::atol(a.c_str())));
     out << "delay " << std::atol(a.c_str()) << " ms\n";
+  } else if (verb == "echo") {
+    size_t at = line.find("echo") + 4;
+    if (at < line.size() && line[at] == ' ') ++at;
+    out << line.substr(at) << "\n";
   } else if ((verb == "path-off" || verb == "path-on") && !a.empty()) {
     servlet.SetPathEnabled(a, verb == "path-on");
     out << verb << " " << a << "\n";

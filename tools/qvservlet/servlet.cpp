@@ -7,11 +7,17 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <pugixml.hpp>
 #include <random>
 #include <sstream>
+#include <stdexcept>
+
+#include "tools/qvservlet/xml_text.h"
+
+#include "platform/timezone/timezone.h"
 
 namespace qv::servlet {
 namespace {
@@ -24,6 +30,9 @@ constexpr const char* kBatchErrorPage =
     "<HTML><HEAD><TITLE>Error</TITLE></HEAD><BODY>The batch could not be processed.</BODY></HTML>";
 constexpr const char* kNotFoundPage =
     "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY>Not Found</BODY></HTML>";
+// The error value of a request refused because a value holds a character that
+// XML cannot carry.
+constexpr const char* kUncarriableError = "7";
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -54,11 +63,22 @@ std::string RandomHex(size_t digits) {
   return out;
 }
 
-std::string Serialize(const pugi::xml_document& doc) {
-  std::ostringstream out;
-  doc.save(out, "", pugi::format_raw);
-  return out.str();
+std::string Serialize(const pugi::xml_document& doc) { return WriteXml(doc); }
+
+// "Body holds U+0001, a character XML cannot carry." for the first field whose
+// name or value holds one, or "".
+std::string Uncarriable(const FormFields& fields) {
+  for (const auto& [name, value] : fields) {
+    std::string found = FirstCharacterXmlCannotCarry(name);
+    if (found.empty()) found = FirstCharacterXmlCannotCarry(value);
+    if (!found.empty()) return XmlSafeText(name) + " holds " + found + ", a character XML cannot carry.";
+  }
+  return "";
 }
+
+// The form fields of `body`, with the command taken from the raw text (a BATCH
+// body is not decoded as a whole).
+std::string CommandOf(std::string_view body) { return DecodeFormValue(RawField(body, "Cmd")); }
 
 // A reply document <RESPONSE> with RETURNVALUE (when not empty).
 pugi::xml_node NewResponse(pugi::xml_document& doc, const std::string& returnValue) {
@@ -84,31 +104,84 @@ std::vector<std::string> SplitList(const std::string& text) {
   return pieces;
 }
 
-// The item's fields as child elements of `node`, as the item deserialiser reads them.
+// The element a request field is served as: the field name in upper case,
+// except where the server's item XML has its own name.
+std::string ServedElementName(const std::string& field) {
+  if (field == "GroupName") return "NAME";
+  if (field == "PercentComplete") return "PERCCOMP";
+  return ElementName(field);
+}
+
+// "YYYY-MM-DD-HH-mm" moved by `minutes`; other texts unchanged.
+std::string ShiftServerDate(const std::string& text, long minutes) {
+  int year, month, day, hour, minute;
+  char tail;
+  if (minutes == 0 ||
+      std::sscanf(text.c_str(), "%4d-%2d-%2d-%2d-%2d%c", &year, &month, &day, &hour, &minute, &tail) != 5)
+    return text;
+  int64_t total = (qv::timezone::DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute + minutes;
+  const int64_t days = total >= 0 ? total / 1440 : -((1439 - total) / 1440);
+  total -= days * 1440;
+  int64_t y;
+  int m, d;
+  qv::timezone::CivilFromDays(days, y, m, d);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d-%02d-%02d", static_cast<long long>(y), m, d,
+                static_cast<int>(total / 60), static_cast<int>(total % 60));
+  return buf;
+}
+
+// The attendee's response as the server names it, from the client's number.
+const char* PartStat(const std::string& status) {
+  if (status == "2") return "TENTATIVE";
+  if (status == "3") return "ACCEPTED";
+  if (status == "4") return "DECLINED";
+  return "NEEDS-ACTION";
+}
+
+// The item's fields as child elements of `node`, as the item deserialiser reads
+// them. Appointment times and recurrence dates arrive in local time with the
+// client's "offset" and are served in UTC, as the server keeps them.
 void AppendItem(pugi::xml_node node, const StoredItem& item, bool attendeeDetails) {
   node.append_child("UID").text().set(item.uid.c_str());
   node.append_child("MODIFIEDDATE").text().set(std::to_string(item.modified).c_str());
+  const bool group = item.className == "CONTACTGROUP" || FieldValue(item.fields, "ObjectType") == "Group";
+  long offset = 0;  // appointment times and recurrence dates are kept in UTC
+  if (item.className == "APPOINTMENT" || item.className == "TASK") {
+    const std::string text = FieldValue(item.fields, "offset");
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (!text.empty() && end && *end == '\0' && value > -1440 && value < 1440) offset = value;
+  }
   std::string attendees, members;
   for (const auto& [name, value] : item.fields) {
     if (name == "Attendees") attendees = value;
     if (name == "Members") members = value;
-    std::string element = ElementName(name);
-    if (element.empty() || element == "ID" || element == "UID" || element == "MODIFIEDDATE") {
+    std::string element = ServedElementName(name);
+    if (element.empty() || element == "ID" || element == "UID" || element == "MODIFIEDDATE" ||
+        (group && element == "MEMBERS")) {
       continue;
     }
-    node.append_child(element.c_str()).text().set(value.c_str());
+    const bool utc = element == "STARTTIME" || element == "FINISHTIME" ||
+                     element == "PATTERNSTARTDATE" || element == "PATTERNENDDATE";
+    const std::string served = utc ? ShiftServerDate(value, -offset) : value;
+    node.append_child(element.c_str()).text().set(served.c_str());
   }
   if (item.className == "APPOINTMENT" && attendeeDetails) {
     pugi::xml_node details = node.append_child("ATTENDEESDETAILS");
-    for (const std::string& address : SplitList(attendees)) {
+    for (const std::string& entry : SplitList(attendees)) {
+      // "address|response" from a client with response states, else "address".
+      const size_t bar = entry.rfind('|');
+      const std::string address = bar == std::string::npos ? entry : entry.substr(0, bar);
+      const std::string status = bar == std::string::npos ? "" : entry.substr(bar + 1);
       pugi::xml_node attendee = details.append_child("ATTENDEE");
       attendee.append_attribute("ID").set_value(address.c_str());
       attendee.append_child("CN").text().set(address.c_str());
-      attendee.append_child("PARTSTAT").text().set("NEEDS-ACTION");
+      attendee.append_child("PARTSTAT").text().set(PartStat(status));
       attendee.append_child("ROLE").text().set("REQ-PARTICIPANT");
     }
   }
-  if (item.className == "CONTACTGROUP") {
+  if (group) {
     pugi::xml_node list = node.append_child("MEMBERS");
     for (const std::string& uid : SplitList(members)) {
       list.append_child("MEMBER").append_attribute("ID").set_value(uid.c_str());
@@ -174,16 +247,53 @@ bool Servlet::Start(const std::string& address, int port) {
     stopped_ = false;
   }
   server_ = std::make_unique<httplib::Server>();
-  server_->Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
-    Reply reply = Handle(req.path, req.body, req.get_header_value("Cookie"),
-                         req.get_header_value(kSessionCookie), req.has_header(kSessionCookie));
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      RecordedRequest& record = requests_.back();
-      record.version = req.version;
-      record.userAgent = req.get_header_value("User-Agent");
-      record.contentType = req.get_header_value("Content-Type");
+  server_->set_payload_max_length(kMaxRequestBody);
+  // A handler that reads the body itself: the library's own reading refuses
+  // form bodies over 8 KB.
+  server_->Post(".*", [this](const httplib::Request& req, httplib::Response& res,
+                             const httplib::ContentReader& readBody) {
+    RecordedRequest record;
+    record.path = req.path;
+    record.version = req.version;
+    record.userAgent = req.get_header_value("User-Agent");
+    record.contentType = req.get_header_value("Content-Type");
+    record.hasSessionHeader = req.has_header(kSessionCookie);
+    record.sessionHeader = req.get_header_value(kSessionCookie);
+    record.cookieHeader = req.get_header_value("Cookie");
+    uint64_t received = 0;
+    bool tooLarge = false;
+    bool complete = readBody([&](const char* data, size_t length) {
+      received += length;
+      if (received > kMaxRequestBody) {
+        // Read on (to a limit) so that the answer reaches a client still sending.
+        tooLarge = true;
+        record.body.clear();
+        return received <= 4 * static_cast<uint64_t>(kMaxRequestBody);
+      }
+      record.body.append(data, length);
+      return true;
+    });
+    if (tooLarge || res.status == 413) {
+      record.body.clear();
+      record.bodyBytes = std::max<uint64_t>(received, req.get_header_value<uint64_t>("Content-Length"));
+      record.command = "";
+      Record(std::move(record));
+      pugi::xml_document doc;
+      pugi::xml_node root = NewResponse(doc, "0");
+      AddError(root, "413",
+               "The request body is larger than the " + std::to_string(kMaxRequestBody) +
+                   " bytes the server accepts.");
+      res.status = 413;
+      res.set_header("Connection", "close");
+      res.set_content(Serialize(doc), "text/xml; charset=utf-8");
+      return;
     }
+    if (!complete) {  // the client stopped sending in the middle of the body
+      res.status = 400;
+      return;
+    }
+    record.bodyBytes = record.body.size();
+    Reply reply = Handle(std::move(record));
     if (reply.drop) {
       DropConnection(req.local_port, req.remote_port);
       return;
@@ -263,21 +373,53 @@ void Servlet::SetRequireSession(bool require) {
 
 std::vector<RecordedRequest> Servlet::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
+  return std::vector<RecordedRequest>(requests_.begin(), requests_.end());
 }
 
 void Servlet::ClearRequests() {
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.clear();
+  requestBytes_ = 0;
+}
+
+void Servlet::SetRequestLogLimits(size_t maxRequests, size_t maxBytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  maxRequests_ = maxRequests;
+  maxRequestBytes_ = maxBytes;
+}
+
+uint64_t Servlet::DroppedRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return droppedRequests_;
+}
+
+// Called with mutex_ held.
+void Servlet::Record(RecordedRequest request) {
+  requestBytes_ += request.body.size();
+  requests_.push_back(std::move(request));
+  while (requests_.size() > 1 && (requests_.size() > maxRequests_ || requestBytes_ > maxRequestBytes_)) {
+    requestBytes_ -= requests_.front().body.size();
+    requests_.pop_front();
+    ++droppedRequests_;
+  }
+  if (maxRequests_ == 0 && !requests_.empty()) {
+    requestBytes_ = 0;
+    requests_.clear();
+    ++droppedRequests_;
+  }
 }
 
 std::string Servlet::AddItem(const std::string& user, const std::string& className,
                              const FormFields& fields, const std::string& uid) {
   std::lock_guard<std::mutex> lock(mutex_);
+  FormFields stored = WithoutId(fields);
+  std::string refused = Uncarriable(stored);
+  if (refused.empty()) refused = Uncarriable({{"UID", uid}});
+  if (!refused.empty()) throw std::invalid_argument(refused);
   StoredItem item;
   item.className = Upper(className);
   item.uid = uid.empty() ? NewUid(item.className) : uid;
-  item.fields = WithoutId(fields);
+  item.fields = std::move(stored);
   store_.PutItem(user, item);
   return item.uid;
 }
@@ -285,6 +427,7 @@ std::string Servlet::AddItem(const std::string& user, const std::string& classNa
 bool Servlet::ChangeItem(const std::string& user, const std::string& uid,
                          const FormFields& fields) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (std::string refused = Uncarriable(WithoutId(fields)); !refused.empty()) throw std::invalid_argument(refused);
   std::optional<StoredItem> item = store_.GetItem(user, uid);
   if (!item) return false;
   for (const auto& [name, value] : WithoutId(fields)) {
@@ -334,22 +477,17 @@ void Servlet::WaitDelay(std::chrono::milliseconds delay) {
   stopping_.wait_for(lock, delay, [this] { return stopped_; });
 }
 
-Servlet::Reply Servlet::Handle(const std::string& path, const std::string& body,
-                               const std::string& cookie, const std::string& sessionHeader,
-                               bool hasSessionHeader) {
-  FormFields fields = ParseForm(body);
-  const std::string command = Upper(FieldValue(fields, "Cmd"));
+Servlet::Reply Servlet::Handle(RecordedRequest request) {
+  const std::string command = Upper(CommandOf(request.body));
+  const std::string path = request.path;
+  const std::string cookie = request.cookieHeader;
+  const std::string sessionHeader = request.sessionHeader;
+  request.command = command;
+  std::string body = request.body;
   std::chrono::milliseconds delay;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    RecordedRequest record;
-    record.path = path;
-    record.hasSessionHeader = hasSessionHeader;
-    record.sessionHeader = sessionHeader;
-    record.cookieHeader = cookie;
-    record.body = body;
-    record.command = command;
-    requests_.push_back(std::move(record));
+    Record(std::move(request));
     delay = delay_;
   }
   if (delay.count() > 0) WaitDelay(delay);
@@ -379,7 +517,7 @@ Servlet::Reply Servlet::Handle(const std::string& path, const std::string& body,
   try {
     if (command == "LOGIN") {
       std::string sessionId;
-      reply.body = Login(fields, sessionId);
+      reply.body = Login(ParseForm(body), sessionId);
       if (!sessionId.empty()) {
         reply.setCookie = std::string(kSessionCookie) + "=" + sessionId + "; Path=/";
       }
@@ -407,6 +545,7 @@ Servlet::Reply Servlet::Handle(const std::string& path, const std::string& body,
       return reply;
     }
     reply.body = Execute(user, body);
+    if (command == "BATCH" && fault_ == Fault::kDropAfterBatch) reply.drop = true;
   } catch (const std::exception& e) {
     reply.status = 500;
     reply.contentType = "text/html";
@@ -432,11 +571,16 @@ std::string Servlet::Login(const FormFields& fields, std::string& sessionId) {
 }
 
 std::string Servlet::Execute(const std::string& user, const std::string& body) {
+  const std::string command = Upper(CommandOf(body));
+  if (command == "BATCH") {
+    StoreTransaction transaction(store_);
+    std::string reply = Batch(user, RawField(body, "Batch"));
+    transaction.Commit();
+    return reply;
+  }
   FormFields fields = ParseForm(body);
-  const std::string command = Upper(FieldValue(fields, "Cmd"));
   pugi::xml_document doc;
 
-  if (command == "BATCH") return Batch(user, RawField(body, "Batch"));
   if (command == "CHANGE-PASSWORD") {
     const std::string name = FieldValue(fields, "Username");
     const std::string newPassword = FieldValue(fields, "NewPassword");
@@ -461,6 +605,10 @@ std::string Servlet::Execute(const std::string& user, const std::string& body) {
     return Serialize(doc);
   }
   if (command == "SET-AUTORESPONSE") {
+    if (std::string refused = Uncarriable(fields); !refused.empty()) {
+      AddError(NewResponse(doc, "0"), kUncarriableError, refused);
+      return Serialize(doc);
+    }
     AutoResponse response;
     response.enabled = FieldValue(fields, "Enabled") == "1";
     response.subject = FieldValue(fields, "Subject");
@@ -481,9 +629,9 @@ std::string Servlet::Execute(const std::string& user, const std::string& body) {
     }
     // The list is always complete: the client takes a missing UID as deleted.
     pugi::xml_node elements = NewResponse(doc, "1").append_child("ELEMENTS");
-    for (const StoredItem& item : store_.ListItems(user, classes)) {
+    for (const StoredItem& item : store_.ListItems(user, classes, false)) {
       pugi::xml_node element = elements.append_child("ELEMENT");
-      element.append_attribute("ID").set_value(item.uid.c_str());
+      element.append_attribute("ID").set_value(XmlSafeText(item.uid).c_str());
       element.append_attribute("TYPE").set_value(item.className.c_str());
       element.append_child("MODIFIEDDATE").text().set(std::to_string(item.modified).c_str());
     }
@@ -506,10 +654,7 @@ std::string Servlet::ItemCommand(const std::string& user, const std::string& ver
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("RESPONSE");
   const auto write = [&](pugi::xml_node node) -> std::string {
-    if (!inBatch) return Serialize(doc);
-    std::ostringstream out;
-    node.print(out, "", pugi::format_raw);
-    return out.str();
+    return inBatch ? WriteXml(node) : Serialize(doc);
   };
   const auto returnValue = [&](const std::string& value) {
     root.append_child("RETURNVALUE").text().set(value.c_str());
@@ -519,6 +664,14 @@ std::string Servlet::ItemCommand(const std::string& user, const std::string& ver
     returnValue("0");
     AddError(root, "4", "Unknown item class.");
     return write(root);
+  }
+  if (verb == "ADD" || verb == "EDIT") {
+    // Refused rather than stored: a reply could not give the value back.
+    if (std::string refused = Uncarriable(fields); !refused.empty()) {
+      returnValue("0");
+      AddError(root, kUncarriableError, refused);
+      return write(root);
+    }
   }
   const std::string id = FieldValue(fields, "ID");
   std::optional<StoredItem> existing;
@@ -564,6 +717,10 @@ std::string Servlet::ItemCommand(const std::string& user, const std::string& ver
   }
   if (verb == "GET") {
     returnValue("1");
+    // AppendItem sets texts as C strings: a NUL stored by an older emulator
+    // would cut its value, so such values are shown with U+FFFD instead.
+    for (auto& field : existing->fields) field.second = XmlSafeText(field.second);
+    existing->uid = XmlSafeText(existing->uid);
     AppendItem(root, *existing, FieldValue(fields, "ReturnAttendeesDetails") == "1");
     return write(root);
   }
@@ -593,9 +750,7 @@ std::string Servlet::Batch(const std::string& user, const std::string& rawBatch)
       node.append_attribute("METHOD").set_value(command.c_str());
       node.append_child("RETURNVALUE").text().set("0");
       AddError(node, "99", "Unknown command.");
-      std::ostringstream element;
-      node.print(element, "", pugi::format_raw);
-      out += element.str();
+      out += WriteXml(node);
       continue;
     }
     out += ItemCommand(user, verb, className, fields, true);

@@ -4,7 +4,10 @@
 // 404), checks users, passwords and the "Quorvia-SessionId" session, and carries
 // out LOGIN, LIST-, ADD-, EDIT-, GET-, DELETE- (TASK, APPOINTMENT, CONTACT,
 // CONTACTGROUP), BATCH, CHANGE-PASSWORD, GET-AUTORESPONSE and SET-AUTORESPONSE.
-// Values are decoded from "%uXXXX", "%XX" and "+".
+// Values are decoded from "%uXXXX", "%XX" and "+". Bodies up to
+// kMaxRequestBody are served. Values that XML 1.0 cannot carry are refused
+// (RETURNVALUE 0, ERROR_VALUE 7, a description naming the field and the
+// character), so every reply is well-formed XML.
 //
 // Tests can switch faults on (a 500 page, a dropped connection, an HTML batch
 // reply, a delay, a canned reply for one command), see every request as it
@@ -18,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,12 +43,20 @@ namespace qv::servlet {
 inline constexpr const char* kDefaultPath = "/QvWebMail/Bramble/Servlet/Request.aspx";
 inline constexpr const char* kAlternativePath = "/Bramble/Servlet/Request.aspx";
 inline constexpr const char* kSessionCookie = "Quorvia-SessionId";
+// The largest request body served; a larger one is answered 413 with an
+// error reply saying so.
+inline constexpr size_t kMaxRequestBody = size_t{64} << 20;
+// What the request log keeps by default: the newest requests, at most this
+// many and this many body bytes in all (the newest is always kept whole).
+inline constexpr size_t kRequestLogMaxRequests = 10000;
+inline constexpr size_t kRequestLogMaxBytes = size_t{64} << 20;
 
 enum class Fault {
   kNone,
   kServerError,     // every request answered 500 with an HTML page
   kDropConnection,  // the connection closed after the request was read, no answer
   kBatchAsHtml,     // BATCH answered 200 with an HTML page
+  kDropAfterBatch,  // a BATCH is carried out, then the connection closes unanswered
 };
 
 // One request as it reached the server.
@@ -56,7 +68,8 @@ struct RecordedRequest {
   bool hasSessionHeader = false;
   std::string sessionHeader;  // value of the "Quorvia-SessionId" header
   std::string cookieHeader;   // the "Cookie" header as sent
-  std::string body;           // raw body
+  std::string body;           // raw body ("" when it was refused as too large)
+  uint64_t bodyBytes = 0;     // the body's size as it arrived (or was announced)
   std::string command;        // decoded "Cmd"
 };
 
@@ -91,9 +104,12 @@ class Servlet {
   // When false, commands run without a session (as the last logged-in user or "").
   void SetRequireSession(bool require);
 
-  // What arrived.
+  // What arrived: the newest requests, within the log's limits.
   std::vector<RecordedRequest> Requests() const;
   void ClearRequests();
+  void SetRequestLogLimits(size_t maxRequests, size_t maxBytes);
+  // Requests dropped from the front of the log to keep it within its limits.
+  uint64_t DroppedRequests() const;
 
   // The other party: changes made on the server side.
   std::string AddItem(const std::string& user, const std::string& className,
@@ -105,7 +121,9 @@ class Servlet {
   AutoResponse GetAutoResponse(const std::string& user);
 
   // Runs one request body as the servlet would for `user` (no HTTP, no session
-  // check); the reply XML. Used by the HTTP handler and by benchmarks.
+  // check); the reply XML. Used by the HTTP handler and by benchmarks. A BATCH
+  // runs in one database transaction: all of it is stored, or (when the
+  // database fails) none of it.
   std::string Execute(const std::string& user, const std::string& body);
 
  private:
@@ -117,8 +135,9 @@ class Servlet {
     bool drop = false;
   };
 
-  Reply Handle(const std::string& path, const std::string& body, const std::string& cookie,
-               const std::string& sessionHeader, bool hasSessionHeader);
+  // Records the request, then answers it.
+  Reply Handle(RecordedRequest request);
+  void Record(RecordedRequest request);
   std::string Login(const FormFields& fields, std::string& sessionId);
   // Commands that work on items; `inBatch` changes how a missing item is told.
   std::string ItemCommand(const std::string& user, const std::string& verb,
@@ -141,7 +160,11 @@ class Servlet {
   bool requireSession_ = true;
   std::map<std::string, std::string> sessions_;  // session id -> user
   std::string lastUser_;
-  std::vector<RecordedRequest> requests_;
+  std::deque<RecordedRequest> requests_;
+  size_t requestBytes_ = 0;
+  size_t maxRequests_ = kRequestLogMaxRequests;
+  size_t maxRequestBytes_ = kRequestLogMaxBytes;
+  uint64_t droppedRequests_ = 0;
 };
 
 }  // namespace qv::servlet

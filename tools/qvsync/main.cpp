@@ -4,6 +4,7 @@
 // the profile so that every effect of a synchronisation can be seen.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +43,42 @@ Options:
   --yes, --no      answer every message box with Yes (or No) where it has
                    that button; without them, and with standard input not a
                    terminal, each box takes its first button
+  --fill FILE      fill the add-in's windows from FILE (see below)
+  --set WINDOW.CONTROL=VALUE
+                   as the line "set CONTROL VALUE" in a section for WINDOW
+  --press WINDOW.BUTTON
+                   as the line "click BUTTON" in a section for WINDOW
   --help           this text
+
+Filling windows without a person (scripted set-ups):
+  A fill file holds one section per showing of a window, headed by the
+  window's name or caption ([frmConfig], [frmChangePassword],
+  [frmAutoResponse], [frmAbout]), with the commands a person would type at
+  the terminal, one per line ("#" starts a comment line):
+    set CONTROL TEXT      a text box; a check box (on or off); a list entry
+                          (its position, counting from 0, or its text)
+    append CONTROL TEXT   one more line of a text box of several lines
+    click BUTTON          press a button (by name, caption or "&" and key)
+    close                 close the window without a button
+  CONTROL is a control's name (txtHostName), its caption or its label's
+  caption (in quotes when it has spaces: "Server Name"), or "&" and its key.
+  The window's own handlers and checks run as for a person: a refused entry
+  shows its message box and leaves the window open. A window still open
+  after its section is closed without saving when nobody is at the terminal;
+  at a terminal the person carries on. A command that fails closes the
+  window without pressing anything. Consecutive --set/--press options for
+  one window make one section, used after the sections of --fill. Message
+  boxes (such as the offer to synchronise) take --yes or --no.
+  Keep passwords in a file only you can read, not on the command line.
+
+  Example, configuring the add-in without synchronising:
+    [frmConfig]
+    set txtHostName mail.example.com:8080
+    set txtUsername alice
+    set txtPassword secret
+    set chkTroubleshoot on
+    click OK
+  saved as setup.txt:  qvsync --no --fill setup.txt click Configure...
 
 Add-in commands (Outlook starts and connects the add-ins with load
 behaviour 3 first, and disconnects them afterwards):
@@ -60,8 +96,9 @@ Registration:
 Profile commands (no add-in is loaded):
   stores                the message stores, in Outlook's order
   folders               every folder, as \Store\Folder paths
-  items FOLDER          a folder's items, newest first
-  show ENTRYID          every property of an item
+  items FOLDER          a folder's items, newest first, after a header line
+                        naming the columns (TAB-separated)
+  show ENTRYID          every property of an item, NAME<TAB>VALUE
   add FOLDER NAME=VALUE ...    add an item, assigning each property
   edit ENTRYID NAME=VALUE ...  change an item and save it
   delete ENTRYID        delete an item (into "Deleted Items"; from there
@@ -70,7 +107,13 @@ Profile commands (no add-in is loaded):
   wrapper on|off        install or remove the safe-item wrapper library
 
 FOLDER is a folder path such as "\Personal Folders\Contacts", or a folder
-name in the first store ("Contacts", "Calendar", "Tasks").
+name in the first store ("Contacts", "Calendar", "Tasks"). In the output of
+items and show, a TAB, CR, LF or backslash inside a value is written as \t,
+\r, \n or \\, so each row is one line and each field one column.
+
+Interactive mode takes every command above, one per line; an argument with
+spaces is written in double quotes ("FullName=Ann B Smith"), a quote or
+backslash inside one with a backslash before it.
 
 Environment: QUORVIA_HKCU and QUORVIA_HKLM name the registry hives.
 Exit status: 0 success, 1 the command failed, 2 bad usage.
@@ -81,6 +124,8 @@ struct Options {
   qv::outlook::StartMode startMode = qv::outlook::StartMode::Interactive;
   int connectMode = qv::outlook::ext_cm_Startup;
   std::string answer;  // "yes", "no" or ""
+  std::string fillFile;                // --fill
+  std::vector<std::string> fillOptions;  // --set / --press, as given
   std::vector<std::string> command;
 };
 
@@ -103,6 +148,50 @@ std::string Plain(const std::string& caption) {
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+// A value as one field of a line: TAB, CR, LF and the backslash escaped.
+std::string Field(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// The words of an interactive line: blanks separate them; double quotes
+// group, a backslash takes the next character as it is. False for an
+// unterminated quote.
+bool SplitLine(const std::string& line, std::vector<std::string>* words) {
+  words->clear();
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\\' && i + 1 < line.size()) {
+      word.push_back(line[++i]);
+      inWord = true;
+    } else if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\r')) {
+      if (inWord) words->push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word.push_back(c);
+      inWord = true;
+    }
+  }
+  if (inWord) words->push_back(word);
+  return !quoted;
 }
 
 // "Contacts" (a folder of the first store) or "\Store\Folder".
@@ -132,16 +221,75 @@ std::string FormatDate(qv::outlook::Date date) {
   return text;
 }
 
-// The profile commands. Returns the exit status, or -1 when `args` is none of them.
-int RunProfileCommand(const Options& options, const std::vector<std::string>& args) {
-  const std::string& verb = args[0];
-  static const char* const kVerbs[] = {"stores", "folders", "items", "show", "add", "edit", "delete", "add-store", "wrapper"};
-  bool known = false;
-  for (const char* v : kVerbs) known = known || verb == v;
-  if (!known) return -1;
+// The fill script of --fill and --set/--press: the file's text, then one
+// section per run of options for the same window. False with `*error` when the
+// file cannot be read or the script is not one.
+bool BuildFillScript(const Options& options, std::string* script, std::string* error) {
+  if (!options.fillFile.empty()) {
+    std::FILE* file = std::fopen(options.fillFile.c_str(), "rb");
+    if (file == nullptr) {
+      *error = options.fillFile + ": " + std::strerror(errno);
+      return false;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && script->size() <= qv::ui::kMaxFillScriptBytes) {
+      script->append(buffer, n);
+    }
+    std::fclose(file);
+    std::string why;
+    qv::ui::FillScript parsed;
+    if (!qv::ui::ParseFillScript(*script, &parsed, &why)) {
+      *error = options.fillFile + ": " + why;
+      return false;
+    }
+    if (!script->empty() && script->back() != '\n') *script += '\n';
+  }
+  std::string window;
+  for (const std::string& given : options.fillOptions) {
+    const bool press = given.rfind("--press ", 0) == 0;
+    const std::string value = given.substr(given.find(' ') + 1);
+    const size_t dot = value.find('.');
+    const size_t equals = value.find('=');
+    if (dot == std::string::npos || dot == 0 || (!press && (equals == std::string::npos || equals < dot)) ||
+        value.find_first_of("\r\n") != std::string::npos) {
+      *error = given + ": expected " + (press ? "WINDOW.BUTTON" : "WINDOW.CONTROL=VALUE") + " on one line";
+      return false;
+    }
+    const std::string target = value.substr(0, dot);
+    const std::string control = press ? value.substr(dot + 1) : value.substr(dot + 1, equals - dot - 1);
+    if (control.empty() || control.find('"') != std::string::npos) {
+      *error = given + ": expected a control's name or caption";
+      return false;
+    }
+    if (target != window) {
+      window = target;
+      *script += "[" + window + "]\n";
+    }
+    const std::string quoted = control.find(' ') != std::string::npos ? "\"" + control + "\"" : control;
+    *script += press ? "click " + quoted + "\n" : "set " + quoted + " " + value.substr(equals + 1) + "\n";
+  }
+  qv::ui::FillScript parsed;
+  std::string why;
+  if (!qv::ui::ParseFillScript(*script, &parsed, &why)) {
+    *error = "--set/--press: " + why;
+    return false;
+  }
+  return true;
+}
 
-  auto profile = qv::outlook::Profile::Open(options.profile);
-  Variant application = qv::outlook::StartOutlook(profile, qv::outlook::StartMode::Automation);
+bool IsProfileCommand(const std::string& verb) {
+  static const char* const kVerbs[] = {"stores", "folders", "items", "show", "add", "edit", "delete", "add-store", "wrapper"};
+  for (const char* v : kVerbs) {
+    if (verb == v) return true;
+  }
+  return false;
+}
+
+// The profile commands on an open profile and its Outlook. Returns the exit status.
+int RunProfileCommand(qv::outlook::Profile& profile, const Variant& application,
+                      const std::vector<std::string>& args) {
+  const std::string& verb = args[0];
   auto need = [&](size_t count) {
     if (args.size() < count) {
       std::fprintf(stderr, "qvsync: %s needs more arguments (see qvsync --help)\n", verb.c_str());
@@ -158,14 +306,16 @@ int RunProfileCommand(const Options& options, const std::vector<std::string>& ar
     for (const std::string& path : qv::outlook::ListFolderPaths(application)) std::printf("%s\n", path.c_str());
   } else if (verb == "items") {
     if (!need(2)) return 2;
-    for (const auto& item : qv::outlook::ListItems(ResolveFolder(application, args[1]))) {
+    const auto items = qv::outlook::ListItems(ResolveFolder(application, args[1]));
+    std::printf("EntryID\tClass\tLastModificationTime\tSubject\n");
+    for (const auto& item : items) {
       std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass, FormatDate(item.lastModificationTime).c_str(),
-                  item.subject.c_str());
+                  Field(item.subject).c_str());
     }
   } else if (verb == "show") {
     if (!need(2)) return 2;
     for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application, args[1]))) {
-      std::printf("%s\t%s\n", name.c_str(), value.c_str());
+      std::printf("%s\t%s\n", Field(name).c_str(), Field(value).c_str());
     }
   } else if (verb == "add") {
     if (!need(2)) return 2;
@@ -183,15 +333,48 @@ int RunProfileCommand(const Options& options, const std::vector<std::string>& ar
     qv::outlook::OpenItem(application, args[1]).call("Delete");
   } else if (verb == "add-store") {
     if (!need(2)) return 2;
-    profile->AddStore(args[1]);
+    profile.AddStore(args[1]);
   } else if (verb == "wrapper") {
     if (!need(2) || (args[1] != "on" && args[1] != "off")) {
       std::fprintf(stderr, "qvsync: wrapper takes on or off\n");
       return 2;
     }
-    profile->SetWrapperLibraryInstalled(args[1] == "on");
+    profile.SetWrapperLibraryInstalled(args[1] == "on");
   }
   return 0;
+}
+
+// The registration commands; -1 when `command` is none of them.
+int RunRegistrationCommand(const std::vector<std::string>& command) {
+  const std::string& verb = command[0];
+  if (verb == "register" || verb == "unregister") {
+    if (command.size() != 2) {
+      std::fprintf(stderr, "qvsync: %s needs the add-in library's path\n", verb.c_str());
+      return 2;
+    }
+    std::string error;
+    int hr = qvhost::RegisterLibrary(command[1], verb == "unregister", &error);
+    if (hr != qv::outlook::kS_OK) {
+      std::fprintf(stderr, "qvsync: %s failed: %s (0x%08X)\n", verb.c_str(), error.c_str(),
+                   static_cast<unsigned>(hr));
+      return 1;
+    }
+    std::printf("%s of %s succeeded.\n", verb == "register" ? "DllRegisterServer" : "DllUnregisterServer",
+                command[1].c_str());
+    return 0;
+  }
+  if (verb == "addins") {
+    const auto entries = qvhost::ReadAddinList();
+    if (entries.empty()) std::printf("No add-ins are registered.\n");
+    for (const auto& entry : entries) {
+      std::printf("%s\n  FriendlyName: %s\n  Description: %s\n  LoadBehavior: %u\n  Library: %s\n", entry.progId.c_str(),
+                  entry.friendlyName.c_str(), entry.description.c_str(), entry.loadBehavior,
+                  entry.library.empty() ? "(not registered)" : entry.library.c_str());
+      if (!entry.libraryDescription.empty()) std::printf("  %s\n", entry.libraryDescription.c_str());
+    }
+    return 0;
+  }
+  return -1;
 }
 
 // Outlook running with its add-ins connected.
@@ -247,7 +430,9 @@ class Session {
     const std::string& verb = args[0];
     if (verb == "start") return 0;
     if (verb == "menu") {
-      for (const auto& command : qv::outlook::ListMenuCommands(application_)) {
+      const auto commands = qv::outlook::ListMenuCommands(application_);
+      if (commands.empty()) std::printf("No add-in has added a menu command.\n");
+      for (const auto& command : commands) {
         bool enabled = command.control.get("Enabled").ToBool();
         std::printf("%s%s\n", command.path.c_str(), enabled ? "" : " (disabled)");
       }
@@ -291,18 +476,28 @@ class Session {
         std::fflush(stdout);
       }
       if (!std::getline(std::cin, line)) break;
-      std::istringstream words(line);
       std::vector<std::string> args;
-      for (std::string word; words >> word;) args.push_back(word);
+      if (!SplitLine(line, &args)) {
+        std::fprintf(stderr, "qvsync: a quote is not closed\n");
+        status = 2;
+        continue;
+      }
       if (args.empty()) continue;
       if (args[0] == "quit" || args[0] == "exit") break;
       if (args[0] == "help") {
-        std::printf("Commands: menu | click CAPTION | items FOLDER | show ENTRYID | folders | quit\n");
+        std::printf("Commands: every command of qvsync --help (start, menu, click CAPTION, register,\n"
+                    "unregister, addins, stores, folders, items, show, add, edit, delete, add-store,\n"
+                    "wrapper), help and quit\n");
         continue;
       }
       try {
-        int profileStatus = RunProfileOnline(args);
-        status = profileStatus >= 0 ? profileStatus : Run(args);
+        if (IsProfileCommand(args[0])) {
+          status = RunProfileCommand(*profile_, application_, args);
+        } else if (int registration = RunRegistrationCommand(args); registration >= 0) {
+          status = registration;
+        } else {
+          status = Run(args);
+        }
       } catch (const Error& e) {
         std::fprintf(stderr, "qvsync: %s (%d)\n", e.description().c_str(), e.number());
         status = 1;
@@ -312,28 +507,6 @@ class Session {
   }
 
  private:
-  // The read-only profile commands, on the running Outlook.
-  int RunProfileOnline(const std::vector<std::string>& args) {
-    if (args[0] == "folders") {
-      for (const std::string& path : qv::outlook::ListFolderPaths(application_)) std::printf("%s\n", path.c_str());
-      return 0;
-    }
-    if (args[0] == "items" && args.size() >= 2) {
-      for (const auto& item : qv::outlook::ListItems(ResolveFolder(application_, args[1]))) {
-        std::printf("%s\t%d\t%s\t%s\n", item.entryId.c_str(), item.itemClass,
-                    FormatDate(item.lastModificationTime).c_str(), item.subject.c_str());
-      }
-      return 0;
-    }
-    if (args[0] == "show" && args.size() >= 2) {
-      for (const auto& [name, value] : qv::outlook::DescribeItem(qv::outlook::OpenItem(application_, args[1]))) {
-        std::printf("%s\t%s\n", name.c_str(), value.c_str());
-      }
-      return 0;
-    }
-    return -1;
-  }
-
   static void ReportAddinError(const qvhost::AddinEntry& entry, const Error& e) {
     std::fprintf(stderr, "qvsync: the add-in %s raised an error: %s (%d)\n", entry.progId.c_str(),
                  e.description().c_str(), e.number());
@@ -363,6 +536,10 @@ int Main(int argc, char** argv) {
       options.connectMode = qv::outlook::ext_cm_External;
     } else if (option == "--yes" || option == "--no") {
       options.answer = option.substr(2);
+    } else if (option == "--fill" && i + 1 < args.size()) {
+      options.fillFile = args[++i];
+    } else if ((option == "--set" || option == "--press") && i + 1 < args.size()) {
+      options.fillOptions.push_back(option + " " + args[++i]);
     } else {
       std::fprintf(stderr, "qvsync: unknown option %s (see qvsync --help)\n", option.c_str());
       return 2;
@@ -373,37 +550,33 @@ int Main(int argc, char** argv) {
 
   // Message boxes of the host and of every add-in it loads take the answer.
   if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
+  // So does the fill script of their windows.
+  if (!options.fillFile.empty() || !options.fillOptions.empty()) {
+    std::string script, error;
+    if (!BuildFillScript(options, &script, &error)) {
+      std::fprintf(stderr, "qvsync: %s\n", error.c_str());
+      return 2;
+    }
+    setenv("QUORVIA_UI_SCRIPT", script.c_str(), 1);
+  }
+
+  // The profile's folder is made when missing, as the profile itself is.
+  if (const size_t slash = options.profile.rfind('/'); slash != std::string::npos && slash > 0) {
+    const std::string folder = options.profile.substr(0, slash);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+      qv::shell::CreateFolder(folder.substr(0, at));
+      if (at == std::string::npos) break;
+    }
+  }
 
   const std::vector<std::string>& command = options.command;
   if (!command.empty()) {
-    const std::string& verb = command[0];
-    if (verb == "register" || verb == "unregister") {
-      if (command.size() != 2) {
-        std::fprintf(stderr, "qvsync: %s needs the add-in library's path\n", verb.c_str());
-        return 2;
-      }
-      std::string error;
-      int hr = qvhost::RegisterLibrary(command[1], verb == "unregister", &error);
-      if (hr != qv::outlook::kS_OK) {
-        std::fprintf(stderr, "qvsync: %s failed: %s (0x%08X)\n", verb.c_str(), error.c_str(),
-                     static_cast<unsigned>(hr));
-        return 1;
-      }
-      std::printf("%s of %s succeeded.\n", verb == "register" ? "DllRegisterServer" : "DllUnregisterServer",
-                  command[1].c_str());
-      return 0;
+    if (int status = RunRegistrationCommand(command); status >= 0) return status;
+    if (IsProfileCommand(command[0])) {
+      auto profile = qv::outlook::Profile::Open(options.profile);
+      Variant application = qv::outlook::StartOutlook(profile, qv::outlook::StartMode::Automation);
+      return RunProfileCommand(*profile, application, command);
     }
-    if (verb == "addins") {
-      for (const auto& entry : qvhost::ReadAddinList()) {
-        std::printf("%s\n  FriendlyName: %s\n  Description: %s\n  LoadBehavior: %u\n  Library: %s\n", entry.progId.c_str(),
-                    entry.friendlyName.c_str(), entry.description.c_str(), entry.loadBehavior,
-                    entry.library.empty() ? "(not registered)" : entry.library.c_str());
-        if (!entry.libraryDescription.empty()) std::printf("  %s\n", entry.libraryDescription.c_str());
-      }
-      return 0;
-    }
-    int status = RunProfileCommand(options, command);
-    if (status >= 0) return status;
   }
 
   Session session(options);

@@ -75,7 +75,19 @@ TEST_F(ConfigStore, WithoutAnApplicationDataFolderTheFallbackIsUsed) {
   LoadConfig();
   EXPECT_EQ(Config().dataDirectory, dir_.File("home") + "/.local/share/Quorvia/QvSync");
   qv::testing::ScopedEnv noHome("HOME", std::nullopt);
-  EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), "/tmp/Quorvia");
+  EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), "") << "never a shared folder such as /tmp";
+}
+
+TEST_F(ConfigStore, WithoutAnyFolderOfTheUsersTheDataDirectoryStaysEmptyAndTheUserIsToldOnce) {
+  qv::testing::ScopedEnv noData("XDG_DATA_HOME", std::nullopt);
+  qv::testing::ScopedEnv noHome("HOME", std::nullopt);
+  Config().troubleshootingMode = 0;
+  LoadConfig();
+  EXPECT_EQ(Config().dataDirectory, "");
+  LoadConfig();
+  size_t told = 0;
+  for (const auto& box : ui_.boxes()) told += box.text.rfind("No folder could be found", 0) == 0;
+  EXPECT_EQ(told, 1u) << "said once per process";
 }
 
 TEST_F(ConfigStore, MissingTextsLeaveTheFieldsAndNumbersTakeTheirDefaults) {
@@ -146,6 +158,25 @@ TEST_F(ConfigStore, WithoutQvaisoThePasswordGoesInClearAndTheLogSaysWhyOnce) {
   std::string out;
   EXPECT_EQ(CallEncryptString(PassPhrase(), "x", &out), 0);
   EXPECT_NE(Log().find("could not be loaded"), std::string::npos);
+}
+
+TEST_F(ConfigStore, TheMissingLibraryIsLoggedOnceTroubleshootingIsTurnedOn) {
+  qv::testing::ScopedEnv missing("QUORVIA_QVAISO", dir_.File("missing.so"));
+  ResetQvaisoBindingForTesting();
+  Config().troubleshootingMode = 0;  // as at connection, before the user turns it on
+  Config().password = "plain";
+  SaveConfig();
+  EXPECT_EQ(Log(), "");
+  std::string why;
+  EXPECT_TRUE(QvaisoUnavailable(&why));
+  EXPECT_NE(why.find("could not be loaded"), std::string::npos) << why;
+  Config().troubleshootingMode = 1;
+  SaveConfig();
+  SaveConfig();
+  std::string log = Log();
+  size_t first = log.find("could not be loaded");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("could not be loaded", first + 1), std::string::npos) << "said once";
 }
 
 TEST_F(ConfigStore, SaveWritesTheSettingsAndLogsThemWithoutThePassword) {

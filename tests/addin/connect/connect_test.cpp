@@ -93,8 +93,10 @@ TEST_F(ConnectTest, BuildsTheMenuInOrderAndClicksReachTheHandlers) {
   connect.BhSynchronize.call("Execute");
   EXPECT_EQ(syncs_.size(), 1u);
   connect.BhChangePassword.call("Execute");
-  ASSERT_EQ(ui_.boxes().size(), 1u);
-  EXPECT_EQ(ui_.boxes()[0].title, "Quorvia Synchronization");
+  connect.BhConfigure.call("Execute");
+  EXPECT_EQ(ui_.windowsShown(), (std::vector<std::string>{"About Quorvia Synchronization", "Change Password",
+                                                           "Quorvia Synchronization Configuration"}));
+  EXPECT_TRUE(ui_.boxes().empty()) << "closing the windows unfilled sends and shows nothing";
 
   connect.OnDisconnection(qv::outlook::ext_dm_HostShutdown, Variant());
   EXPECT_TRUE(qv::outlook::ListMenuCommands(app).empty()) << "the bar is deleted at disconnection";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 
 #include "addin/config/sync_config.h"
@@ -82,36 +83,45 @@ TEST_F(ActivityLogTest, DefaultLocationIsBesideTheBinary) {
   EXPECT_EQ(path, exe.substr(0, exe.rfind('/')) + "/QVSync.Log");
 }
 
-// Records the programs the View command would start.
+// Records the programs the View command would start, and how.
 class RecordingLauncher : public qv::shell::Launcher {
  public:
-  explicit RecordingLauncher(bool opener_works) : opener_works_(opener_works) {}
   bool Run(const std::vector<std::string>& argv) override {
     runs.push_back(argv);
-    return argv[0] == "xdg-open" ? opener_works_ : true;
+    return true;
   }
-  std::vector<std::vector<std::string>> runs;
-
- private:
-  bool opener_works_;
+  bool Start(const std::vector<std::string>& argv) override {
+    starts.push_back(argv);
+    return argv[0] != "xdg-open" || opener_works;
+  }
+  std::vector<std::vector<std::string>> runs, starts;
+  bool opener_works = true;
 };
 
-TEST_F(ActivityLogTest, ViewOpensTheLogAndFallsBackToAnEditor) {
-  qv::testing::ScopedEnv visual("VISUAL", "the-editor");
-  RecordingLauncher withFile(true);
-  qv::shell::SetLauncherForTesting(&withFile);
-  qvsync::AppendLogLine("x");
-  qvsync::ViewLog();
-  ASSERT_EQ(withFile.runs.size(), 1u);
-  EXPECT_EQ(withFile.runs[0], (std::vector<std::string>{"xdg-open", dir_.File("QVSync.Log")}));
+TEST_F(ActivityLogTest, ViewStartsADesktopProgramWithoutWaitingForIt) {
+  qv::testing::ScopedEnv display("DISPLAY", ":0");
+  qv::testing::ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+  RecordingLauncher launcher;
+  qv::shell::SetLauncherForTesting(&launcher);
+  qvsync::SetLogFilePathForTesting(dir_.File("QVSync.Log"));
+  EXPECT_TRUE(qvsync::ViewLog());
+  EXPECT_TRUE(launcher.runs.empty()) << "nothing is waited for";
+  ASSERT_EQ(launcher.starts.size(), 1u);
+  EXPECT_EQ(launcher.starts[0], (std::vector<std::string>{"xdg-open", dir_.File("QVSync.Log")}));
+  EXPECT_TRUE(std::ifstream(dir_.File("QVSync.Log")).good()) << "a missing log is created empty to be shown";
 
-  // No log yet: nothing to open, so the editor gets the path and may create it.
-  qvsync::SetLogFilePathForTesting(dir_.File("none/QVSync.Log"));
-  RecordingLauncher withoutFile(true);
-  qv::shell::SetLauncherForTesting(&withoutFile);
-  qvsync::ViewLog();
-  ASSERT_EQ(withoutFile.runs.size(), 1u);
-  EXPECT_EQ(withoutFile.runs[0], (std::vector<std::string>{"the-editor", dir_.File("none/QVSync.Log")}));
+  // Without xdg-open a graphical editor is started instead.
+  launcher.opener_works = false;
+  launcher.starts.clear();
+  EXPECT_TRUE(qvsync::ViewLog());
+  ASSERT_EQ(launcher.starts.size(), 2u);
+  EXPECT_EQ(launcher.starts[1][1], dir_.File("QVSync.Log"));
+
+  // Without a desktop nothing is started: a terminal editor would take the terminal.
+  qv::testing::ScopedEnv noDisplay("DISPLAY", std::nullopt);
+  launcher.starts.clear();
+  EXPECT_FALSE(qvsync::ViewLog());
+  EXPECT_TRUE(launcher.starts.empty());
   qv::shell::SetLauncherForTesting(nullptr);
 }
 

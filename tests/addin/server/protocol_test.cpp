@@ -147,7 +147,7 @@ TEST_F(ProtocolTest, ListGivesEveryServerItemOfTheClass) {
 TEST_F(ProtocolTest, ListReplyParsing) {
   ASSERT_EQ(Login(), 1);
   std::vector<std::string> list{"kept"};
-  servlet_.SetCannedReply("LIST-TASKS", "<R><X/></R>");
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>1</RETURNVALUE><X/></R>");
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
   EXPECT_EQ(list, std::vector<std::string>{"kept"});  // no ELEMENT: left as it was
 
@@ -178,12 +178,28 @@ TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
   EXPECT_EQ(list, std::vector<std::string>{"kept"});
   EXPECT_TRUE(LogHasLine("Invalid result from: Cmd=LIST-TASKS&Pagination=None"));
 
+  // A document without any text is no answer either: not an empty list.
+  for (const char* textless : {"<ITEMS/>", "<R><ELEMENTS/></R>", "<R>\n  <ELEMENTS>  </ELEMENTS>\n</R>",
+                               "<R><X A=\"attributes are no text\"/></R>",
+                               "<R><ELEMENT ID=\"a.TSK\"/><![CDATA[ ]]></R>"}) {
+    servlet_.ClearRequests();
+    servlet_.SetCannedReply("LIST-TASKS", textless);
+    EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0) << textless;
+    EXPECT_EQ(list, std::vector<std::string>{"kept"}) << textless;
+    EXPECT_TRUE(LogHasLine(std::string("Result: ") + textless)) << textless;
+  }
+
   // A list without items that is no error is an empty list.
   servlet_.SetCannedReply("LIST-TASKS", std::nullopt);
-  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
-  servlet_.SetCannedReply("LIST-TASKS", "<R><ELEMENTS/></R>");
-  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.AddItem("alice", "TASK", {{"Subject", "t"}});
+  ASSERT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_TRUE(servlet_.DeleteItem("alice", GetToken(list[0], "\t", 1)));
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);  // RETURNVALUE 1 only
+  // A bare RETURNVALUE 0 has text and no error value: it is read as no items.
   servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  servlet_.SetCannedReply("LIST-TASKS", "<R><![CDATA[1]]></R>");
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
 }
 
@@ -361,6 +377,10 @@ TEST_F(ProtocolTest, AutoResponseFailures) {
   servlet_.SetCannedReply("GET-AUTORESPONSE", "");
   EXPECT_EQ(GetAutoResponse(enabled, subject, body), 0);
   EXPECT_TRUE(LogHasLine("Invalid result from: Cmd=GET-AUTORESPONSE"));
+  servlet_.SetCannedReply("GET-AUTORESPONSE", "<R><ENABLED/><SUBJECT/><BODY/></R>");
+  EXPECT_EQ(GetAutoResponse(enabled, subject, body), 0);  // no text: invalid, nothing changed
+  EXPECT_TRUE(enabled);
+  EXPECT_EQ(subject, "s");
 
   servlet_.SetCannedReply("SET-AUTORESPONSE",
                           "<R><RETURNVALUE>0</RETURNVALUE><ERROR_DESCRIPTION>Locked"
@@ -387,9 +407,9 @@ TEST_F(ProtocolTest, RepliesAreReadAsTheTextTheTransportDecoded) {
   EXPECT_EQ(subject, "Caf\xC3\xA9");
   std::vector<std::string> list;
   EXPECT_TRUE(ReadItemList("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
-                           "<R><ELEMENT ID=\"\xC3\xA9.VCF\"/></R>",
+                           "<R><ELEMENT ID=\"\xC3\xA9.VCF\"><MODIFIEDDATE>5</MODIFIEDDATE></ELEMENT></R>",
                            list));
-  EXPECT_EQ(list, std::vector<std::string>{"\xC3\xA9.VCF\t0"});
+  EXPECT_EQ(list, std::vector<std::string>{"\xC3\xA9.VCF\t5"});
 }
 
 TEST(GetXmlValue, TagScan) {

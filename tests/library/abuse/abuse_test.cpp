@@ -94,6 +94,11 @@ TEST_F(AbuseRegisterTest, TheEleventhReportAtThreshold10ReachesIt) {
   EXPECT_EQ(Messages(), (std::vector<std::string>{"29 Abuse detected from 192.0.2.7 by smtp Critical"}));
   EXPECT_EQ(AbuseRegister_AddEntry("192.0.2.7", nullptr), 2);
   EXPECT_EQ(Messages().front(), "29 Abuse detected from 192.0.2.7 Critical");
+  EXPECT_EQ(AbuseRegister_AddEntry("192.0.2.7", ""), 2);  // an empty name is no name
+  EXPECT_EQ(Messages().front(), "29 Abuse detected from 192.0.2.7 Critical");
+  // Code-page text in the message is written as the file's UTF-8.
+  EXPECT_EQ(AbuseRegister_AddEntry("192.0.2.7", "caf\xE9"), 2);
+  EXPECT_EQ(Messages().front(), "29 Abuse detected from 192.0.2.7 by caf\xC3\xA9 Critical");
   // Other addresses are counted apart.
   EXPECT_EQ(AbuseRegister_FindEntryByIPAddress("192.0.2.8"), 0);
 }

@@ -233,9 +233,10 @@ TEST_F(AuditTest, ABusyFileIsWaitedForAndReportedWhenItStaysBusy) {
     EXPECT_EQ(entries[0].type, qv::eventlog::EventType::Error);
     EXPECT_EQ(entries[0].eventId, 10000u);
     ASSERT_EQ(entries[0].strings.size(), 2u);
+    // The Windows number for a file another writer holds: a sharing violation.
+    EXPECT_EQ(entries[0].strings[0], "Quorvia System Option Provider error: 32");
     EXPECT_EQ(entries[0].strings[1], "Timed out waiting to access audit file (" + AuditFile() +
-                                         ") to log lost entry. Result=" +
-                                         std::to_string(EWOULDBLOCK));
+                                         ") to log lost entry. Result=32");
   }
   EXPECT_EQ(ReadFile(AuditFile()), "");
 
@@ -248,6 +249,28 @@ TEST_F(AuditTest, ABusyFileIsWaitedForAndReportedWhenItStaysBusy) {
   AddAuditEntry(1, "po", "joe", "waited", 0, 0);
   release.join();
   EXPECT_NE(ReadFile(AuditFile()).find("] waited\r\n"), std::string::npos);
+}
+
+TEST_F(AuditTest, APermanentFailureIsReportedAtOnceWithoutWaiting) {
+  Set("Status", 1);
+  Set("Write Timeout", 80);  // 80 s of retries, if a permanent failure were retried
+  // A postoffice whose mailbox folder is a file: the log's folder cannot exist.
+  ASSERT_TRUE(qvaiso::CreateDirectoryPath(config_.File("Audit/po")));
+  ASSERT_TRUE(WriteFile(config_.File("Audit/po/joe"), "not a folder"));
+  ASSERT_TRUE(qvaiso::CreateDirectoryPath(mailRoot_.File("po/MAILROOT")));
+  qv::eventlog::ScopedCapture capture;
+  const auto start = std::chrono::steady_clock::now();
+  AddAuditEntry(1, "po", "joe", "lost entry", 0, 0);
+  // A name too long for the file system.
+  AddAuditEntry(1, "po", std::string(300, 'm').c_str(), "long entry", 0, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  auto entries = capture.sink().entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].strings[0], "Quorvia System Option Provider error: 3");  // path not found
+  EXPECT_NE(entries[0].strings[1].find("Cannot access audit file ("), std::string::npos);
+  EXPECT_NE(entries[0].strings[1].find(") to log lost entry. Result=3"), std::string::npos)
+      << entries[0].strings[1];
+  EXPECT_EQ(entries[1].strings[0], "Quorvia System Option Provider error: 206");  // name too long
 }
 
 // Run in child processes by the test below; skipped otherwise.

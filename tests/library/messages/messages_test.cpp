@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -222,6 +223,72 @@ TEST(FileHelpers, WriteFileAtomicallyReplacesWholeOrNotAtAll) {
     ++entries;
   }
   EXPECT_EQ(entries, 2);  // f.txt and d
+}
+
+// What python3's XML parser reads from Messages.xml: per message, its id and
+// the hex of each child's UTF-8 text; "ERROR ..." when the file does not parse.
+std::string ReadByPython(const std::string& path) {
+  const std::string command =
+      "PYTHONIOENCODING=utf-8 python3 -c 'import sys, xml.etree.ElementTree as E\n"
+      "try:\n"
+      "  root = E.parse(sys.argv[1]).getroot()\n"
+      "except Exception as e:\n"
+      "  print(\"ERROR\", e); sys.exit(0)\n"
+      "for m in root.find(\"Messages\"):\n"
+      "  print(m.get(\"id\"), *[c.tag + \"=\" + (c.text or \"\").encode(\"utf-8\").hex()"
+      " for c in m if c.tag != \"Time\"])\n' " +
+      path;
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+    pclose(pipe);
+  }
+  return output;
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+TEST_F(SystemMessagesTest, CodePageTextAndMarkupAreReadBackByAStandardParser) {
+  SetSetting("System Messages Enabled", 1);
+  qvaiso::PostSystemMessage(29, "Abuse detected from 192.0.2.7 by caf\xE9", 2, nullptr, nullptr);
+  qvaiso::PostSystemMessage(7, "a<&>b\r\nc\rd", 1, "P\xF6st", "\x80 box");
+  // A control character cannot be held by the file: not posted, the file
+  // stays readable.
+  qvaiso::PostSystemMessage(8, "bell\x07", 1, nullptr, nullptr);
+  qvaiso::PostSystemMessage(9, "fine", 1, "esc\x1b", nullptr);
+  EXPECT_EQ(ReadByPython(File()),
+            "7 Message=" + Hex("a<&>b\r\nc\rd") + " Severity=" + Hex("Warning") +
+                " Postoffice=" + Hex("P\xC3\xB6st") + " Mailbox=" + Hex("\xE2\x82\xAC box") + "\n" +
+                "29 Message=" + Hex("Abuse detected from 192.0.2.7 by caf\xC3\xA9") +
+                " Severity=" + Hex("Critical") + "\n");
+}
+
+TEST_F(SystemMessagesTest, SavesKeepTheFilesModeAndWriteThroughASymbolicLink) {
+  SetSetting("System Messages Enabled", 1);
+  qvaiso::PostSystemMessage(1, "first", 0, nullptr, nullptr);
+  // The administrator keeps the real file elsewhere, owner-only.
+  TempDir elsewhere;
+  const std::string real = elsewhere.File("Messages.xml");
+  ASSERT_EQ(std::rename(File().c_str(), real.c_str()), 0);
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(real.c_str(), File().c_str()), 0);
+  qvaiso::PostSystemMessage(2, "second", 0, nullptr, nullptr);
+  struct stat info {};
+  ASSERT_EQ(lstat(File().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(StoredIds(), (std::vector<int>{2, 1}));
 }
 
 }  // namespace

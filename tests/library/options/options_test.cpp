@@ -204,9 +204,22 @@ TEST_F(OptionsTest, FailedLoadIsReportedAndRetried) {
   ASSERT_EQ(loads.size(), 1u);
   EXPECT_EQ(loads[0].rfind("An error was reported by the configuration provider abstraction "
                            "interface. Load Library (" +
-                               file.string() + ") Failed. Error: ",
+                               file.string() + ") Failed. Error: 126 (",
                            0),
-            0u);
+            0u)
+      << loads[0];
+  // The loader's own words say why: here, no such file.
+  EXPECT_NE(loads[0].find("late.so"), loads[0].rfind("late.so")) << loads[0];
+  EXPECT_NE(loads[0].find("No such file"), std::string::npos) << loads[0];
+  // The entry's last error is the one Windows gives for a missing module.
+  bool found = false;
+  for (const auto& entry : capture_.sink().entries()) {
+    if (entry.strings.size() == 2 && entry.strings[1] == loads[0]) {
+      EXPECT_EQ(entry.strings[0], "Quorvia System Option Provider error: 126");
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found);
   EXPECT_FALSE(qvaiso::options::ProviderLoadedForTesting("Late"));
 
   std::filesystem::copy_file(kGetOnly, file);
@@ -245,6 +258,12 @@ TEST_F(OptionsTest, NullArgumentsAndOverlongFieldsFail) {
   SystemOptionRecord record;
   std::memset(&record, 'k', sizeof record);
   record.optionScope = 1;
+  // A key of 1023 characters is beyond what a registry key name may be.
+  EXPECT_EQ(SetSystemOption(&record), 0);
+  EXPECT_EQ(GetSystemOption(&record), 0);
+  std::memset(&record, 'k', sizeof record);
+  record.optionScope = 1;
+  std::memcpy(record.optionKey, "K", 2);
   EXPECT_EQ(SetSystemOption(&record), 1);
   EXPECT_EQ(GetSystemOption(&record), 1);
   EXPECT_EQ(std::strlen(record.optionValue), 1023u);

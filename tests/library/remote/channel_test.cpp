@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "library/remote/remote.h"
 #include "platform/registry/registry.h"
@@ -250,6 +251,58 @@ TEST_F(ChannelTest, RefusedLoadIsTriedAgainOnTheNextCall) {
   int loads = 0;
   for (const std::string& request : second.requests()) loads += MethodOf(request) == "LOAD";
   EXPECT_EQ(loads, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A listener that answers AUTH and LOAD, then stops answering (it closes its
+// sending side at the PING) while still reading: what it reads after the PING
+// is what the client said on its way out.
+TEST_F(ChannelTest, FailedPingBeforeASwitchIsFollowedByQuit) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::string afterPing;
+  std::thread server([&] {
+    const int client = accept(listener, nullptr, nullptr);
+    std::string buffer;
+    char chunk[4096];
+    bool pinged = false;
+    for (;;) {
+      const ssize_t got = recv(client, chunk, sizeof chunk, 0);
+      if (got <= 0) break;
+      buffer.append(chunk, static_cast<size_t>(got));
+      for (size_t end; !pinged && (end = buffer.find("</DATA>")) != std::string::npos;) {
+        const std::string request = buffer.substr(0, end + 7);
+        buffer.erase(0, end + 7);
+        if (request == wire::kPing) {
+          pinged = true;
+          shutdown(client, SHUT_WR);
+        } else {
+          send(client, wire::kSuccess.data(), wire::kSuccess.size(), MSG_NOSIGNAL);
+        }
+      }
+    }
+    afterPing = buffer;
+    close(client);
+  });
+  AddHost("Admin", "127.0.0.1", ntohs(address.sin_port));
+  remote::SetCurrentHostName("Admin");
+  ASSERT_EQ(remote::EnsureRemoteSession(remote::kLibraryName), remote::kSessionOpen);
+  // A call for another library: PING first, which fails; QUIT, then a new
+  // connection (refused here, the listener is gone).
+  RefuseConnects();
+  EXPECT_EQ(remote::EnsureRemoteSession(""), remote::kConnectFailed);
+  server.join();
+  close(listener);
+  EXPECT_EQ(afterPing, wire::kQuit);
 }
 
 }  // namespace

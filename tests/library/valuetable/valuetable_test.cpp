@@ -158,10 +158,18 @@ TEST(ValueTable, LongValuesAreCutTo1023BytesAndNeverInsideACharacter) {
   table.AddRow({{"A", ascii.c_str()}});
   EXPECT_EQ(table.Get("A"), ascii.substr(0, 1023));
 
-  // 1022 "x" then "é" (two bytes): the cut would split it, so it is left out.
-  std::string accented = std::string(1022, 'x') + "\xC3\xA9" + "tail";
+  // The limit counts bytes of the code page: "é" is one byte in Windows-1252
+  // (two in the document's UTF-8), so it fits as the 1023rd.
+  std::string accented = std::string(1022, 'x') + "\xE9" + "tail";
   ASSERT_EQ(ValueTable_SetProperty("B", accented.c_str(), 0, table.get()), 1);
-  EXPECT_EQ(table.Get("B"), std::string(1022, 'x'));
+  EXPECT_EQ(table.Get("B"), std::string(1022, 'x') + "\xE9");
+
+  // In a code page of two-byte characters, a character the cut would split
+  // is left out.
+  qv::testing::ScopedEnv japanese("QUORVIA_CODEPAGE", "CP932");
+  std::string wide = std::string(1022, 'x') + "\x93\xfa" + "tail";  // "日"
+  ASSERT_EQ(ValueTable_SetProperty("C", wide.c_str(), 0, table.get()), 1);
+  EXPECT_EQ(table.Get("C"), std::string(1022, 'x'));
 }
 
 TEST(ValueTable, SettingAnExistingPropertyReplacesItsText) {
@@ -298,18 +306,132 @@ TEST(ValueTable, NamesAndValuesAFileCannotHoldAreRefused) {
   ASSERT_EQ(ValueTable_AddRow(table.get()), 1);
   EXPECT_EQ(ValueTable_SetProperty("two words", "v", 0, table.get()), 0);
   EXPECT_EQ(ValueTable_SetProperty("1st", "v", 0, table.get()), 0);
+  // Control characters have no place in an XML 1.0 file: refused.
   EXPECT_EQ(ValueTable_SetProperty("A", "\x01", 0, table.get()), 0);
-  EXPECT_EQ(ValueTable_SetProperty("A", "\xC3", 0, table.get()), 0);     // cut UTF-8
-  EXPECT_EQ(ValueTable_SetProperty("A", "\xC0\xAF", 0, table.get()), 0); // overlong
-  // What is accepted comes back byte for byte after a save and reopen.
-  const char* kept = "  <&>\"' \xC3\xA9\xE2\x82\xAC\r\n end  ";
+  EXPECT_EQ(ValueTable_SetProperty("A", "a\x1b[0m", 0, table.get()), 0);
+  // What is accepted comes back byte for byte after a save and reopen; texts
+  // are in the system code page (Windows-1252 here: "é", "€", "Ã").
+  const char* kept = "  <&>\"' \xE9\x80\xC3\r\n end\r  ";
   ASSERT_EQ(ValueTable_SetProperty("A", kept, 0, table.get()), 1);
   ASSERT_EQ(ValueTable_SetProperty("B", "   ", 0, table.get()), 1);
+  ASSERT_EQ(ValueTable_SetProperty("C", " \r\n ", 0, table.get()), 1);
   ASSERT_EQ(ValueTable_Save(table.get()), 1);
   Table reopened;
   ASSERT_EQ(ValueTable_OpenFile(path.c_str(), reopened.address()), 1);
   EXPECT_EQ(reopened.Get("A"), kept);
   EXPECT_EQ(reopened.Get("B"), "   ");
+  EXPECT_EQ(reopened.Get("C"), " \r\n ");
+}
+
+// What python3's XML parser reads from a value table: one line per property,
+// "name=hex of its UTF-8 value"; "ERROR ..." when the file does not parse.
+std::string ReadByPython(const std::string& path) {
+  const std::string command =
+      "PYTHONIOENCODING=utf-8 python3 -c 'import sys, xml.etree.ElementTree as E\n"
+      "try:\n"
+      "  root = E.parse(sys.argv[1]).getroot()\n"
+      "except Exception as e:\n"
+      "  print(\"ERROR\", e); sys.exit(0)\n"
+      "for row in root:\n"
+      "  for p in row: print(p.tag + \"=\" + (p.text or \"\").encode(\"utf-8\").hex())\n' " +
+      path;
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+    pclose(pipe);
+  }
+  return output;
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+TEST(ValueTable, AStandardParserReadsTheSavedFileToTheSameValues) {
+  TempDir dir;
+  const std::string path = dir.File("t.xml");
+  Table table;
+  ASSERT_EQ(ValueTable_OpenFile(path.c_str(), table.address()), 1);
+  table.AddRow({{"Name", "caf\xE9"}, {"Text", "a<&>b\rc\r\nd\te"}, {"Blank", " \r "}});
+  table.AddRow({{"caf\xE9", "\x80 100"}});
+  EXPECT_EQ(ValueTable_SetProperty("Bad", "bell\x07", 0, table.get()), 0);
+  ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  // The values as UTF-8: "é" C3 A9, "€" E2 82 AC; every CR kept.
+  EXPECT_EQ(ReadByPython(path), "Name=" + Hex("caf\xC3\xA9") + "\n" +
+                                    "Text=" + Hex("a<&>b\rc\r\nd\te") + "\n" +
+                                    "Blank=" + Hex(" \r ") + "\n" +
+                                    "caf\xC3\xA9=" + Hex("\xE2\x82\xAC 100") + "\n");
+  // And this library reads it back to the caller's bytes.
+  Table reopened;
+  ASSERT_EQ(ValueTable_OpenFile(path.c_str(), reopened.address()), 1);
+  EXPECT_EQ(reopened.Get("Text"), "a<&>b\rc\r\nd\te");
+  EXPECT_EQ(ValueTable_SetRowByPropValue("Name", "caf\xE9", reopened.get()), 1);
+}
+
+TEST(ValueTable, LineEndsAreReadAsEveryParserReadsThemAndMarkupOutsideRowsSurvives) {
+  TempDir dir;
+  const std::string path = dir.File("t.xml");
+  ASSERT_TRUE(WriteFile(path,
+                        "<?xml version=\"1.0\"?>\r\n"
+                        "<!DOCTYPE BASEELEMENT>\r\n"
+                        "<!-- kept by hand -->\r\n"
+                        "<?app hint?>\r\n"
+                        "<BASEELEMENT>\r\n"
+                        "  <!-- the first row -->\r\n"
+                        "  <ELEMENT><A>one\r\ntwo\rthree</A></ELEMENT>\r\n"
+                        "  <ELEMENT><A>2</A></ELEMENT>\r\n"
+                        "</BASEELEMENT>\r\n"));
+  Table table;
+  ASSERT_EQ(ValueTable_OpenFile(path.c_str(), table.address()), 1);
+  EXPECT_EQ(table.Column("A"), (std::vector<std::string>{"one\ntwo\nthree", "2"}));
+  ASSERT_EQ(ValueTable_FindFirstRow(table.get()), 1);
+  ASSERT_EQ(ValueTable_SetProperty("B", "x", 0, table.get()), 1);
+  ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  const std::string saved = ReadFile(path);
+  for (const char* kept : {"<!DOCTYPE BASEELEMENT>", "<!-- kept by hand -->", "<?app hint?>",
+                           "<!-- the first row -->"}) {
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept << "\n" << saved;
+  }
+  EXPECT_EQ(ReadByPython(path), "A=" + Hex("one\ntwo\nthree") + "\nB=" + Hex("x") + "\nA=" +
+                                    Hex("2") + "\n");
+}
+
+TEST(ValueTable, SavesKeepTheFilesModeAndWriteThroughASymbolicLink) {
+  TempDir dir;
+  const std::string target = dir.File("real.xml");
+  const std::string link = dir.File("link.xml");
+  {
+    Table table;
+    ASSERT_EQ(ValueTable_OpenFile(target.c_str(), table.address()), 1);
+    table.AddRow({{"A", "1"}});
+    ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  }
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.xml", link.c_str()), 0);  // relative, as links usually are
+  Table table;
+  ASSERT_EQ(ValueTable_OpenFile(link.c_str(), table.address()), 1);
+  ASSERT_EQ(ValueTable_SetProperty("A", "2", 0, table.get()), 1);
+  ASSERT_EQ(ValueTable_Save(table.get()), 1);
+  struct stat info {};
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  Table reread;
+  ASSERT_EQ(ValueTable_OpenFile(target.c_str(), reread.address()), 1);
+  EXPECT_EQ(reread.Get("A"), "2");
+  // Nothing else was left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            2);
 }
 
 TEST(ValueTable, ParserCreationFailureIsReportedAndOpenFails) {

@@ -1,6 +1,8 @@
 #include "platform/outlook/outlook.h"
 
 #include <sqlite3.h>
+#include <cstdio>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -388,6 +390,45 @@ TEST_F(OutlookTest, RecurrencePatternPropertiesAreRejectedWhereTheTypeDoesNotAll
   EXPECT_TRUE(task.get("IsRecurring").ToBool());
   ExpectError(kErrNotSupported, [&] { task.put("RecurrenceState", 0); });
   ExpectError(kErrInvalidValue, [&] { task.call("GetRecurrencePattern").put("DayOfWeekMask", 62); });
+}
+
+TEST_F(OutlookTest, PatternEndDateAndOccurrencesFollowEachOther) {
+  Variant appt = Folder(9).get("Items").call("Add");
+  appt.put("Start", MakeDate(2013, 5, 21, 10, 0));  // a Tuesday
+  Variant p = appt.call("GetRecurrencePattern");
+  const auto endAfter = [&](int occurrences) {
+    p.put("Occurrences", occurrences);
+    return p.get("PatternEndDate").ToDate();
+  };
+  const auto countTo = [&](Date end) {
+    p.put("PatternEndDate", end);
+    return p.get("Occurrences").ToLong();
+  };
+  p.put("RecurrenceType", 0);  // every third day
+  p.put("Interval", 3);
+  EXPECT_EQ(endAfter(4), MakeDate(2013, 5, 30));
+  EXPECT_EQ(countTo(MakeDate(2013, 6, 1, 12, 0)), 4);
+  EXPECT_EQ(p.get("PatternEndDate").ToDate(), MakeDate(2013, 5, 30));  // the last occurrence
+  p.put("RecurrenceType", 1);  // Mondays and Fridays of every other week
+  p.put("Interval", 2);
+  p.put("DayOfWeekMask", 2 | 32);
+  EXPECT_EQ(endAfter(3), MakeDate(2013, 6, 7));  // Fri 24 May, Mon 3 and Fri 7 June
+  p.put("RecurrenceType", 3);  // the last Friday of every month
+  p.put("Interval", 1);
+  p.put("Instance", 5);
+  p.put("DayOfWeekMask", 32);
+  EXPECT_EQ(endAfter(3), MakeDate(2013, 7, 26));
+  p.put("RecurrenceType", 2);  // the 31st, or the month's last day
+  p.put("DayOfMonth", 31);
+  EXPECT_EQ(endAfter(2), MakeDate(2013, 6, 30));
+  p.put("RecurrenceType", 5);  // 29 February, every year: clamped to the 28th
+  p.put("MonthOfYear", 2);
+  p.put("DayOfMonth", 29);
+  EXPECT_EQ(endAfter(4), MakeDate(2017, 2, 28));
+  EXPECT_EQ(countTo(MakeDate(2100, 1, 1)), 86);  // 2014 to 2099
+  p.put("NoEndDate", true);
+  EXPECT_EQ(p.get("Occurrences").ToLong(), 0);
+  EXPECT_EQ(p.get("PatternEndDate").ToDate(), kNoDate);
 }
 
 TEST_F(OutlookTest, AppointmentStartKeepsTheDurationAndAllDayRunsMidnightToMidnight) {
@@ -863,6 +904,71 @@ TEST(ProfileTest, ADamagedProfileGivesAClearError) {
   sqlite3_close(db);
   ExpectError(kErrCorruptProfile, [&] { Profile::Open(dir.File("good.db")); });
   ExpectError(kErrFailed, [&] { Profile::Open(dir.File("missing-dir/x.db")); });
+}
+
+TEST(ProfileTest, ParallelProcessesAddingToOneProfileLoseNothing) {
+  TempDir dir;
+  const std::string path = dir.File("shared.db");  // created by whichever child comes first
+  constexpr int kProcesses = 3;
+  constexpr int kAdds = 200;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int failures = 0;
+      for (int i = 0; i < kAdds; ++i) {
+        try {  // each add as `qvsync add` does it: open, add, save, close
+          auto profile = Profile::Open(path);
+          Variant c = StartOutlook(profile).call("GetNamespace", "MAPI")
+                          .call("GetDefaultFolder", 10).get("Items").call("Add");
+          c.put("FullName", "P" + std::to_string(p) + " N" + std::to_string(i));
+          c.call("Save");
+        } catch (const Error& e) {
+          if (failures++ == 0) std::fprintf(stderr, "child %d: %s\n", p, e.what());
+        }
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a child's add failed";
+  }
+  auto profile = Profile::Open(path);
+  const Variant ns = StartOutlook(profile).call("GetNamespace", "MAPI");
+  EXPECT_EQ(ns.call("GetDefaultFolder", 10).get("Items").get("Count").ToLong(),
+            kProcesses * kAdds);
+  EXPECT_EQ(ns.get("Folders").get("Count").ToLong(), 1);  // one default store, made once
+}
+
+TEST(ProfileTest, RowsClaimingAbsurdPositionsAreADamagedProfile) {
+  TempDir dir;
+  const std::string path = dir.File("profile.db");
+  {
+    auto profile = Profile::Open(path);
+    Variant mail = StartOutlook(profile).call("GetNamespace", "MAPI").call("GetDefaultFolder", 6)
+                       .get("Items").call("Add");
+    mail.get("Recipients").call("Add", "ann@example.com");
+    mail.get("Recipients").call("Add", "bob@example.com");
+    mail.call("Save");
+  }
+  // Still a good profile: both recipients come back.
+  {
+    auto profile = Profile::Open(path);
+    Variant mail = StartOutlook(profile).call("GetNamespace", "MAPI").call("GetDefaultFolder", 6)
+                       .get("Items").call("Item", 1);
+    EXPECT_EQ(mail.get("Recipients").get("Count").ToLong(), 2);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE item_values SET position = 99999 WHERE part = 'R' AND position = 1",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ExpectError(kErrCorruptProfile, [&] { Profile::Open(path); });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/registry/registry.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -283,6 +284,87 @@ TEST_F(RegistryStandIn, ConcurrentWritersLoseNoWrite) {
   std::vector<std::string> subkeys;
   ASSERT_EQ(key.Subkeys(&subkeys), Status::Ok);
   EXPECT_EQ(subkeys.size(), static_cast<size_t>(kProcesses * kThreads));
+}
+
+TEST_F(RegistryStandIn, WindowsLimitsOnNamesAndDepth) {
+  Key key;
+  EXPECT_EQ(Key::Create(Hive::CurrentUser, "A\\" + std::string(256, 'k'), &key),
+            Status::InvalidArgument);
+  // Characters, not bytes: 255 two-byte characters are one valid level.
+  std::string wide;
+  for (int i = 0; i < 255; ++i) wide += "\xC3\xA9";
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, "A\\" + wide, &key), Status::Ok);
+  std::string path = "D";
+  for (size_t i = 1; i < kMaxKeyDepth; ++i) path += "\\d";
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, path, &key), Status::Ok);
+  EXPECT_EQ(Key::Create(Hive::CurrentUser, path + "\\d", &key), Status::InvalidArgument);
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, "V", &key), Status::Ok);
+  EXPECT_EQ(key.SetString(std::string(kMaxValueNameLength, 'n'), "x"), Status::Ok);
+  EXPECT_EQ(key.SetString(std::string(kMaxValueNameLength + 1, 'n'), "x"), Status::InvalidArgument);
+  EXPECT_EQ(HiveStore(Hive::CurrentUser)
+                .Apply({{Change::Kind::SetValue, "V", std::string(kMaxValueNameLength + 1, 'n'),
+                         Value::String("x")}}),
+            Status::InvalidArgument);
+}
+
+TEST_F(RegistryStandIn, StorageGrowsWithTheKeysNotTheirDepth) {
+  // The deepest, longest key Windows allows: 512 levels of 255 characters,
+  // 130 KB of path. Kept as a tree, it costs about what its names do.
+  std::string path;
+  for (size_t i = 0; i < kMaxKeyDepth; ++i) {
+    if (i > 0) path += "\\";
+    path += std::string(kMaxKeyNameLength - 4, 'x') + std::to_string(1000 + i);
+  }
+  Key key;
+  ASSERT_EQ(Key::Create(Hive::LocalMachine, path, &key), Status::Ok);
+  ASSERT_EQ(key.SetDword("Deep", 7), Status::Ok);
+  uint32_t number = 0;
+  ASSERT_EQ(key.GetDword("Deep", &number), Status::Ok);
+  EXPECT_EQ(number, 7u);
+  struct stat db {}, wal {};
+  ASSERT_EQ(stat(HivePath(Hive::LocalMachine).c_str(), &db), 0);
+  if (stat((HivePath(Hive::LocalMachine) + "-wal").c_str(), &wal) != 0) wal.st_size = 0;
+  EXPECT_LT(db.st_size + wal.st_size, 4 * 1024 * 1024);
+  ASSERT_EQ(DeleteKeyTree(Hive::LocalMachine, path.substr(0, path.find('\\'))), Status::Ok);
+  std::vector<std::string> names;
+  ASSERT_EQ(HiveStore(Hive::LocalMachine).EnumSubkeys("", &names), Status::Ok);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(RegistryStandIn, AHiveOfTheEarlierLayoutIsConvertedWhole) {
+  // Keys by full path, values by their key's path, as hives used to be kept.
+  const std::string file = dir_.File("old.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE keys (path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
+                         " parent TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL);"
+                         "CREATE TABLE reg_values (key TEXT NOT NULL COLLATE NOCASE,"
+                         " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL,"
+                         " data BLOB NOT NULL, PRIMARY KEY (key, name));"
+                         "INSERT INTO keys VALUES('', '', ''), ('Software', '', 'Software'),"
+                         " ('Software\\Quorvia', 'Software', 'Quorvia'),"
+                         " ('Software\\Quorvia\\Outlook Sync', 'Software\\Quorvia', 'Outlook Sync'),"
+                         " ('Software\\Other', 'Software', 'Other');"
+                         "INSERT INTO reg_values VALUES('software\\quorvia\\OUTLOOK SYNC', 'Server',"
+                         " 1, CAST('mail.example.com' AS BLOB)),"
+                         " ('Software\\Quorvia\\Outlook Sync', 'Port', 4, x'50000000'),"
+                         " ('', 'Root', 1, CAST('r' AS BLOB));",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  auto store = OpenSqliteStore(file);
+  std::vector<std::string> names;
+  ASSERT_EQ(store->EnumSubkeys("SOFTWARE", &names), Status::Ok);
+  EXPECT_EQ(names, (std::vector<std::string>{"Other", "Quorvia"}));
+  std::vector<NamedValue> values;
+  ASSERT_EQ(store->EnumValues("Software\\Quorvia\\Outlook Sync", &values), Status::Ok);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0], (NamedValue{"Server", Value::String("mail.example.com")}));
+  EXPECT_EQ(values[1], (NamedValue{"Port", Value::Dword(80)}));
+  Value root;
+  EXPECT_EQ(store->GetValue("", "root", &root), Status::Ok);
+  EXPECT_EQ(root, Value::String("r"));
 }
 
 }  // namespace

@@ -12,8 +12,14 @@ namespace {
 class SampleWindow : public Window {
  public:
   SampleWindow() {
+    name = "frmSample";
     caption = "Sample";
-    txtName.caption = "Name";
+    lblName.caption = "&Name:";
+    lblName.buddy = &txtName;
+    txtNotes.multiLine = true;
+    cmdApply.caption = "&Apply";
+    cmdApply.enabled = false;
+    chkEnabled.onClick = [this] { ++clicks; };
     txtSecret.password = true;
     chkEnabled.caption = "&Enabled";
     cboChoice.items = {"first", "second"};
@@ -24,13 +30,19 @@ class SampleWindow : public Window {
     cmdCancel.isCancel = true;
     cmdCancel.onClick = [this] { cancelled = true; Hide(); };
   }
-  std::vector<Control*> Controls() override { return {&txtName, &txtSecret, &chkEnabled, &cboChoice, &cmdOK, &cmdCancel}; }
+  std::vector<Control*> Controls() override {
+    return {&lblName, &txtName, &txtSecret, &chkEnabled, &cboChoice, &txtNotes, &cmdOK, &cmdApply, &cmdCancel};
+  }
   void cmdOK_Click() {
     accepted = txtName.text;
     Hide();
   }
 
+  Label lblName{"lblName"};
   TextBox txtName{"txtName"};
+  TextBox txtNotes{"txtNotes"};
+  Button cmdApply{"cmdApply"};
+  int clicks = 0;
   TextBox txtSecret{"txtSecret"};
   CheckBox chkEnabled{"chkEnabled"};
   ComboBox cboChoice{"cboChoice"};
@@ -152,6 +164,117 @@ TEST(TerminalFrontEnd, EndOfInputClosesTheWindow) {
   SampleWindow unattended;
   AtTerminal("", false, [&](TerminalFrontEnd& terminal) { terminal.RunModal(unattended); });
   EXPECT_TRUE(unattended.cancelled) << "without a person the cancel button is pressed";
+}
+
+TEST(TerminalFrontEnd, ReachesControlsByCaptionAndAccessKeyAndPressesButtonsByCaption) {
+  SampleWindow window;
+  std::string printed = AtTerminal(
+      "set \"Name\" dave\n&e\nchoose cboChoice SECOND\nappend txtNotes one\nappend txtNotes two\n&a\nset chkEnabled maybe\nok\n",
+      true, [&](TerminalFrontEnd& terminal) { terminal.RunModal(window); });
+  EXPECT_EQ(window.accepted, "dave");
+  EXPECT_TRUE(window.chkEnabled.value);
+  EXPECT_EQ(window.clicks, 1) << "a user's tick runs the box's click handler";
+  EXPECT_EQ(window.cboChoice.listIndex, 1);
+  EXPECT_EQ(window.txtNotes.text, "one\r\ntwo");
+  EXPECT_NE(printed.find("cmdApply is disabled"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("chkEnabled takes on or off"), std::string::npos) << printed;
+  // The label is shown with its box, with its access key.
+  EXPECT_NE(printed.find("Name:"), std::string::npos);
+  EXPECT_NE(printed.find("&n"), std::string::npos) << printed;
+}
+
+TEST(TerminalFrontEnd, AnAccessKeyOrASetWithoutTextPromptsForTheText) {
+  SampleWindow window;
+  std::string printed = AtTerminal("&n\nerin\nset txtSecret\ns3cret\nset txtNotes\nfirst\nsecond\n.\nclick cmdOK\n",
+                                   true, [&](TerminalFrontEnd& terminal) { terminal.RunModal(window); });
+  EXPECT_EQ(window.accepted, "erin");
+  EXPECT_EQ(window.txtSecret.text, "s3cret");
+  EXPECT_EQ(window.txtNotes.text, "first\r\nsecond");
+  EXPECT_NE(printed.find("Name: "), std::string::npos) << "the prompt names the label";
+  EXPECT_NE(printed.find("(not shown)"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("s3cret"), std::string::npos) << "a password is never printed";
+}
+
+TEST(FillScript, ReadsSectionsAndRefusesWhatIsNoScript) {
+  FillScript script;
+  std::string error;
+  ASSERT_TRUE(ParseFillScript("# set-up\r\n[frmSample]\r\n  set txtName x\r\n\r\nclick OK\n[Sample]\n&e\nclose", &script,
+                              &error))
+      << error;
+  ASSERT_EQ(script.sections.size(), 2u);
+  EXPECT_EQ(script.sections[0].window, "frmSample");
+  ASSERT_EQ(script.sections[0].commands.size(), 2u);
+  EXPECT_EQ(script.sections[0].commands[0].text, "set txtName x");
+  EXPECT_EQ(script.sections[0].commands[1].line, 5);
+  EXPECT_EQ(script.sections[1].commands.size(), 2u);
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"set txtName x\n", "line 1: a command before the first [window] section"},
+      {"[frmSample\n", "line 1: a section header must end with \"]\""},
+      {"[ ]\n", "line 1: a section header must name a window"},
+      {"[frmSample]\nrm -rf /\n", "line 2: unknown command \"rm\""},
+      {"[frmSample]\nclick\n", "line 2: \"click\" needs a control"},
+      {std::string("[frmSample]\nset txtName a\0b\n", 27), "line 2: a NUL byte"},
+      {"[frmSample]\nset txtName " + std::string(kMaxFillLineBytes, 'x'), "line 2: longer than 4096 bytes"},
+      {std::string(kMaxFillScriptBytes + 1, '#'), "the script is longer than 65536 bytes"},
+  };
+  for (const auto& [text, message] : bad) {
+    EXPECT_FALSE(ParseFillScript(text, &script, &error)) << message;
+    EXPECT_EQ(error, message);
+  }
+}
+
+TEST(FillScript, FillsEachShowingOnceWithoutAPerson) {
+  FillScript script;
+  std::string error;
+  ASSERT_TRUE(ParseFillScript("[frmSample]\nset txtName fred\nset txtSecret pw\nset chkEnabled on\nclick OK\n"
+                              "[Sample]\nset txtName gina\n",
+                              &script, &error));
+  SampleWindow first, second, third;
+  std::string printed = AtTerminal("", false, [&](TerminalFrontEnd& terminal) {
+    terminal.SetFillScript(script);
+    terminal.RunModal(first);
+    terminal.RunModal(second);
+    terminal.RunModal(third);
+  });
+  EXPECT_EQ(first.accepted, "fred");
+  EXPECT_TRUE(first.chkEnabled.value);
+  EXPECT_EQ(printed.find("set txtSecret pw"), std::string::npos) << "the script's password is not echoed";
+  EXPECT_NE(printed.find("set txtSecret **"), std::string::npos) << printed;
+  // The second section filled the second showing, which nobody confirmed.
+  EXPECT_EQ(second.txtName.text, "gina");
+  EXPECT_EQ(second.accepted, "");
+  EXPECT_FALSE(second.IsShown());
+  // No section is left for the third: its cancel button is pressed.
+  EXPECT_TRUE(third.cancelled);
+}
+
+TEST(FillScript, AFailingCommandClosesTheWindowWithoutPressingAnything) {
+  FillScript script;
+  std::string error;
+  ASSERT_TRUE(ParseFillScript("[frmSample]\nset txtName hal\nset txtMissing x\nclick OK\n", &script, &error));
+  SampleWindow window;
+  std::string printed = AtTerminal("", false, [&](TerminalFrontEnd& terminal) {
+    terminal.SetFillScript(script);
+    terminal.RunModal(window);
+  });
+  EXPECT_EQ(window.accepted, "") << "OK is not pressed after a failed command";
+  EXPECT_FALSE(window.IsShown());
+  EXPECT_NE(printed.find("Fill script, line 3: no control \"txtMissing\" in Sample"), std::string::npos) << printed;
+}
+
+TEST(Controls, AccessKeysFollowTheFirstSingleAmpersand) {
+  Button button("cmd");
+  button.caption = "&View..";
+  EXPECT_EQ(button.AccessKey(), 'v');
+  button.caption = "Ca&lendar";
+  EXPECT_EQ(button.AccessKey(), 'l');
+  button.caption = "Fish && &Chips";
+  EXPECT_EQ(button.AccessKey(), 'c');
+  button.caption = "OK";
+  EXPECT_EQ(button.AccessKey(), 0);
+  button.caption = "trailing&";
+  EXPECT_EQ(button.AccessKey(), 0);
 }
 
 }  // namespace

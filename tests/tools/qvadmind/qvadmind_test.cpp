@@ -7,9 +7,11 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -103,6 +105,7 @@ class QvadmindTest : public qv::testing::RegistryTest {
     std::vector<std::string> args = {kListener.string(), "--address", "127.0.0.1", "--port", "0",
                                      "--print-port", "--stderr", "--credentials", credentials_,
                                      "--fake-services", "QuorviaSMTP=4,QuorviaSpam=1"};
+    args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -175,6 +178,9 @@ class QvadmindTest : public qv::testing::RegistryTest {
 
   int RawConnect() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    // No exchange of these tests waits this long on a listener that works.
+    timeval timeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port_));
@@ -195,6 +201,7 @@ class QvadmindTest : public qv::testing::RegistryTest {
   std::string log_ = dir_.File("listener.log");
   std::string getOnlyLog_ = dir_.File("getonly.log");
   qv::testing::ScopedEnv getOnlyLogEnv_{"QV_GETONLY_LOG", getOnlyLog_};
+  std::vector<std::string> extraArgs_;  // set by a derived fixture's constructor
   pid_t pid_ = -1;
   int port_ = 0;
 };
@@ -306,8 +313,14 @@ TEST_F(QvadmindTest, ServiceCallsRunOnTheRemoteHost) {
   EXPECT_EQ(QVServiceGetStatus(&unknown), 0);
   // The service messages are the listener's, not this process's.
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_NE(ReadFile(out_).find("STATUS: Service Started\n"), std::string::npos);
-  EXPECT_NE(ReadFile(out_).find("ERROR: COULDN'T ACCESS SERVICE\n"), std::string::npos);
+  // They go to its log: its standard output carries the port alone.
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  EXPECT_EQ(ReadFile(out_), std::to_string(port_) + "\n");
+  EXPECT_NE(Log().find("STATUS: Service Started\n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("ERROR: COULDN'T ACCESS SERVICE\n"), std::string::npos);
 }
 
 TEST_F(QvadmindTest, WrongCredentialsGetNothing) {
@@ -383,6 +396,126 @@ TEST_F(QvadmindTest, RefusesWhatIsMalformedOversizedOrUnauthenticatedAndServesTh
   }
   EXPECT_TRUE(Closed(fd));
   close(fd);
+}
+
+// Sends `text` one byte every `gap` until `stop`, from a thread of its own.
+class Trickler {
+ public:
+  Trickler(int socket, std::string text, std::chrono::milliseconds gap)
+      : thread_([this, socket, text, gap] {
+          for (size_t i = 0; !stop_ && i < text.size(); ++i) {
+            if (send(socket, &text[i], 1, MSG_NOSIGNAL) != 1) return;
+            std::this_thread::sleep_for(gap);
+          }
+        }) {}
+  ~Trickler() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(QvadmindTest, SilentAndTricklingPeersDoNotHoldUpAnotherClient) {
+  const std::string auth = qvaiso::wire::AuthRequest("Basic", "admin:secret");
+  const int silent = RawConnect();
+  const int trickling = RawConnect();
+  Trickler trickler(trickling, auth, std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // both are being served
+  const auto start = std::chrono::steady_clock::now();
+  const int fd = RawConnect();
+  EXPECT_EQ(RawExchange(fd, auth), qvaiso::wire::kSuccess);
+  EXPECT_EQ(RawExchange(fd, qvaiso::wire::kPing), qvaiso::wire::kSuccess);
+  // Generous: only a listener that waits on the other two takes this long.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // And the library's own client gets through as well.
+  SetCurrentHost("Remote");
+  char value[1024];
+  EXPECT_EQ(GetOption(1, "SMTP", "Banner", value), 1);
+  EXPECT_STREQ(value, "remote banner");
+  close(fd);
+  close(silent);
+  close(trickling);
+}
+
+class QvadmindLimitsTest : public QvadmindTest {
+ protected:
+  QvadmindLimitsTest() { extraArgs_ = {"--login-timeout", "1", "--max-connections", "3"}; }
+};
+
+TEST_F(QvadmindLimitsTest, UnauthenticatedPeersAreCutOffAndExtraConnectionsRefused) {
+  const std::string auth = qvaiso::wire::AuthRequest("Basic", "admin:secret");
+  const int silent = RawConnect();
+  const int trickling = RawConnect();
+  auto trickler = std::make_unique<Trickler>(trickling, auth, std::chrono::milliseconds(100));
+  const int served = RawConnect();
+  EXPECT_EQ(RawExchange(served, auth), qvaiso::wire::kSuccess);
+  // A fourth connection is refused at once while three are served.
+  const int extra = RawConnect();
+  EXPECT_NE(RawExchange(extra, qvaiso::wire::kPing).find("too many connections"),
+            std::string::npos);
+  EXPECT_TRUE(Closed(extra));
+  close(extra);
+  // The silent and the trickling peer are closed once the login time-out is
+  // up, however the bytes keep coming; the authenticated one is kept.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Closed(silent));
+  EXPECT_TRUE(Closed(trickling));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  trickler.reset();
+  EXPECT_EQ(RawExchange(served, qvaiso::wire::kPing), qvaiso::wire::kSuccess);
+  EXPECT_NE(Log().find("no authentication in time"), std::string::npos) << Log();
+  close(silent);
+  close(trickling);
+  close(served);
+}
+
+class QvadmindAbuseTest : public QvadmindTest {
+ protected:
+  void SetUp() override {
+    {
+      qv::testing::ScopedEnv remote("QUORVIA_HKLM", remoteHklm_);
+      Key security;
+      ASSERT_EQ(Key::Create(Hive::LocalMachine, "SOFTWARE\\Quorvia\\Quorvia\\Security", &security),
+                Status::Ok);
+      security.SetDword("Abuse Detection Status", 1);
+      security.SetDword("Abuse Instance Threshold", 4);
+    }
+    QvadmindTest::SetUp();
+  }
+};
+
+TEST_F(QvadmindAbuseTest, GuessingAddressIsRefusedAtConnect) {
+  const std::string guess = qvaiso::wire::AuthRequest("Basic", "admin:guess");
+  int guesses = 0;
+  bool refused = false;
+  const auto start = std::chrono::steady_clock::now();
+  while (guesses < 100 && !refused) {
+    const int fd = RawConnect();
+    for (int i = 0; i < 3 && guesses < 100; ++i) {
+      const std::string reply = RawExchange(fd, guess);
+      if (reply.empty()) {  // closed without an answer: refused at connect
+        refused = i == 0;
+        break;
+      }
+      EXPECT_NE(reply.find("authentication refused"), std::string::npos);
+      ++guesses;
+    }
+    close(fd);
+  }
+  EXPECT_TRUE(refused) << Log();
+  EXPECT_LE(guesses, 6);  // the threshold's 4, the report that crosses it, and no more
+  // Each failure on a connection waits longer: 0.2 s, then 0.4 s, ...
+  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+  // The right credentials from that address are refused too, until the
+  // entry expires.
+  const int fd = RawConnect();
+  EXPECT_EQ(RawExchange(fd, qvaiso::wire::AuthRequest("Basic", "admin:secret")), "");
+  close(fd);
+  EXPECT_NE(Log().find("connection refused, address reported as abusive"), std::string::npos)
+      << Log();
 }
 
 TEST(QvadmindCredentialsTest, RefusesUnsafeOrEmptyAccountFiles) {

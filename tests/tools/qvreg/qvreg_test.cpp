@@ -2,8 +2,11 @@
 // a child process on the temporary hives of the RegistryTest fixture.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -227,7 +230,45 @@ TEST_F(QvregTest, UnwritableHiveStopsTheImportOfBoth) {
     EXPECT_EQ(HiveStore(other).KeyExists(other == Hive::CurrentUser ? "Software\\A" : "SOFTWARE\\B"),
               Status::NotFound);
     EXPECT_EQ(ReadFile(broken_file), std::string(4096, 'x'));
+    EXPECT_NE(result.err.find(broken_file), std::string::npos) << result.err;  // names the file
   }
+}
+
+TEST_F(QvregTest, KeysBeyondWindowsLimitsAreRefusedWithTheirLine) {
+  ASSERT_EQ(Run({"import", File("product.reg", kProductKeys)}).exit, 0);
+  const Tree user = Dump(Hive::CurrentUser, "");
+  const std::string hiveBefore = ReadFile(registry::HivePath(Hive::CurrentUser));
+  // 10,000 levels in a 20 KB file, after a change that must not be applied.
+  std::string deep = "[HKEY_CURRENT_USER\\Software";
+  for (int i = 0; i < 10000; ++i) deep += "\\a";
+  const std::string file = File("deep.reg", "Windows Registry Editor Version 5.00\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Kept]\n"
+                                            "\"v\"=\"1\"\n\n" + deep + "]\n");
+  const auto start = std::chrono::steady_clock::now();
+  Result result = Run({"import", file});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(result.exit, 2);
+  EXPECT_NE(result.err.find(file + ":5: key name of 10001 levels (at most 512)"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(Dump(Hive::CurrentUser, ""), user);
+  EXPECT_EQ(HiveStore(Hive::CurrentUser).KeyExists("Software\\Kept"), Status::NotFound);
+
+  // A level of 256 characters, a value name of 16,384; the limits themselves pass.
+  result = Run({"import", File("long.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\" +
+                                               std::string(256, 'k') + "]\n")});
+  EXPECT_NE(result.err.find(":2: key name with a level longer than 255 characters"),
+            std::string::npos)
+      << result.err;
+  result = Run({"import", File("name.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\N]\n\"" +
+                                               std::string(16384, 'n') + "\"=\"x\"\n")});
+  EXPECT_NE(result.err.find(":3: value name longer than 16383 characters"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(Dump(Hive::CurrentUser, ""), user);
+  std::string atLimits = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\" + std::string(255, 'k');
+  for (int i = 2; i < 512; ++i) atLimits += "\\b";
+  atLimits += "]\n\"" + std::string(16383, 'n') + "\"=\"x\"\n";
+  result = Run({"import", File("limits.reg", atLimits)});
+  EXPECT_EQ(result.exit, 0) << result.err;
 }
 
 TEST_F(QvregTest, AddQueryAndDeleteLikeRegExe) {
@@ -328,6 +369,21 @@ TEST_F(QvregTest, ExportKeepsAnExistingFileUnlessTold) {
   std::string absent = dir_.File("absent.reg");
   EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE\\Nothing", absent}).exit, 1);
   EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE\\Quorvia", dir_.File("no/such/dir.reg")}).exit, 1);
+}
+
+TEST_F(QvregTest, ExportWritesThroughALinkAndKeepsTheFilesMode) {
+  ASSERT_EQ(Run({"add", "HKLM\\SOFTWARE\\Quorvia\\Quorvia", "/v", "Mail Root", "/d", "/srv/mail"}).exit, 0);
+  const std::string real = File("real.reg", "old");
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  const std::string link = dir_.File("link.reg");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Run({"export", "HKLM\\SOFTWARE\\Quorvia", link, "/y", "/utf8"}).exit, 0);
+  struct stat info {};
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_NE(ReadFile(real).find("\"Mail Root\"=\"/srv/mail\""), std::string::npos) << ReadFile(real);
 }
 
 TEST_F(QvregTest, UsageErrorsAndHelp) {

@@ -4,12 +4,16 @@
 #include "tools/qvservlet/servlet.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <sqlite3.h>
 
 #include <pugixml.hpp>
 #include <random>
+#include <stdexcept>
 
 #include "addin/codec/encodings.h"
 #include "tests/common/test_support.h"
+#include "tools/qvservlet/xml_text.h"
 
 namespace qv::servlet {
 namespace {
@@ -104,6 +108,41 @@ TEST_F(ServletTest, AddGivesNewUidsOrKeepsTheGivenId) {
   reply = Run("Cmd=ADD-CONTACT&FirstName=Other&ID=ann@example.com.VCF");
   EXPECT_EQ(Value(reply, "/RESPONSE/RETURNVALUE"), "0");
   EXPECT_EQ(servlet_.GetItem("alice", "ann@example.com.VCF")->fields[0].second, "Ann");
+}
+
+// GET serves an item as the server keeps it: under the element names the
+// client reads, appointment times and recurrence dates in UTC.
+TEST_F(ServletTest, GetServesTheServersElementNamesAndUtcTimes) {
+  const std::string appointment =
+      Value(Run("Cmd=ADD-APPOINTMENT&StartTime=2013-05-21-00-30&FinishTime=2013-05-21-12-30"
+                "&PatternStartDate=2013-05-21-00-00&PatternEndDate="
+                "&Attendees=a%u0040x.org%u007C3%u003Bb%u0040y.org&offset=120"),
+            "/RESPONSE/UID");
+  std::string reply = Run("Cmd=GET-APPOINTMENT&ReturnAttendeesDetails=1&ID=" + appointment);
+  EXPECT_EQ(Value(reply, "/RESPONSE/STARTTIME"), "2013-05-20-22-30");
+  EXPECT_EQ(Value(reply, "/RESPONSE/FINISHTIME"), "2013-05-21-10-30");
+  EXPECT_EQ(Value(reply, "/RESPONSE/PATTERNSTARTDATE"), "2013-05-20-22-00");
+  EXPECT_EQ(Value(reply, "/RESPONSE/PATTERNENDDATE"), "");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[1]/PARTSTAT"), "ACCEPTED");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[1]/CN"), "a@x.org");
+  EXPECT_EQ(Value(reply, "/RESPONSE/ATTENDEESDETAILS/*[2]/PARTSTAT"), "NEEDS-ACTION");
+
+  const std::string task = Value(
+      Run("Cmd=ADD-TASK&PercentComplete=40&DueDate=2013-05-21-00-00&offset=-300"), "/RESPONSE/UID");
+  reply = Run("Cmd=GET-TASK&ID=" + task);
+  EXPECT_EQ(Value(reply, "/RESPONSE/PERCCOMP"), "40");
+  EXPECT_EQ(Value(reply, "/RESPONSE/DUEDATE"), "2013-05-21-00-00");  // task dates have no zone
+
+  const std::string group =
+      Value(Run("Cmd=ADD-CONTACTGROUP&ObjectType=Group&GroupName=Team&Members=1.VCF%u003B2.VCF"),
+            "/RESPONSE/UID");
+  reply = Run("Cmd=GET-CONTACTGROUP&ID=" + group);
+  EXPECT_EQ(Value(reply, "/RESPONSE/NAME"), "Team");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(reply.c_str()));
+  EXPECT_EQ(doc.select_nodes("/RESPONSE/MEMBERS").size(), 1u);
+  EXPECT_EQ(doc.select_nodes("//MEMBERS/MEMBER").size(), 2u);
+  EXPECT_STREQ(doc.select_node("//MEMBERS/MEMBER[2]/@ID").attribute().value(), "2.VCF");
 }
 
 TEST_F(ServletTest, StampsIncreaseWithEveryChange) {
@@ -216,6 +255,187 @@ TEST_F(ServletTest, MailboxesOutliveTheServlet) {
   EXPECT_TRUE(second.CheckPassword("bob", "pw"));
   ASSERT_TRUE(second.GetItem("bob", uid));
   EXPECT_EQ(second.GetItem("bob", uid)->fields[0].second, "persist");
+}
+
+// ---- Volumes, the request log and the characters of the replies ----
+
+// A servlet on loopback with a logged-in client.
+class ServletHttpTest : public ServletTest {
+ protected:
+  ServletHttpTest() {
+    EXPECT_TRUE(servlet_.Start());
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", servlet_.port());
+    client_->set_read_timeout(60, 0);
+    client_->set_write_timeout(60, 0);
+    auto login = Post("Cmd=LOGIN&Username=alice&Password=secret&Client=QVSYNC");
+    EXPECT_TRUE(login);
+    if (login) {
+      std::string cookie = login->get_header_value("Set-Cookie");
+      client_->set_default_headers({{"Cookie", cookie.substr(0, cookie.find(';'))}});
+    }
+  }
+  httplib::Result Post(const std::string& body) {
+    return client_->Post(kDefaultPath, body, "application/x-www-form-urlencoded");
+  }
+  std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(ServletHttpTest, BodiesOverEightKilobytesAndOfSeveralMebibytesAreServed) {
+  // One value of 20 KB.
+  std::string note(20000, 'x');
+  auto reply = Post("Cmd=ADD-TASK&Subject=long&Body=" + note);
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->status, 200);
+  std::string uid = Value(reply->body, "/RESPONSE/UID");
+  ASSERT_TRUE(servlet_.GetItem("alice", uid));
+  EXPECT_EQ(FieldValue(servlet_.GetItem("alice", uid)->fields, "Body"), note);
+
+  // A batch of 3,000 adds, nearly 4 MiB.
+  std::string batch;
+  std::string filler(1300, 'n');
+  for (int i = 0; i < 3000; ++i) {
+    batch += "Cmd=ADD-CONTACT\rFirstName=C" + std::to_string(i) + "\rBody=" + filler + "\rID=C" +
+             std::to_string(i) + ".VCF\r\n";
+  }
+  ASSERT_GT(batch.size(), size_t{3} << 20);
+  reply = Post("Cmd=BATCH&Batch=" + batch);
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->status, 200);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_buffer(reply->body.data(), reply->body.size()));
+  EXPECT_EQ(doc.select_nodes("/BATCHRESPONSE/RESPONSE[RETURNVALUE='1']").size(), 3000u);
+  EXPECT_EQ(servlet_.ListItems("alice", "CONTACT").size(), 3000u);
+  EXPECT_EQ(servlet_.Requests().back().bodyBytes, batch.size() + 16);
+}
+
+TEST_F(ServletHttpTest, ABodyOverTheLimitIsRefusedWithAClearReplyAndServingGoesOn) {
+  std::string body = "Cmd=ADD-TASK&Subject=huge&Body=" + std::string(kMaxRequestBody, 'x');
+  auto reply = Post(body);
+  ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+  EXPECT_EQ(reply->status, 413);
+  EXPECT_EQ(Value(reply->body, "/RESPONSE/RETURNVALUE"), "0");
+  EXPECT_EQ(Value(reply->body, "/RESPONSE/ERROR_DESCRIPTION"),
+            "The request body is larger than the 67108864 bytes the server accepts.");
+  EXPECT_TRUE(servlet_.ListItems("alice", "TASK").empty());
+  RecordedRequest last = servlet_.Requests().back();
+  EXPECT_EQ(last.body, "");  // not kept
+  EXPECT_EQ(last.bodyBytes, body.size());
+
+  // The same without a length (chunked): refused alike.
+  size_t sent = 0;
+  reply = client_->Post(
+      kDefaultPath,
+      [&](size_t, httplib::DataSink& sink) {
+        if (sent > kMaxRequestBody + (1 << 20)) {
+          sink.done();
+          return true;
+        }
+        std::string chunk(1 << 20, 'y');
+        if (sent == 0) chunk.replace(0, 13, "Cmd=ADD-TASK&");
+        sent += chunk.size();
+        return sink.write(chunk.data(), chunk.size());
+      },
+      "application/x-www-form-urlencoded");
+  ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+  EXPECT_EQ(reply->status, 413);
+
+  // A body of exactly the limit is served (a batch with a field it ignores).
+  std::string limit = "Cmd=BATCH&Batch=Cmd=ADD-TASK\rSubject=edge\rID=E.TSK&Pad=";
+  limit += std::string(kMaxRequestBody - limit.size(), 'z');
+  reply = Post(limit);
+  ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(Value(reply->body, "/BATCHRESPONSE/RESPONSE/RETURNVALUE"), "1");
+  EXPECT_TRUE(servlet_.GetItem("alice", "E.TSK"));
+}
+
+TEST_F(ServletTest, TheRequestLogKeepsTheNewestWithinItsLimits) {
+  ASSERT_TRUE(servlet_.Start());
+  httplib::Client client("127.0.0.1", servlet_.port());
+  servlet_.SetRequestLogLimits(3, 1000);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(client.Post(kDefaultPath, "Cmd=LOGIN&Username=alice&Password=" + std::to_string(i),
+                            "application/x-www-form-urlencoded"));
+  }
+  std::vector<RecordedRequest> log = servlet_.Requests();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log.front().body, "Cmd=LOGIN&Username=alice&Password=2");
+  EXPECT_EQ(log.back().body, "Cmd=LOGIN&Username=alice&Password=4");
+  EXPECT_EQ(servlet_.DroppedRequests(), 2u);
+  // By bytes: a body larger than the rest pushes the older ones out, and is kept whole itself.
+  std::string big = "Cmd=LOGIN&Username=" + std::string(1500, 'b');
+  ASSERT_TRUE(client.Post(kDefaultPath, big, "application/x-www-form-urlencoded"));
+  log = servlet_.Requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].body, big);
+  EXPECT_EQ(log[0].command, "LOGIN");
+}
+
+TEST_F(ServletTest, ValuesXmlCannotCarryAreRefusedNeverStoredOrCut) {
+  for (const char* value : {"a%u0000b", "a%00b", "a%u0001b", "a%1Fb", "a%uFFFEb", "a%uFFFFb"}) {
+    std::string reply = Run(std::string("Cmd=ADD-TASK&Subject=ok&Body=") + value);
+    EXPECT_EQ(XmlCharacterFault(reply), "") << reply;
+    EXPECT_EQ(Value(reply, "/RESPONSE/RETURNVALUE"), "0") << value;
+    EXPECT_EQ(Value(reply, "/RESPONSE/ERROR_VALUE"), "7") << value;
+    EXPECT_NE(Value(reply, "/RESPONSE/ERROR_DESCRIPTION").find("Body holds U+"), std::string::npos) << reply;
+  }
+  EXPECT_EQ(Value(Run("Cmd=ADD-TASK&Body=%u0001"), "/RESPONSE/ERROR_DESCRIPTION"),
+            "Body holds U+0001, a character XML cannot carry.");
+  EXPECT_TRUE(servlet_.ListItems("alice", "TASK").empty());
+
+  // An edit too: the stored item keeps its value.
+  std::string uid = servlet_.AddItem("alice", "TASK", {{"Subject", "before"}});
+  EXPECT_EQ(Value(Run("Cmd=EDIT-TASK&Subject=af%u0008ter&ID=" + uid), "/RESPONSE/RETURNVALUE"), "0");
+  EXPECT_EQ(FieldValue(servlet_.GetItem("alice", uid)->fields, "Subject"), "before");
+  // In a batch only the request that holds one is refused.
+  std::string batch = Run("Cmd=BATCH&Batch=Cmd=ADD-TASK\rSubject=x%u0000y\rID=A.TSK\r\n"
+                          "Cmd=ADD-TASK\rSubject=fine\rID=B.TSK\r\nCmd=ODD%u0002-X");
+  EXPECT_EQ(XmlCharacterFault(batch), "") << batch;
+  EXPECT_EQ(Value(batch, "/*/*[1]/RETURNVALUE"), "0");
+  EXPECT_EQ(Value(batch, "/*/*[2]/RETURNVALUE"), "1");
+  EXPECT_EQ(Value(batch, "/*/*[3]/RETURNVALUE"), "0");
+  EXPECT_FALSE(servlet_.GetItem("alice", "A.TSK"));
+  // The auto response, and the other party's own changes.
+  EXPECT_EQ(Value(Run("Cmd=SET-AUTORESPONSE&Enabled=1&Subject=%u0007&Body=b"), "/RESPONSE/RETURNVALUE"), "0");
+  EXPECT_EQ(servlet_.GetAutoResponse("alice").body, "");
+  EXPECT_THROW(servlet_.AddItem("alice", "TASK", {{"Subject", std::string("a\0b", 3)}}), std::invalid_argument);
+  EXPECT_THROW(servlet_.ChangeItem("alice", uid, {{"Subject", "\xEF\xBF\xBE"}}), std::invalid_argument);
+}
+
+TEST_F(ServletTest, AValueStoredByAnOlderEmulatorIsShownNotCut) {
+  qv::testing::TempDir dir;
+  std::string uid;
+  {
+    Servlet first(dir.File("mail.db"));
+    first.AddUser("bob", "pw");
+    uid = first.AddItem("bob", "TASK", {{"Subject", "x"}});
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("mail.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE fields SET value = ?1", -1, &stmt, nullptr), SQLITE_OK);
+  const char raw[] = "be\0fore\x01" "after\xFF";
+  sqlite3_bind_text(stmt, 1, raw, sizeof raw - 1, SQLITE_STATIC);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  Servlet second(dir.File("mail.db"));
+  std::string get = second.Execute("bob", "Cmd=GET-TASK&ID=" + uid);
+  EXPECT_EQ(XmlCharacterFault(get), "") << get;
+  EXPECT_EQ(Value(get, "/RESPONSE/SUBJECT"), "be\xEF\xBF\xBD" "fore\xEF\xBF\xBD" "after\xEF\xBF\xBD");
+}
+
+TEST(XmlText, FaultsAreFoundRawAndInReferences) {
+  EXPECT_EQ(FirstCharacterXmlCannotCarry("fine\t\r\n\xC3\xA9\xF0\x9F\x98\x80"), "");
+  EXPECT_EQ(FirstCharacterXmlCannotCarry(std::string("a\0", 2)), "U+0000");
+  EXPECT_EQ(FirstCharacterXmlCannotCarry("\xED\xA0\x80"), "U+D800");           // a surrogate half
+  EXPECT_EQ(FirstCharacterXmlCannotCarry("\xC0\xAF"), "the byte 0xC0, which is not UTF-8");  // overlong
+  EXPECT_EQ(FirstCharacterXmlCannotCarry("\xE2\x82"), "the byte 0xE2, which is not UTF-8");  // cut short
+  EXPECT_EQ(XmlSafeText("a\x01\xE2\x82z"), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz");
+  EXPECT_EQ(XmlCharacterFault("<a>&#13;&#x9;&#65;</a>"), "");
+  EXPECT_NE(XmlCharacterFault("<a>&#01;</a>"), "");
+  EXPECT_NE(XmlCharacterFault("<a>&#xFFFE;</a>"), "");
+  EXPECT_NE(XmlCharacterFault("<a>\x0B</a>"), "");
 }
 
 }  // namespace

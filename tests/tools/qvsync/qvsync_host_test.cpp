@@ -96,7 +96,7 @@ TEST_F(QvsyncHost, AutomationShowsNothingAndBuildsNoMenu) {
   SetDword("Sync On StartUp", 1);
   Result menu = Run("--automation menu");
   EXPECT_EQ(menu.status, 0);
-  EXPECT_EQ(menu.output, "");
+  EXPECT_EQ(menu.output, "No add-in has added a menu command.\n");
 }
 
 TEST_F(QvsyncHost, TheLogIsWrittenOnlyInTroubleshootingMode) {
@@ -130,7 +130,58 @@ TEST_F(QvsyncHost, ProfileCommandsShowWhatIsInOutlook) {
 
 TEST_F(QvsyncHost, UnregisteringRemovesTheAddin) {
   ASSERT_EQ(Run("unregister " + addin_).status, 0);
-  EXPECT_EQ(Run("menu").output, "");
+  EXPECT_EQ(Run("menu").output, "No add-in has added a menu command.\n");
+  EXPECT_EQ(Run("addins").output, "No add-ins are registered.\n");
+}
+
+TEST_F(QvsyncHost, ItemOutputKeepsOneRowPerLineAndOneFieldPerColumn) {
+  // A subject with a TAB, a line end and a backslash cannot forge a row or a field.
+  Result added = Run("add Tasks \"Subject=a\tb\" \"Body=line 1\nforged\tRow\\x\"");
+  ASSERT_EQ(added.status, 0) << added.output;
+  const std::string entryId = added.output.substr(0, added.output.find('\n'));
+  Result items = Run("items Tasks");
+  EXPECT_EQ(items.output, "EntryID\tClass\tLastModificationTime\tSubject\n" + entryId + "\t48\t" +
+                              items.output.substr(items.output.find("\t48\t") + 4, 19) + "\ta\\tb\n")
+      << items.output;
+  Result shown = Run("show " + entryId);
+  EXPECT_NE(shown.output.find("\nBody\tline 1\\nforged\\tRow\\\\x\n"), std::string::npos)
+      << shown.output;
+  // A failed assignment names the property.
+  Result refused = Run("edit " + entryId + " Importance=high");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.output, "qvsync: Importance: Type mismatch (13)\n");
+}
+
+TEST_F(QvsyncHost, AProfileInAMissingFolderIsCreated) {
+  const std::string profile = dir_.File("new/sub/outlook.profile");
+  const std::string command = std::string(QVSYNC_HOST) + " --profile " + profile +
+                              " add Contacts FullName=Ann >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(profile));
+}
+
+TEST_F(QvsyncHost, TheInteractiveModeTakesEveryCommand) {
+  const std::string input = dir_.File("input");
+  ASSERT_TRUE(qv::testing::WriteFile(input, "add Contacts \"FullName=Ann B Smith\"\n"
+                                            "stores\n"
+                                            "items Contacts\n"
+                                            "addins\n"
+                                            "menu\n"
+                                            "quit\n"));
+  const std::string command = std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") +
+                              " <" + input + " 2>&1";
+  std::string output;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << output;
+  }
+  EXPECT_EQ(output.find("unknown command"), std::string::npos) << output;
+  EXPECT_NE(output.find("1\tPersonal Folders\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("\tAnn B Smith\n"), std::string::npos) << output;  // the subject, one field
+  EXPECT_NE(output.find("FriendlyName: "), std::string::npos) << output;
+  EXPECT_NE(output.find("Quorvia"), std::string::npos) << output;
 }
 
 }  // namespace

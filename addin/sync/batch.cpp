@@ -1,0 +1,415 @@
+#include "addin/sync/batch.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <pugixml.hpp>
+#include <sstream>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+
+#include "addin/codec/strings.h"
+#include "addin/config/sync_config.h"
+#include "addin/connect.h"
+#include "addin/log/activity_log.h"
+#include "addin/server/http_transport.h"
+#include "addin/server/protocol.h"
+#include "addin/sync/conversion_table.h"
+#include "addin/sync/item_access.h"
+#include "addin/codec/item_codec.h"
+#include "addin/sync/progress.h"
+#include "platform/codepage/codepage.h"
+
+namespace qvsync::modBatch {
+
+using qv::outlook::Error;
+
+namespace {
+
+constexpr const char* kNoEntryId = "[NONE]";
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Splits `text` at TAB into at most `count` fields (the last takes the rest).
+std::vector<std::string> SplitTabs(std::string_view text, size_t count) {
+  std::vector<std::string> fields;
+  size_t pos = 0;
+  while (fields.size() + 1 < count) {
+    size_t tab = text.find('\t', pos);
+    if (tab == std::string_view::npos) break;
+    fields.emplace_back(text.substr(pos, tab - pos));
+    pos = tab + 1;
+  }
+  fields.emplace_back(text.substr(pos));
+  fields.resize(count);
+  return fields;
+}
+
+// Appends one line (CR LF) to the batch file and flushes it at once, so that a
+// crash right after the add was queued still leaves its line behind.
+void AppendBatchLine(const std::string& messageClass, const std::string& line) {
+  const std::string path = BatchFilePath(messageClass);
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) return;
+  const std::string bytes = qv::codepage::FromUtf8(line) + "\r\n";
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fflush(file);
+  std::fclose(file);
+}
+
+// The Outlook item an entry of the batch belongs to; Nothing when there is
+// none or it cannot be found.
+Variant LookUpItem(const Variant& folder, const std::string& entryId) {
+  if (entryId.empty() || entryId == kNoEntryId) return Variant::Nothing();
+  int32_t number = 0;
+  std::string description;
+  return ItemFromEntryId(folder, entryId, number, description);
+}
+
+bool InDeletedItems(const Variant& item) {
+  try {
+    return item.get("Parent").get("Name").ToText() == "Deleted Items";
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+bool IsNumber(const std::string& text) {
+  if (text.empty()) return false;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (; i < text.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+
+// A new item in `folder` for a GET of `cls`, with its access object.
+struct NewItem {
+  Variant item;    // the Outlook item
+  Variant access;  // the wrapper around it, or the item
+};
+
+NewItem CreateItemForClass(const Variant& folder, const std::string& cls) {
+  int itemType = -1;
+  int wrapperClass = 0;
+  if (cls == "CONTACT") {
+    itemType = 2;
+    wrapperClass = kClassContact;
+  } else if (cls == "CONTACTGROUP") {
+    itemType = 7;
+    wrapperClass = kClassDistributionList;
+  } else if (cls == "APPOINTMENT") {
+    itemType = 1;
+    wrapperClass = kClassAppointment;
+  }
+  NewItem made;
+  Variant items = folder.get("Items");
+  made.item = itemType < 0 ? items.call("Add") : items.call("Add", itemType);
+  made.access = made.item;
+  if (wrapperClass != 0 && UseRedemption) {
+    int32_t number = 0;
+    std::string description;
+    Variant wrapper = CreateWrapper(wrapperClass, number, description);
+    if (!wrapper.IsNothing()) {
+      wrapper.put("Item", made.item);
+      made.access = wrapper;
+    }
+  }
+  return made;
+}
+
+}  // namespace
+
+BatchValues& Batch() {
+  static BatchValues batch;
+  return batch;
+}
+
+void ResetBatch() { Batch() = BatchValues(); }
+
+bool IsBatchMode() { return Config().batchMode == 1; }
+
+std::string BatchItemId(int outlookClass, const std::string& itemFileName) {
+  if (!itemFileName.empty()) return itemFileName;
+  if (outlookClass == kClassTask) return NewUniqueName() + ".TSK";
+  if (outlookClass == kClassDistributionList) return NewUniqueName() + ".GRP";
+  return itemFileName;
+}
+
+int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
+                      const std::string& uid, const std::string& date, ConversionTable& table) {
+  const bool hasItem = item.IsObject() && !item.IsNothing();
+  std::string entryId = kNoEntryId;
+  int itemClass = 0;
+  if (hasItem) {
+    entryId = TextOf(item, "EntryID");
+    itemClass = LongOf(item, "Class");
+  }
+  std::string targetClass = Upper(messageClass);
+  if ((hasItem && itemClass == kClassDistributionList) || (!hasItem && EndsWith(uid, ".GRP")))
+    targetClass = "CONTACTGROUP";
+
+  std::string request = "Cmd=" + Upper(verb) + "-" + targetClass + "&";
+  std::string newId;
+  const std::string upperVerb = Upper(verb);
+  if (upperVerb == "ADD" || upperVerb == "EDIT") {
+    if (!hasItem) return 0;
+    std::string fields;
+    try {
+      std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &table);
+      if (upperVerb == "ADD") {
+        newId = BatchItemId(itemClass, ItemFileName(*serverItem));
+        fields = serverItem->SerializeItem(newId);
+      } else {
+        fields = serverItem->SerializeItem(uid);
+      }
+    } catch (const Error&) {
+      fields.clear();
+    }
+    if (fields.empty()) return 0;
+    request += fields;
+    if (upperVerb == "ADD") AppendBatchLine(messageClass, "ADD\t" + entryId + "\t" + newId);
+  } else if (upperVerb == "GET") {
+    request += "ID=" + uid;
+    if (targetClass == "APPOINTMENT") request += "&ReturnAttendeesDetails=1";
+  } else if (upperVerb == "DELETE") {
+    request += "ID=" + uid;
+  }
+
+  BatchValues& batch = Batch();
+  if (!batch.requestText.empty()) batch.requestText += "\r\n";
+  for (char c : request) batch.requestText += c == '&' ? '\r' : c;
+  batch.entryIds.push_back(entryId);
+  batch.uids.push_back(uid);
+  batch.dates.push_back(date);
+  batch.verbs.push_back(upperVerb);
+  batch.newIds.push_back(newId);
+  return 1;
+}
+
+bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements) {
+  elements.clear();
+  if (reply.empty()) return false;
+  if (Upper(std::string(reply.substr(0, 6))) == "<HTML>") return false;
+  pugi::xml_document doc;
+  if (!doc.load_buffer(reply.data(), reply.size(), pugi::parse_default, pugi::encoding_utf8)) return false;
+  pugi::xml_node root = doc.document_element();
+  // An HTML page that happens to be well-formed (a doctype or blanks before
+  // the <html> tag) is no batch reply either.
+  if (!root || Upper(root.name()) == "HTML") return false;
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    ReplyElement element;
+    const std::string method = Upper(child.attribute("METHOD").value());
+    const size_t dash = method.find('-');
+    element.verb = dash == std::string::npos ? method : method.substr(0, dash);
+    element.cls = dash == std::string::npos ? "" : method.substr(dash + 1);
+    // Only the element's own children: a value it lacks stays empty.
+    element.returnValue = child.child("RETURNVALUE").text().get();
+    element.uid = child.child("UID").text().get();
+    element.modifiedDate = child.child("MODIFIEDDATE").text().get();
+    element.errorDescription = child.child("ERROR_DESCRIPTION").text().get();
+    std::ostringstream text;
+    child.print(text, "", pugi::format_raw);
+    element.xml = text.str();
+    elements.push_back(std::move(element));
+  }
+  return true;
+}
+
+int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder) {
+  BatchValues& batch = Batch();
+  if (batch.empty()) return 1;
+  LogMessage("Status: Executing batch containing " + std::to_string(batch.size()) + " items.");
+
+  int32_t errorCode = 0;
+  std::string errorMessage;
+  const std::string reply = PostToServer("Cmd=BATCH&Batch=" + batch.requestText, errorCode, errorMessage);
+
+  if (reply.empty() || Upper(reply.substr(0, 6)) == "<HTML>") {
+    LogMessage("Server Issue occured adding batch. Batch Data=" + batch.requestText);
+    if (!reply.empty()) LogMessage("Server Returned Invalid Response: " + reply);
+    if (errorCode > 0)
+      LogMessage("Error when sending batch to server (err " + std::to_string(errorCode) + "): " + errorMessage);
+    ResetBatch();
+    return 0;
+  }
+  std::vector<ReplyElement> elements;
+  if (!ReadBatchReply(reply, elements)) {
+    LogMessage("Server Returned Invalid Response: " + reply);
+    ResetBatch();
+    return 0;
+  }
+  LogMessage("Status: Batch was processed returning " + std::to_string(elements.size()) + " items.");
+
+  // Outlook items the server no longer has: removed after the whole reply has
+  // been read, so that every decision is made before anything is deleted.
+  std::vector<Variant> localDeletions;
+
+  const size_t count = std::min(elements.size(), batch.size());
+  for (size_t n = 0; n < count; ++n) {
+    const ReplyElement& element = elements[n];
+    const std::string& entryId = batch.entryIds[n];
+    const std::string& uid = batch.uids[n];
+    // A reply that lost its step with the requests must not apply one
+    // request's answer to another.
+    if (element.verb != batch.verbs[n]) {
+      LogMessage("Server Returned Invalid Response: " + element.xml);
+      continue;
+    }
+    try {
+      Variant item = LookUpItem(folder, entryId);
+      const bool hasItem = !item.IsNothing();
+      if (element.verb == "GET") {
+        if (!IsNumber(element.returnValue) || std::stoll(element.returnValue.substr(0, 18)) == 0) {
+          LogMessage("Could not update outlook item from server item with UID:" + uid +
+                     "Item will not be created in outlook.");
+          continue;
+        }
+        // A UID that meanwhile has a row (a second GET for it) is not created twice.
+        if (table.FindByUID(uid) >= 0) continue;
+        NewItem made = CreateItemForClass(folder, element.cls);
+        std::unique_ptr<ServerItem> serverItem = MakeServerItem(made.access, &table, folder);
+        if (serverItem->DeserializeItem(element.xml) != 1) {
+          LogMessage("Skipping Item for next pass");
+          continue;
+        }
+        made.item.call("Save");
+        const std::string newEntryId = TextOf(made.item, "EntryID");
+        const std::string subject = TextOf(made.item, "Subject");
+        SetSyncStatus("Created Outlook item: " + subject);
+        LogMessage("Created [" + subject + "] from server");
+        table.AddItemIdConversion(uid, newEntryId, batch.dates[n]);
+      } else if (element.verb == "DELETE") {
+        SetSyncStatus("Removing server item: " + uid);
+        table.RemoveItemIdConversionByUID(uid);
+        LogMessage("Deleted Item from conversion table with UID=" + uid + " since it no longer exists in outlook");
+        serverList.RemoveItemIdConversionByEntryID(uid);
+        LogMessage("Deleted Item from server with UID=" + uid);
+      } else if (element.verb == "EDIT") {
+        const std::string subject = hasItem ? TextOf(item, "Subject") : "";
+        LogMessage("Updating Outlook Item to Server: " + subject);
+        if (element.returnValue != "0") {
+          if (!element.modifiedDate.empty() && element.modifiedDate != "0")
+            table.UpdateItemIdConversionDate(entryId, element.modifiedDate);
+        } else {
+          LogMessage("Outlook Item [" + subject +
+                     "] could not be edited on server because it has been removed from the server. "
+                     "Deleting local item");
+          SetSyncStatus("Removing local item: " + subject);
+          table.RemoveItemIdConversionByUID(uid);
+          // An item already in "Deleted Items" (the server-to-client pass of
+          // this run put it there) stays there: deleting it again would remove
+          // it for good.
+          if (hasItem && !InDeletedItems(item)) localDeletions.push_back(item);
+        }
+      } else if (element.verb == "ADD") {
+        if (Config().direction != 0 && Config().direction != 1) continue;
+        if (element.returnValue == "0") {
+          const std::string subject = hasItem ? TextOf(item, "Subject") : "";
+          LogMessage("Error: " + element.verb + ": Unable to process Outlook item with subject \"" + subject +
+                     "\". Reason: " + element.errorDescription);
+        } else {
+          // A reply without UID means the item was taken under the ID it was sent with.
+          const std::string newUid = element.uid.empty() ? batch.newIds[n] : element.uid;
+          const std::string modified = element.modifiedDate.empty() ? "0" : element.modifiedDate;
+          table.AddItemIdConversion(newUid, entryId, modified);
+        }
+      }
+    } catch (const Error&) {
+      // The step is skipped; the next element is applied.
+    } catch (const std::exception&) {
+    }
+  }
+  for (const Variant& item : localDeletions) {
+    try {
+      item.call("Delete");
+    } catch (const Error&) {
+    }
+  }
+  ResetBatch();
+  return 1;
+}
+
+std::string AccountDirectory() {
+  const SyncConfig& config = Config();
+  std::string directory = config.dataDirectory;
+  if (!directory.empty() && directory.back() != '/' && directory.back() != '\\') directory += '/';
+  directory += config.username + "@" + config.host;
+  std::error_code ignored;
+  std::filesystem::create_directories(directory, ignored);
+  return directory;
+}
+
+std::string BatchFilePath(const std::string& messageClass) {
+  return AccountDirectory() + "/_batch_" + messageClass + ".TAB";
+}
+
+bool BatchFileExists(const std::string& messageClass) {
+  std::error_code ignored;
+  return std::filesystem::is_regular_file(BatchFilePath(messageClass), ignored);
+}
+
+void DeleteBatchFile(const std::string& messageClass) {
+  std::error_code ignored;
+  std::filesystem::remove(BatchFilePath(messageClass), ignored);
+}
+
+FailedBatch ReadFailedBatch(std::string_view text) {
+  FailedBatch batch;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    const std::string utf8 = qv::codepage::ToUtf8(line);
+    std::vector<std::string> fields = SplitTabs(utf8, 3);
+    // The third field may hold further TABs in a damaged file: the ID ends at the next one.
+    std::string id = fields[2].substr(0, fields[2].find('\t'));
+    batch.emplace(std::move(id), utf8);  // the first line of an ID is kept
+  }
+  return batch;
+}
+
+bool LoadFailedBatch(FailedBatch& batch, const std::string& messageClass) {
+  std::FILE* file = std::fopen(BatchFilePath(messageClass).c_str(), "rb");
+  if (file == nullptr) return false;
+  std::string text;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  std::fclose(file);
+  batch = ReadFailedBatch(text);
+  return true;
+}
+
+void ConfirmFailedBatch(FailedBatch& batch, const ConversionTable& serverList, ConversionTable& table) {
+  for (const std::string& row : serverList.rows()) {
+    if (ConversionTable::IsDeleted(row)) continue;
+    std::vector<std::string> fields = SplitTabs(row, 2);
+    const std::string& id = fields[0];
+    auto entry = batch.find(id);
+    if (entry == batch.end()) {
+      LogMessage("Server item : " + id + " not in last failed batch.");
+      continue;
+    }
+    LogMessage("Server item : " + id + " succeeded in last failed batch.");
+    // The row ties the server ID to the Outlook item the add was made from.
+    const std::string entryId = SplitTabs(entry->second, 3)[1];
+    if (table.FindByUID(id) < 0 && !entryId.empty()) table.AddItemIdConversion(id, entryId, fields[1]);
+    batch.erase(entry);
+  }
+}
+
+}  // namespace qvsync::modBatch

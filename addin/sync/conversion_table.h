@@ -1,0 +1,167 @@
+// The item ID conversion table (modItemIDConversion): one per
+// synchronised Outlook folder and account, rows of "EntryID<TAB>UID<TAB>
+// ModifiedDate" kept in a file "ic_<folder>.tab" under the account folder.
+//
+// The table is an ordered list of row texts; lookups return what a scan from
+// the first row would find (first match wins, exact and case-sensitive), but
+// through indexes, so a lookup costs O(1) on average whatever the table's size.
+// A deleted row is blanked, not removed: to one TAB (by EntryID) or two TABs
+// (by UID). A row that is empty or starts with TAB is deleted: its fields read
+// as empty and it is never written to the file.
+//
+// Every change of a row (append, blank, rewrite) goes through one private
+// place (ConversionTable::ChangeRow), which also tells the row-change observer.
+//
+// Nothing here throws (except std::bad_alloc) or reports a failure to the
+// caller; everything runs on the host's user-interface thread.
+#ifndef QVSYNC_SYNC_CONVERSION_TABLE_H
+#define QVSYNC_SYNC_CONVERSION_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/outlook/outlook.h"
+
+namespace qvsync {
+
+// The process-wide ConversionTableDirty flag: set by every operation that
+// adds, blanks or rewrites a row; cleared by a load and by a completed save.
+extern bool ConversionTableDirty;
+
+class ConversionTable {
+ public:
+  ConversionTable() = default;
+  // A table over the given rows (also usable for the server's item list of
+  // "UID<TAB>MODIFIEDDATE" rows, whose first field is then the UID).
+  explicit ConversionTable(std::vector<std::string> rows);
+
+  // The rows, in order (deleted rows included).
+  const std::vector<std::string>& rows() const { return rows_; }
+  size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  // Replaces every row (indexes rebuilt; the dirty flag is not touched).
+  void Assign(std::vector<std::string> rows);
+  void Clear() { Assign({}); }
+
+  // The n-th TAB-separated field (1-based) of a row; empty for a deleted row.
+  static std::string_view Field(std::string_view row, int n);
+  // Whether a row counts as deleted (empty or starting with TAB).
+  static bool IsDeleted(std::string_view row) { return row.empty() || row.front() == '\t'; }
+
+  // --- Operations on the rows ---
+
+  // Appends "EntryID<TAB>UID<TAB>ModifiedDate"; sets the flag; true.
+  bool AddItemIdConversion(std::string_view uid, std::string_view entryId,
+                           std::string_view modifiedDate);
+  // Blanks the first row whose first field equals `key` to one TAB.
+  bool RemoveItemIdConversionByEntryID(std::string_view key);
+  // Blanks the first row whose second field equals `uid` to two TABs.
+  bool RemoveItemIdConversionByUID(std::string_view uid);
+  // Rewrites the first row whose first field equals `entryId` with the new
+  // ModifiedDate as third field.
+  bool UpdateItemIdConversionDate(std::string_view entryId, std::string_view modifiedDate);
+  // Second field of the first row whose first field equals `entryId`, or "".
+  std::string GetUIDFromEntryID(std::string_view entryId) const;
+  // First field of the first row whose second field equals `uid`, or "".
+  std::string GetEntryIDFromUID(std::string_view uid) const;
+  // Second field of the first row whose first field is not empty and occurs
+  // inside `key` (plain case-sensitive substring), or "".
+  std::string GetUIDFromEmbeddedEntryID(std::string_view key) const;
+  // Third field of the first row whose first field equals `entryId`, or "".
+  std::string GetModifiedDateFromEntryID(std::string_view entryId) const;
+  // Index of the first row whose first (second) field equals the key, or -1.
+  long FindByEntryID(std::string_view entryId) const;
+  long FindByUID(std::string_view uid) const;
+
+  // Replaces row `index` with `row` (any text; the dirty flag is set). For the
+  // batch-mode recovery and others that rewrite rows.
+  void SetRow(size_t index, std::string row);
+  // Appends any row text; sets the flag.
+  void AppendRow(std::string row);
+
+  // Called after every change of a row with its index and new text (for a
+  // journal of row changes). Not called by Assign or a load.
+  using RowObserver = std::function<void(size_t index, const std::string& row)>;
+  void SetRowObserver(RowObserver observer) { observer_ = std::move(observer); }
+
+ private:
+  // The one place that changes a row: keeps the indexes true, sets the flag.
+  void ChangeRow(size_t index, std::string row);
+  void RebuildIndexes();
+
+  // An index of one field: an open-addressing table from the field's hash (32
+  // bits of it) to the chain of live rows whose field has that hash, in
+  // ascending row order (so the chain's first row whose field equals the key
+  // is the first match; rows of another key with the same hash are passed over).
+  class FieldIndex {
+   public:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+    void Clear(size_t rows);
+    void Insert(uint32_t row, uint32_t hash);
+    void Remove(uint32_t row, uint32_t hash);
+    uint32_t Head(uint32_t hash) const;
+    uint32_t Next(uint32_t row) const { return next_[row]; }
+
+   private:
+    struct Slot {
+      uint32_t hash = 0;
+      uint32_t head = kNone;  // kNone: free; kTombstone: was used
+    };
+    static constexpr uint32_t kTombstone = 0xFFFFFFFE;
+    size_t Probe(uint32_t hash) const;  // the slot holding `hash`, or the free one ending the probe
+    void Grow();
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> next_, prev_;  // per row: its neighbours in its chain
+    std::vector<uint32_t> tail_;         // per row heading a chain: the chain's last row
+    size_t used_ = 0;                    // slots live or tombstones
+  };
+  void IndexRow(size_t index, bool add);
+  long Find(const FieldIndex& index, int field, std::string_view key) const;
+  // The plain scan for an empty key (deleted rows have empty fields).
+  long ScanEmpty(int field) const;
+
+  std::vector<std::string> rows_;
+  FieldIndex byEntryId_;              // non-empty first fields
+  FieldIndex byUid_;                  // non-empty second fields
+  std::map<size_t, size_t> lengths_;  // lengths of indexed EntryIDs, with counts
+  RowObserver observer_;
+};
+
+// --- The table file ---
+
+// The table's file: the data directory, "/" unless it ends with "/" or "\",
+// "<user>@<host>", "/ic_", the folder name and ".tab". Creates the account
+// folder (ignoring failure).
+std::string GetConversionTablePath(std::string_view folderName);
+// The file's last-modified time in local time; 1970-01-01 00:00 when there is
+// no readable file.
+qv::outlook::Date GetLastSyncTime(std::string_view folderName);
+// Loads the folder's table into `table` (rows it holds beyond the file's are
+// kept); clears the dirty flag.
+void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName);
+// Writes the table when the dirty flag is set or `force`: to a temporary file
+// in the same folder, renamed over the old file. On failure the old file, its
+// time and the flag stay; on success the flag is cleared and
+// "Finished Syncronization at <now>" is logged. True when written.
+bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view folderName,
+                              bool force);
+
+// The same load and save on an explicit path.
+void LoadConversionTableFile(ConversionTable& table, const std::string& path);
+bool SaveConversionTableFile(const ConversionTable& table, const std::string& path, bool force);
+
+// Tests: makes every table write fail once `bytes` bytes have been written
+// (as a full disk does); a negative value restores normal writes.
+void SetConversionTableWriteLimitForTesting(long bytes);
+// Tests: the hash the indexes use (nullptr: the standard one). A weak hash
+// makes rows of different keys share chains. Set it only while no table exists.
+void SetConversionTableHashForTesting(uint32_t (*hash)(std::string_view));
+
+}  // namespace qvsync
+
+#endif

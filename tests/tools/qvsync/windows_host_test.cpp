@@ -1,0 +1,246 @@
+// The add-in's windows through the host, as a separate process: filled from a
+// file and from command-line options without a person, and filled by a
+// person at a pseudo-terminal. The servlet emulator runs in this test, on
+// loopback.
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/registry/registry.h"
+#include "tests/common/test_support.h"
+#include "tools/qvservlet/servlet.h"
+
+namespace {
+
+using qv::registry::Hive;
+using qv::registry::Key;
+using qv::registry::Status;
+
+struct Result {
+  int status = -1;
+  std::string output;
+};
+
+class WindowsThroughTheHost : public qv::testing::RegistryTest {
+ protected:
+  WindowsThroughTheHost() : data_("XDG_DATA_HOME", dir_.File("data")) {
+    std::filesystem::create_directory(dir_.File("addin"));
+    addin_ = dir_.File("addin/libqvsync.so");
+    std::filesystem::copy_file(QVSYNC_ADDIN, addin_);
+    EXPECT_EQ(Run("register " + addin_).status, 0);
+    servlet_.AddUser("alice", "secret");
+    EXPECT_TRUE(servlet_.Start("127.0.0.1", 0));
+  }
+  ~WindowsThroughTheHost() override { servlet_.Stop(); }
+
+  Result Run(const std::string& arguments) {
+    std::string command = std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
+                          " </dev/null 2>&1";
+    Result result;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  std::optional<std::string> Stored(const char* name) {
+    Key key;
+    if (Key::Open(Hive::CurrentUser, "SOFTWARE\\Quorvia\\Outlook Sync\\Default", qv::registry::Access::Read, &key) !=
+        Status::Ok) {
+      return std::nullopt;
+    }
+    qv::registry::Value value;
+    if (key.Get(name, &value) != Status::Ok) return std::nullopt;
+    if (value.type == qv::registry::ValueType::Dword) return std::to_string(value.AsDword());
+    return value.data.substr(0, value.data.find('\0'));
+  }
+
+  qv::testing::ScopedEnv data_;
+  // Named outright: under the address sanitizer dlopen does not search the
+  // add-in's own run path.
+  qv::testing::ScopedEnv qvaiso_{"QUORVIA_QVAISO", QVAISO_LIBRARY};
+  qv::testing::ScopedEnv noProxy_{"no_proxy", "127.0.0.1,localhost"};
+  qv::testing::ScopedEnv httpProxy_{"http_proxy", std::nullopt};
+  qv::testing::ScopedEnv display_{"DISPLAY", std::nullopt};
+  qv::servlet::Servlet servlet_;
+  std::string addin_;
+};
+
+TEST_F(WindowsThroughTheHost, AFillFileConfiguresTheAddinThroughTheWindowsChecks) {
+  ASSERT_TRUE(qv::testing::WriteFile(dir_.File("setup.txt"),
+                                     "# the demo's set-up\n"
+                                     "[frmConfig]\n"
+                                     "set txtHostName http://" + servlet_.host() + "\n"
+                                     "set \"Username\" alice\n"
+                                     "set txtPassword secret\n"
+                                     "set chkTroubleshoot on\n"
+                                     "choose cboDirection Client propagates to server\n"
+                                     "click OK\n"));
+  Result configured = Run("--no --fill " + dir_.File("setup.txt") + " click Configure...");
+  EXPECT_EQ(configured.status, 0) << configured.output;
+  EXPECT_NE(configured.output.find("Would you like to synchronize with Quorvia now?"), std::string::npos)
+      << configured.output;
+  EXPECT_EQ(configured.output.find("secret"), std::string::npos) << "the password is not printed";
+  EXPECT_EQ(Stored("Host"), servlet_.host()) << "the prefix is removed as for a person";
+  EXPECT_EQ(Stored("Username"), "alice");
+  EXPECT_NE(Stored("Password"), "secret");
+  EXPECT_EQ(Stored("Direction"), "1");
+  EXPECT_EQ(Stored("Troubleshooting Mode"), "1");
+  EXPECT_NE(qv::testing::ReadFile(dir_.File("addin/QVSync.Log")).find("Successfully logged in to server as alice"),
+            std::string::npos);
+}
+
+TEST_F(WindowsThroughTheHost, OptionsFillTheSameWindowAndItsChecksStillRefuse) {
+  Result refused = Run("--no --set frmConfig.txtHostName=a_b --set frmConfig.txtPassword=secret "
+                       "--press frmConfig.OK click Configure...");
+  EXPECT_EQ(refused.status, 0) << refused.output;
+  EXPECT_NE(refused.output.find("Please enter a valid server name to connect to."), std::string::npos)
+      << refused.output;
+  EXPECT_FALSE(Stored("Host").has_value()) << "a refused window writes nothing";
+
+  Result accepted = Run("--no --set frmConfig.txtHostName=" + servlet_.host() +
+                        " --set frmConfig.txtUsername=alice --set frmConfig.txtPassword=wrong "
+                        "--set frmConfig.chkSyncTasks=off --press frmConfig.cmdOK click Configure...");
+  EXPECT_NE(accepted.output.find("Unable to log in to server as alice."), std::string::npos) << accepted.output;
+  EXPECT_EQ(Stored("Task Sync Mode"), "0") << "saved whatever the login gives";
+
+  // What is no script is refused before anything runs.
+  ASSERT_TRUE(qv::testing::WriteFile(dir_.File("bad.txt"), "[frmConfig]\nset txtHostName x\nformat c:\n"));
+  Result bad = Run("--fill " + dir_.File("bad.txt") + " click Configure...");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.output.find("bad.txt: line 3: unknown command \"format\""), std::string::npos) << bad.output;
+  EXPECT_EQ(Run("--set frmConfig.txtHostName click Configure...").status, 2);
+  EXPECT_EQ(Run("--fill " + dir_.File("missing.txt") + " start").status, 2);
+}
+
+TEST_F(WindowsThroughTheHost, SynchronisingUnconfiguredOpensTheConfigurationWindow) {
+  servlet_.AddItem("alice", "TASK", {{"Subject", "Task from the server"}});
+  ASSERT_TRUE(qv::testing::WriteFile(dir_.File("setup.txt"), "[frmConfig]\nset txtHostName " + servlet_.host() +
+                                                                 "\nset txtUsername alice\nset txtPassword secret\n"
+                                                                 "click OK\n"));
+  Result result = Run("--yes --fill " + dir_.File("setup.txt") + " click Synchronize");
+  EXPECT_EQ(result.status, 0) << result.output;
+  const size_t box = result.output.find("Quorvia Sync Utility is not configured.");
+  const size_t window = result.output.find("=== Quorvia Synchronization Configuration ===");
+  ASSERT_NE(box, std::string::npos) << result.output;
+  ASSERT_NE(window, std::string::npos) << result.output;
+  EXPECT_LT(box, window);
+  EXPECT_EQ(Stored("Username"), "alice");
+  // The offer, answered Yes, ran the synchronisation that brought the task.
+  EXPECT_NE(Run("items Tasks").output.find("Task from the server"), std::string::npos);
+}
+
+// A person at a pseudo-terminal: the host's prompt, the window's prompt, the
+// password typed without echo, the offer answered with Yes, and the
+// synchronisation that follows.
+class Terminal {
+ public:
+  explicit Terminal(const std::vector<std::string>& argv) {
+    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~Terminal() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+  bool started() const { return pid_ > 0; }
+
+  // Reads until `text` has appeared after what was consumed before.
+  bool Expect(const std::string& text, int seconds = 30) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      size_t found = output_.find(text, consumed_);
+      if (found != std::string::npos) {
+        consumed_ = found + text.size();
+        return true;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd fd{master_, POLLIN, 0};
+      if (poll(&fd, 1, 200) > 0) {
+        char buffer[4096];
+        ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  void Send(const std::string& text) { ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  int master_ = -1;
+  pid_t pid_ = -1;
+  std::string output_;
+  size_t consumed_ = 0;
+};
+
+TEST_F(WindowsThroughTheHost, APersonFillsTheConfigurationAtATerminalAndSynchronises) {
+  servlet_.AddItem("alice", "TASK", {{"Subject", "Task from the server"}});
+  Terminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
+  ASSERT_TRUE(terminal.started());
+  const std::string window = "Quorvia Synchronization Configuration> ";
+  ASSERT_TRUE(terminal.Expect("qvsync> ")) << terminal.output();
+  terminal.Send("click Configure...\n");
+  ASSERT_TRUE(terminal.Expect(window)) << terminal.output();
+  terminal.Send("set txtHostName " + servlet_.host() + "\n");
+  ASSERT_TRUE(terminal.Expect(window));
+  terminal.Send("&u\n");  // the label's access key reaches its box
+  ASSERT_TRUE(terminal.Expect("Username: ")) << terminal.output();
+  terminal.Send("alice\n");
+  ASSERT_TRUE(terminal.Expect(window));
+  terminal.Send("set txtPassword\n");
+  ASSERT_TRUE(terminal.Expect("(not shown) ")) << terminal.output();
+  terminal.Send("secret\n");
+  ASSERT_TRUE(terminal.Expect("[******]")) << terminal.output();
+  ASSERT_TRUE(terminal.Expect(window));
+  terminal.Send("&e\n");
+  ASSERT_TRUE(terminal.Expect("[x] Enable Troubleshooting/Logging")) << terminal.output();
+  ASSERT_TRUE(terminal.Expect(window));
+  terminal.Send("OK\n");
+  ASSERT_TRUE(terminal.Expect("Would you like to synchronize with Quorvia now?")) << terminal.output();
+  ASSERT_TRUE(terminal.Expect("(Yes / No) > "));
+  terminal.Send("y\n");
+  ASSERT_TRUE(terminal.Expect("-> Yes"));
+  // The synchronisation runs at once, with its progress bar, and brings the
+  // server's task into Outlook.
+  ASSERT_TRUE(terminal.Expect("Synchronizing Tasks..")) << terminal.output();
+  ASSERT_TRUE(terminal.Expect("qvsync> ", 60)) << terminal.output();
+  terminal.Send("items Tasks\n");
+  ASSERT_TRUE(terminal.Expect("Task from the server")) << terminal.output();
+  ASSERT_TRUE(terminal.Expect("qvsync> "));
+  terminal.Send("quit\n");
+  EXPECT_EQ(terminal.Wait(), 0) << terminal.output();
+  EXPECT_EQ(terminal.output().find("secret"), std::string::npos) << "typed without echo";
+  EXPECT_EQ(Stored("Username"), "alice");
+  EXPECT_EQ(Stored("Host"), servlet_.host());
+  EXPECT_EQ(Stored("Troubleshooting Mode"), "1");
+  std::string log = qv::testing::ReadFile(dir_.File("addin/QVSync.Log"));
+  EXPECT_NE(log.find("Successfully logged in to server as alice"), std::string::npos) << log;
+}
+
+}  // namespace
