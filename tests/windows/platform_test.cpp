@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <windows.h>
+#undef ReplaceFile  // windows.h's name for ReplaceFileA, not qv::files::ReplaceFile
 
 #include <cerrno>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "platform/codepage/codepage.h"
+#include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "tests/common/test_support.h"
 
@@ -82,6 +84,66 @@ TEST(PosixLayer, FilesAreBinaryAndRenameReplaces) {
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(::mkdir(dir.File("sub").c_str(), 0777), 0);
   EXPECT_EQ(::mkdir(dir.File("sub").c_str(), 0777), -1);
+}
+
+TEST(PosixLayer, ModeIsTheReadOnlyAttributeAndOwnersAndLinksAreNone) {
+  TempDir dir;
+  const std::string path = dir.File("mode.dat");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchmod(fd, 0444), 0);
+  EXPECT_NE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_EQ(fchmod(fd, 0644), 0);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(fchown(fd, 0, 0), 0);
+  ::close(fd);
+
+  char buffer[64];
+  errno = 0;
+  EXPECT_EQ(readlink(path.c_str(), buffer, sizeof buffer), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(readlink(dir.File("missing").c_str(), buffer, sizeof buffer), -1);
+  EXPECT_EQ(errno, ENOENT);
+  struct stat info {};
+  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(symlink(path.c_str(), dir.File("link").c_str()), -1);
+  EXPECT_EQ(errno, EPERM);
+}
+
+TEST(PosixLayer, ReplaceFileReplacesWholeAndKeepsAFileReadOnly) {
+  TempDir dir;
+  const std::string path = dir.File("table.xml");
+  ASSERT_EQ(qv::files::ReplaceFile(path, "first"), 0);
+  EXPECT_EQ(ReadFile(path), "first");
+  ASSERT_EQ(qv::files::ReplaceFile(path, std::string(100000, 'x')), 0);
+  EXPECT_EQ(ReadFile(path), std::string(100000, 'x'));
+  EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  // A read-only file stays read-only: Windows refuses to replace it (EACCES,
+  // the old content stays), or where the file system lets the rename through
+  // (Wine), the new file is read-only as the old one was.
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  const int result = qv::files::ReplaceFile(path, "second");
+  if (result == 0) {
+    EXPECT_EQ(ReadFile(path), "second");
+  } else {
+    EXPECT_EQ(result, EACCES);
+    EXPECT_EQ(ReadFile(path), std::string(100000, 'x'));
+  }
+  EXPECT_NE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+
+  // No temporary file is left beside it.
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(dir.File("*").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  int files = 0;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  EXPECT_EQ(files, 1);
 }
 
 TEST(PosixLayer, EnvironmentAndTemporaryFolders) {

@@ -16,6 +16,7 @@
 
 #include "platform/win32/posix/include/dlfcn.h"
 #include "platform/win32/posix/include/sys/file.h"
+#include "platform/win32/posix/include/sys/socket.h"
 #include "platform/win32/posix/qv_posix.h"
 
 // The macros of qv_posix.h must not rename the runtime's own functions here.
@@ -23,6 +24,12 @@
 #undef mkdir
 #undef rename
 #undef fsync
+#undef socket
+#undef connect
+#undef setsockopt
+#undef send
+#undef recv
+#undef getaddrinfo
 
 namespace {
 
@@ -181,6 +188,40 @@ int qv_posix_rename(const char* from, const char* to) {
 
 int qv_posix_fsync(int fd) { return _commit(fd); }
 
+ssize_t readlink(const char* path, char* /*buffer*/, size_t /*size*/) {
+  // No path is a link to this layer: a missing file is ENOENT, any other EINVAL.
+  errno = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? ErrnoFromWin32(GetLastError()) : EINVAL;
+  return -1;
+}
+
+int fchmod(int fd, mode_t mode) {
+  const intptr_t raw = _get_osfhandle(fd);
+  if (raw == -1) {
+    errno = EBADF;
+    return -1;
+  }
+  HANDLE handle = reinterpret_cast<HANDLE>(raw);
+  FILE_BASIC_INFO info;
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info)) {
+    errno = ErrnoFromWin32(GetLastError());
+    return -1;
+  }
+  const DWORD before = info.FileAttributes;
+  if (mode & 0200) {
+    info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  } else {
+    info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  if (info.FileAttributes == before) return 0;
+  if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  // Zero times leave the file's times as they are.
+  info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = 0;
+  info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
+  if (SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info)) return 0;
+  errno = ErrnoFromWin32(GetLastError());
+  return -1;
+}
+
 char* mkdtemp(char* templ) {
   const size_t length = templ == nullptr ? 0 : strlen(templ);
   if (length < 6 || strcmp(templ + length - 6, "XXXXXX") != 0) {
@@ -319,9 +360,21 @@ int qv_posix_setsockopt(int fd, int level, int name, const void* value, int leng
 
 ssize_t qv_posix_send(int fd, const void* data, size_t length, int flags) {
   const int chunk = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
-  const int sent = ::send(SocketOf(fd), static_cast<const char*>(data), chunk, flags);
+  const SOCKET s = SocketOf(fd);
+  const bool dontWait = (flags & MSG_DONTWAIT) != 0;
+  u_long nonBlocking = 1;
+  if (dontWait && ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    errno = ErrnoFromWinsock(WSAGetLastError());
+    return -1;
+  }
+  const int sent = ::send(s, static_cast<const char*>(data), chunk, flags & ~MSG_DONTWAIT);
+  const int error = sent >= 0 ? 0 : WSAGetLastError();
+  if (dontWait) {
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+  }
   if (sent >= 0) return sent;
-  errno = ErrnoFromWinsock(WSAGetLastError());
+  errno = ErrnoFromWinsock(error);
   return -1;
 }
 

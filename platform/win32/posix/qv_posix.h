@@ -10,6 +10,13 @@
 //  - rename replaces an existing target, as POSIX's does.
 //  - fsync flushes the file to disk (_commit).
 //  - mkdtemp, setenv and unsetenv, which the C runtime lacks.
+//  - lstat, readlink: the layer follows no links; a path names the file
+//    itself (lstat is stat, readlink answers EINVAL: not a link), and
+//    symlink makes none (EPERM).
+//  - fchmod keeps the one permission a Windows file has: without the owner's
+//    write bit (0200) the file becomes read-only, with it writable.
+//  - fchown does nothing and succeeds: a Windows file has no POSIX owner
+//    and group to keep (its owner and access list stay the folder's).
 #ifndef QV_WIN32_POSIX_H
 #define QV_WIN32_POSIX_H
 
@@ -18,12 +25,14 @@
 #endif
 
 #include <direct.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <limits.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -55,6 +64,20 @@ int qv_posix_fsync(int fd);
 char* mkdtemp(char* templ);
 int setenv(const char* name, const char* value, int overwrite);
 int unsetenv(const char* name);
+#ifndef S_ISLNK
+#define S_ISLNK(mode) 0
+#endif
+
+static inline int lstat(const char* path, struct stat* info) { return stat(path, info); }
+ssize_t readlink(const char* path, char* buffer, size_t size);
+static inline int symlink(const char* target, const char* path) {
+  (void)target;
+  (void)path;
+  errno = EPERM;
+  return -1;
+}
+int fchmod(int fd, mode_t mode);
+static inline int fchown(int fd, int owner, int group) { (void)fd; (void)owner; (void)group; return 0; }
 // Windows has no user ids, and a folder's mode does not keep anyone from
 // writing into it, as it does not keep root: so the caller counts as root.
 static inline int geteuid(void) { return 0; }

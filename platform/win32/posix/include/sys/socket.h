@@ -2,7 +2,7 @@
 // descriptor (over the socket handle), so close() ends it as on POSIX; the
 // calls below take such descriptors, start Winsock on first use and report
 // failures through errno (a time-out as EAGAIN). SO_RCVTIMEO and SO_SNDTIMEO
-// take a struct timeval, as on POSIX.
+// take a struct timeval, as on POSIX; send() takes MSG_DONTWAIT.
 #ifndef QV_WIN32_SYS_SOCKET_H
 #define QV_WIN32_SYS_SOCKET_H
 
@@ -17,6 +17,12 @@
 #endif
 #ifndef MSG_NOSIGNAL
 #define MSG_NOSIGNAL 0  // Windows has no SIGPIPE
+#endif
+
+#ifndef MSG_DONTWAIT
+// Winsock has no per-call flag for it: send() turns the socket non-blocking
+// for that one call (a flag bit Winsock does not use).
+#define MSG_DONTWAIT 0x40000000
 #endif
 
 #ifdef __cplusplus
