@@ -20,9 +20,39 @@
 namespace qv::keystore {
 namespace {
 
-// The C runtime's errno keeps the Win32 error code of the failed step, as the
-// last error of the key store's caller.
-void KeepLastError() { errno = static_cast<int>(GetLastError()); }
+// errno for the Win32 or CryptoAPI error of a failed step. The caller's
+// failure report turns errno into a Windows error number, as it does for the
+// Linux key store, so a missing container reads 2, a refused one 5, an
+// existing one 80; CryptoAPI's own codes without such a counterpart read as
+// an I/O failure.
+int ErrnoFromKeystoreError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case static_cast<DWORD>(NTE_BAD_KEYSET):
+    case static_cast<DWORD>(NTE_KEYSET_NOT_DEF): return ENOENT;
+    case ERROR_PATH_NOT_FOUND: return ENOTDIR;
+    case ERROR_ACCESS_DENIED:
+    case static_cast<DWORD>(NTE_PERM): return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+    case static_cast<DWORD>(NTE_EXISTS): return EEXIST;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case static_cast<DWORD>(NTE_NO_MEMORY): return ENOMEM;
+    case ERROR_INVALID_PARAMETER:
+    case static_cast<DWORD>(NTE_BAD_FLAGS):
+    case static_cast<DWORD>(NTE_BAD_KEYSET_PARAM): return EINVAL;
+    case ERROR_DISK_FULL: return ENOSPC;
+    default: return EIO;
+  }
+}
+
+// Leaves the failure of the last Win32 call in errno for the caller.
+DWORD KeepLastError() {
+  const DWORD error = GetLastError();
+  errno = ErrnoFromKeystoreError(error);
+  return error;
+}
 
 Status StatusFromError(DWORD error) {
   switch (error) {
@@ -129,7 +159,7 @@ Status Container::Open(const std::string& name, Container* out) {
   Context context;
   if (name.empty() || !context.Acquire(name, 0)) {
     const DWORD error = name.empty() ? static_cast<DWORD>(NTE_BAD_KEYSET) : GetLastError();
-    errno = static_cast<int>(error);
+    errno = ErrnoFromKeystoreError(error);
     return StatusFromError(error);
   }
   Container opened;
@@ -143,7 +173,7 @@ Status Container::Create(const std::string& name, Container* out) {
   Context context;
   if (name.empty() || !context.Acquire(name, CRYPT_NEWKEYSET)) {
     const DWORD error = name.empty() ? static_cast<DWORD>(NTE_BAD_KEYSET_PARAM) : GetLastError();
-    errno = static_cast<int>(error);
+    errno = ErrnoFromKeystoreError(error);
     const Status status = StatusFromError(error);
     return status == Status::NotFound ? Status::IoError : status;
   }
@@ -166,8 +196,7 @@ bool Container::HasKeyPair(KeySpec kind) const {
 Status Container::GenerateKeyPair(KeySpec kind) {
   Context context;
   if (!context.Acquire(name_, 0)) {
-    KeepLastError();
-    return StatusFromError(static_cast<DWORD>(errno));
+    return StatusFromError(KeepLastError());
   }
   HCRYPTKEY key = 0;
   if (!CryptGenKey(context.get(), static_cast<ALG_ID>(kind), 0, &key)) {
