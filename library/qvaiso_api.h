@@ -16,7 +16,17 @@
 #ifndef QVAISO_API_H
 #define QVAISO_API_H
 
+#if defined(_WIN32)
+/* A module-definition file names the exports of qvaiso.dll. On 32-bit Windows
+ * they use the calling convention a Visual Basic Declare expects. */
+#if defined(__i386__)
+#define QVAISO_EXPORT __attribute__((stdcall))
+#else
+#define QVAISO_EXPORT
+#endif
+#else
 #define QVAISO_EXPORT __attribute__((visibility("default")))
+#endif
 
 #ifdef __cplusplus
 #define QVAISO_BEGIN_DECLS extern "C" {

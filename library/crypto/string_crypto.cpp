@@ -1,13 +1,6 @@
 #include "library/crypto/string_crypto.h"
 
-#include <limits.h>
-#include <pwd.h>
-#include <unistd.h>
-
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -43,40 +36,7 @@ void ReportCryptoFailure(const char* message) {
   ReportSystemEvent(kEventError, "Quorvia", nullptr, kEventIdError, text.c_str());
 }
 
-// The calling account as host\user, "UNKNOWN" when it cannot be found.
-std::string CurrentAccount() {
-  char host[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) return "UNKNOWN";
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  char buffer[4096];
-  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
-    return "UNKNOWN";
-  }
-  return std::string(host) + "\\" + found->pw_name;
-}
-
-// The executable's file name without its directory.
-std::string ProcessName() {
-  char path[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "UNKNOWN";
-  const std::string full(path, static_cast<size_t>(length));
-  const size_t slash = full.rfind('/');
-  return slash == std::string::npos ? full : full.substr(slash + 1);
-}
-
 void WriteEmpty(char* output) { output[0] = '\0'; }
-
-struct CipherCtxFree {
-  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-struct CipherFree {
-  void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
-};
-struct MdFree {
-  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
-};
 
 }  // namespace
 
@@ -116,71 +76,6 @@ std::vector<uint8_t> DeriveRc4Key(const Md5Digest& digest, unsigned keyBits) {
   std::vector<uint8_t> key(digest.begin(), digest.begin() + keyBytes);
   if (keyBits == 40) key.resize(16, 0);  // the eleven bytes of zero salt
   return key;
-}
-
-// ---- OpenSSL providers ----
-
-std::unique_ptr<CipherProviders> CipherProviders::Load(const char* moduleDirectory) {
-  std::unique_ptr<CipherProviders> providers(new CipherProviders());
-  providers->context_ = OSSL_LIB_CTX_new();
-  if (providers->context_ == nullptr) return nullptr;
-  if (moduleDirectory != nullptr &&
-      OSSL_PROVIDER_set_default_search_path(providers->context_, moduleDirectory) != 1) {
-    return nullptr;
-  }
-  providers->defaultProvider_ = OSSL_PROVIDER_load(providers->context_, "default");
-  providers->legacyProvider_ = OSSL_PROVIDER_load(providers->context_, "legacy");
-  if (providers->defaultProvider_ == nullptr || providers->legacyProvider_ == nullptr) {
-    return nullptr;
-  }
-  return providers;
-}
-
-CipherProviders* CipherProviders::Shared() {
-  static const std::unique_ptr<CipherProviders> shared = Load();
-  return shared.get();
-}
-
-CipherProviders::~CipherProviders() {
-  if (legacyProvider_ != nullptr) OSSL_PROVIDER_unload(legacyProvider_);
-  if (defaultProvider_ != nullptr) OSSL_PROVIDER_unload(defaultProvider_);
-  if (context_ != nullptr) OSSL_LIB_CTX_free(context_);
-}
-
-bool CipherProviders::Md5(std::string_view data, Md5Digest* digest) const {
-  std::unique_ptr<EVP_MD, MdFree> md(EVP_MD_fetch(context_, "MD5", nullptr));
-  unsigned int length = 0;
-  return md != nullptr &&
-         EVP_Digest(data.data(), data.size(), digest->data(), &length, md.get(), nullptr) == 1 &&
-         length == digest->size();
-}
-
-bool CipherProviders::Rc4(const std::vector<uint8_t>& key, uint8_t* data, size_t length) const {
-  if (key.empty() || length > static_cast<size_t>(INT_MAX)) return false;
-  std::unique_ptr<EVP_CIPHER, CipherFree> cipher(EVP_CIPHER_fetch(context_, "RC4", nullptr));
-  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
-  if (!cipher || !ctx ||
-      EVP_CipherInit_ex2(ctx.get(), cipher.get(), nullptr, nullptr, 1, nullptr) != 1 ||
-      EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1 ||
-      EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), nullptr, 1, nullptr) != 1) {
-    return false;
-  }
-  int written = 0;
-  if (length > 0 &&
-      EVP_CipherUpdate(ctx.get(), data, &written, data, static_cast<int>(length)) != 1) {
-    return false;
-  }
-  int tail = 0;
-  return EVP_CipherFinal_ex(ctx.get(), data + written, &tail) == 1 &&
-         static_cast<size_t>(written + tail) == length;
-}
-
-bool CipherProviders::ContentKey(std::string_view passPhrase, std::vector<uint8_t>* key) const {
-  Md5Digest digest;
-  if (!Md5(passPhrase, &digest)) return false;
-  *key = DeriveRc4Key(digest, kContentKeyBits);
-  OPENSSL_cleanse(digest.data(), digest.size());
-  return true;
 }
 
 // ---- The operations ----
@@ -257,8 +152,8 @@ int EncryptStringWith(const CipherProviders* providers, const char* passPhrase,
   } else {
     WriteEmpty(output);
   }
-  OPENSSL_cleanse(key.data(), key.size());
-  OPENSSL_cleanse(working.data(), working.size());
+  SecureWipe(key.data(), key.size());
+  SecureWipe(working.data(), working.size());
   return result;
 }
 
@@ -289,10 +184,10 @@ int DecryptStringWith(const CipherProviders* providers, const char* passPhrase,
     output[decoded] = '\0';
     result = kStringCryptoSuccess;
   } else {
-    OPENSSL_cleanse(output, kStringCryptoCapacity);
+    SecureWipe(output, kStringCryptoCapacity);
     WriteEmpty(output);
   }
-  OPENSSL_cleanse(key.data(), key.size());
+  SecureWipe(key.data(), key.size());
   return result;
 }
 

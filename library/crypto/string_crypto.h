@@ -1,7 +1,8 @@
 // Pass-phrase string encryption: RC4 under a key derived from the MD5 digest
 // of a pass phrase exactly as CryptoAPI's CryptDeriveKey derives it, so that
 // texts encrypted on Windows decrypt here and the other way round. MD5 and
-// RC4 come from OpenSSL's libcrypto (RC4 from its legacy provider).
+// RC4 come from OpenSSL's libcrypto (RC4 from its legacy provider); on
+// Windows from CryptoAPI itself, which derives the key.
 //
 // Internal to libqvaiso; SetupCrypto/EncryptString/DecryptString in crypto.h
 // wrap it. Thread safety: every function may be called from any thread.
@@ -61,7 +62,17 @@ class CipherProviders {
   OSSL_LIB_CTX* context_ = nullptr;
   OSSL_PROVIDER* defaultProvider_ = nullptr;
   OSSL_PROVIDER* legacyProvider_ = nullptr;
+  [[maybe_unused]] uintptr_t cryptoApiProvider_ = 0;  // the HCRYPTPROV of the Windows build
 };
+
+// The platform's side of the string encryption (string_crypto_openssl.cpp on
+// POSIX, string_crypto_cryptoapi.cpp on Windows).
+// The calling account as host\user, "UNKNOWN" when it cannot be found.
+std::string CurrentAccount();
+// The executable's file name without its folder, "UNKNOWN" when unknown.
+std::string ProcessName();
+// Overwrites `length` bytes at `data` with zeros in a way the compiler keeps.
+void SecureWipe(void* data, size_t length);
 
 // The status codes of the string encryption exports.
 inline constexpr int kStringCryptoFailure = 0;

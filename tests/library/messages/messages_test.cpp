@@ -279,7 +279,7 @@ TEST_F(SystemMessagesTest, SavesKeepTheFilesModeAndWriteThroughASymbolicLink) {
   // The administrator keeps the real file elsewhere, owner-only.
   TempDir elsewhere;
   const std::string real = elsewhere.File("Messages.xml");
-  ASSERT_EQ(std::rename(File().c_str(), real.c_str()), 0);
+  ASSERT_EQ(::rename(File().c_str(), real.c_str()), 0);
   ASSERT_EQ(chmod(real.c_str(), 0600), 0);
   ASSERT_EQ(symlink(real.c_str(), File().c_str()), 0);
   qvaiso::PostSystemMessage(2, "second", 0, nullptr, nullptr);

@@ -1,0 +1,2 @@
+// Winsock declares what this POSIX header would.
+#include <sys/socket.h>

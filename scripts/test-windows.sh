@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs what is missing, cross-compiles QVAISO for Windows with MinGW-w64
+# (x86_64 and i686), runs the x86_64 tests under Wine and checks the exports
+# of both builds. Wine keeps its prefix inside the build folder.
+#
+#   bash scripts/test-windows.sh
+#
+# Build folders: $QV_WIN_BUILD_DIR (default build-windows)/{x86_64,i686,linux,src}.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${QV_WIN_BUILD_DIR:-build-windows}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+jobs=${QV_WIN_JOBS:-$(nproc)}
+start=$(date +%s)
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# --- packages ---
+bash scripts/install-deps.sh
+packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+          binutils-mingw-w64-i686 wine64 dpkg-dev python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# --- pugixml from Debian's source package ---
+src="$build/src"
+pugixml=$(ls -d "$src"/pugixml-*/ 2>/dev/null | head -1 || true)
+if [ -z "$pugixml" ] || [ ! -f "$pugixml/src/pugixml.cpp" ]; then
+  # Debian's source index for the release this machine runs.
+  list=/etc/apt/sources.list.d/quorvia-deb-src.sources
+  if [ ! -f "$list" ]; then
+    suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$suite" | $SUDO tee "$list" >/dev/null
+  fi
+  $SUDO apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
+    -o APT::Get::List-Cleanup=0
+  rm -rf "$src" && mkdir -p "$src"
+  (cd "$src" && apt-get source -qq pugixml >/dev/null 2>&1)
+  pugixml=$(ls -d "$src"/pugixml-*/ | head -1)
+fi
+pugixml=${pugixml%/}
+
+# --- the Linux library and probe the interoperability test compares with ---
+cmake -S . -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCH=OFF >/dev/null
+nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind
+nice c++ -std=c++20 -O1 -I. tests/windows/interop/qvaiso_probe.cpp -ldl -o "$build/linux/qvaiso_probe"
+
+# --- the two Windows builds ---
+for arch in x86_64 i686; do
+  cmake -S . -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
+    -DQV_PUGIXML_SOURCE="$pugixml" \
+    -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" \
+    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" >/dev/null
+  nice cmake --build "$build/$arch" -j "$jobs"
+done
+
+# --- a Wine prefix of our own, made once ---
+prefix="$build/x86_64/wineprefix"
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "Creating the Wine prefix in $prefix"
+  bash scripts/wine-run.sh "$prefix" wineboot --init >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
+fi
+
+# --- the tests ---
+status=0
+(cd "$build/x86_64" && ctest --output-on-failure --timeout 600) || status=1
+(cd "$build/i686" && ctest --output-on-failure --timeout 600) || status=1
+WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+echo "Windows build and tests: $(( $(date +%s) - start )) s"
+exit $status
