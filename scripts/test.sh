@@ -2,7 +2,8 @@
 # Installs what is missing, builds with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer (fuzz targets included) and runs the whole test
 # suite: the tests, each fuzz target for QV_FUZZ_SECONDS (default 30) and each
-# benchmark once, briefly. Any sanitizer report fails the run.
+# benchmark once, briefly. Any sanitizer report fails the run. Then the
+# Windows build of the library (scripts/test-windows.sh), tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -16,3 +17,6 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detec
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j "$(nproc)" --timeout 900
+cd - >/dev/null
+# The Windows build of the library, its tests under Wine.
+bash scripts/test-windows.sh
