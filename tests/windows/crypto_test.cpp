@@ -51,9 +51,9 @@ TEST_F(WindowsStringCrypto, SetupCryptoLeavesBothKeyPairsInTheMachineKeySet) {
   HCRYPTPROV provider = 0;
   ASSERT_TRUE(CryptAcquireContextA(&provider, "QV_Key", MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_MACHINE_KEYSET))
       << GetLastError();
-  for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
+  for (DWORD keySpec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
     HCRYPTKEY key = 0;
-    EXPECT_TRUE(CryptGetUserKey(provider, spec, &key)) << spec;
+    EXPECT_TRUE(CryptGetUserKey(provider, keySpec, &key)) << keySpec;
     if (key) CryptDestroyKey(key);
   }
   CryptReleaseContext(provider, 0);
