@@ -232,4 +232,44 @@ TEST_F(WindowsThroughTheHost, APersonFillsTheConfigurationAtATerminalAndSynchron
   EXPECT_NE(log.find("Successfully logged in to server as alice"), std::string::npos) << log;
 }
 
+// A person presses the progress window's Cancel key ("c") while the tasks are
+// being synchronised: the run stops at its next check, and the classes after
+// Tasks are left alone.
+TEST_F(WindowsThroughTheHost, CancelOnTheProgressWindowStopsTheRunAtItsNextCheck) {
+  for (int i = 0; i < 400; ++i) servlet_.AddItem("alice", "TASK", {{"Subject", "Server task " + std::to_string(i)}});
+  servlet_.AddItem("alice", "CONTACT", {{"FirstName", "Zoe"}, {"LastName", "Contact"}, {"FullName", "Zoe Contact"}});
+  {
+    Key key;
+    ASSERT_EQ(Key::Create(Hive::CurrentUser, "SOFTWARE\\Quorvia\\Outlook Sync\\Default", &key), Status::Ok);
+    key.SetString("Host", servlet_.host());
+    key.SetString("Username", "alice");
+    key.SetString("Password", "secret");
+    key.SetDword("Troubleshooting Mode", 1);
+    key.SetDword("Batch Mode", 0);  // one request per task: a run long enough to press Cancel in
+  }
+  Terminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.Expect("qvsync> ")) << terminal.output();
+  terminal.Send("click Synchronize\n");
+  ASSERT_TRUE(terminal.Expect("Synchronizing Tasks..")) << terminal.output();
+  // The key is read at the run's next progress update; press until the
+  // window says it was seen.
+  bool seen = false;
+  for (int tries = 0; tries < 60 && !seen; ++tries) {
+    terminal.Send("c");
+    seen = terminal.Expect("Cancel pressed", 1);
+  }
+  ASSERT_TRUE(seen) << terminal.output();
+  ASSERT_TRUE(terminal.Expect("qvsync> ", 60)) << terminal.output();
+  terminal.Send("\x15items Contacts\n");  // Ctrl-U first: no stray key before the command
+  ASSERT_TRUE(terminal.Expect("qvsync> ")) << terminal.output();
+  terminal.Send("quit\n");
+  EXPECT_EQ(terminal.Wait(), 0) << terminal.output();
+  EXPECT_EQ(terminal.output().find("Zoe Contact"), std::string::npos) << terminal.output();
+  const std::string log = qv::testing::ReadFile(dir_.File("addin/QVSync.Log"));
+  EXPECT_NE(log.find("Task Synchronization Complete!"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Synchronizing Contacts.."), std::string::npos) << log;
+  EXPECT_NE(log.find("Synchronizing Completed"), std::string::npos) << log;
+}
+
 }  // namespace
