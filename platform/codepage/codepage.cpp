@@ -1,6 +1,7 @@
 // Code page conversion on iconv. One converter pair is cached per thread and per
 // code page name, because iconv descriptors must not be shared between threads.
 #include "platform/codepage/codepage.h"
+#include "platform/codepage/utf8.h"
 
 #include <iconv.h>
 
@@ -12,41 +13,8 @@
 namespace qv::codepage {
 namespace {
 
-bool IsAscii(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
-size_t Utf8SequenceLength(std::string_view s) {
-  if (s.empty()) return 0;
-  const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  if (b(1) < lo || b(1) > hi) return 0;
-  for (size_t i = 2; i < len; ++i) {
-    if (b(i) < 0x80 || b(i) > 0xBF) return 0;
-  }
-  return len;
-}
+using detail::IsAscii;
+using detail::Utf8SequenceLength;
 
 // A converter between UTF-8 and one code page, owned by one thread.
 class Converter {
@@ -217,35 +185,6 @@ std::string FromUtf8(std::string_view utf8) {
 std::string ToUtf8(std::string_view bytes) {
   if (IsAscii(bytes)) return std::string(bytes);
   return ThreadConverter().ToUtf8(bytes);
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    size_t len = Utf8SequenceLength(bytes.substr(pos));
-    if (len == 0) return false;
-    pos += len;
-  }
-  return true;
-}
-
-void AppendUtf8(std::string& out, unsigned codePoint) {
-  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = 0xFFFD;
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | (codePoint >> 6));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    out += static_cast<char>(0xE0 | (codePoint >> 12));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (codePoint >> 18));
-    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
 }
 
 }  // namespace qv::codepage

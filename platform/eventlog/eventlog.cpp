@@ -1,8 +1,8 @@
 #include "platform/eventlog/eventlog.h"
+#include "platform/eventlog/system_sink.h"
 
 #include <syslog.h>
 
-#include <atomic>
 #include <string>
 
 namespace qv::eventlog {
@@ -35,49 +35,11 @@ class SyslogSink final : public Sink {
   std::string ident_;
 };
 
-std::atomic<Sink*> g_testSink{nullptr};
-
-Sink& CurrentSink() {
-  if (Sink* sink = g_testSink.load()) return *sink;
-  static SyslogSink* syslogSink = new SyslogSink;  // lives for the process
-  return *syslogSink;
-}
-
 }  // namespace
 
-bool Report(const Entry& entry) {
-  Sink& sink = CurrentSink();
-  if (!sink.RegisterSource(entry.source)) return false;
-  sink.Write(entry);
-  sink.DeregisterSource(entry.source);
-  return true;
-}
-
-void SetSinkForTesting(Sink* sink) { g_testSink.store(sink); }
-
-bool CapturingSink::RegisterSource(const std::string&) {
-  std::lock_guard lock(mutex_);
-  return !refuse_;
-}
-
-void CapturingSink::Write(const Entry& entry) {
-  std::lock_guard lock(mutex_);
-  entries_.push_back(entry);
-}
-
-std::vector<Entry> CapturingSink::entries() const {
-  std::lock_guard lock(mutex_);
-  return entries_;
-}
-
-void CapturingSink::Clear() {
-  std::lock_guard lock(mutex_);
-  entries_.clear();
-}
-
-void CapturingSink::RefuseSources(bool refuse) {
-  std::lock_guard lock(mutex_);
-  refuse_ = refuse;
+Sink& SystemSink() {
+  static SyslogSink* syslogSink = new SyslogSink;  // lives for the process
+  return *syslogSink;
 }
 
 }  // namespace qv::eventlog
