@@ -88,10 +88,9 @@ function(qvsync_component name)
   set_property(GLOBAL APPEND PROPERTY QVSYNC_COMPONENTS ${name})
 endfunction()
 
-# Links shared library TARGET with a version script that keeps exactly the names
-# of the given export lists global. Hidden visibility alone leaves the standard
-# library's template instantiations visible; the script makes them local too.
-function(qv_export_only target)
+# The names of the given export-list files (one name a line, "#" comments),
+# into variable OUT; the files become configure dependencies.
+function(qv_read_export_lists out)
   set(names "")
   foreach(list_file IN LISTS ARGN)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
@@ -100,9 +99,21 @@ function(qv_export_only target)
       string(REGEX REPLACE "#.*" "" line "${line}")
       string(STRIP "${line}" line)
       if(line)
-        string(APPEND names "    ${line};\n")
+        list(APPEND names ${line})
       endif()
     endforeach()
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
+
+# Links shared library TARGET with a version script that keeps exactly the names
+# of the given export lists global. Hidden visibility alone leaves the standard
+# library's template instantiations visible; the script makes them local too.
+function(qv_export_only target)
+  qv_read_export_lists(exported ${ARGN})
+  set(names "")
+  foreach(name IN LISTS exported)
+    string(APPEND names "    ${name};\n")
   endforeach()
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   if(names)
@@ -128,17 +139,10 @@ endfunction()
 # of the given export lists, undecorated. The 32-bit build's stdcall functions
 # carry "@n" suffixes inside; the linker matches the plain names to them.
 function(qv_export_def target)
+  qv_read_export_lists(exported ${ARGN})
   set(names "")
-  foreach(list_file IN LISTS ARGN)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
-    file(STRINGS ${list_file} lines)
-    foreach(line IN LISTS lines)
-      string(REGEX REPLACE "#.*" "" line "${line}")
-      string(STRIP "${line}" line)
-      if(line)
-        string(APPEND names "    ${line}\n")
-      endif()
-    endforeach()
+  foreach(name IN LISTS exported)
+    string(APPEND names "    ${name}\n")
   endforeach()
   set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
   file(WRITE ${def} "EXPORTS\n${names}")
