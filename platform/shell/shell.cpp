@@ -14,6 +14,18 @@
 namespace qv::shell {
 namespace {
 
+// In a child about to exec a viewer: its standard streams go to /dev/null, so
+// it neither reads the host's terminal nor writes over it.
+void SilenceStandardStreams() {
+  int devnull = open("/dev/null", O_RDWR);
+  if (devnull >= 0) {
+    dup2(devnull, STDIN_FILENO);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    if (devnull > STDERR_FILENO) close(devnull);
+  }
+}
+
 // Runs a program and waits for it: xdg-open returns as soon as it has handed
 // the file to the associated program, so waiting tells us whether it could.
 class ProcessLauncher final : public Launcher {
@@ -26,12 +38,7 @@ class ProcessLauncher final : public Launcher {
     pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
-      int devnull = open("/dev/null", O_RDWR);
-      if (devnull >= 0) {
-        dup2(devnull, STDIN_FILENO);
-        dup2(devnull, STDOUT_FILENO);
-        dup2(devnull, STDERR_FILENO);
-      }
+      SilenceStandardStreams();
       execvp(args[0], args.data());
       _exit(127);
     }
@@ -63,12 +70,7 @@ class ProcessLauncher final : public Launcher {
       setsid();
       pid_t grandchild = fork();
       if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
-      int devnull = open("/dev/null", O_RDWR);
-      if (devnull >= 0) {
-        dup2(devnull, STDIN_FILENO);
-        dup2(devnull, STDOUT_FILENO);
-        dup2(devnull, STDERR_FILENO);
-      }
+      SilenceStandardStreams();
       execvp(args[0], args.data());
       int error = errno;
       ssize_t ignored = write(report[1], &error, sizeof error);
