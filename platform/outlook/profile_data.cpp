@@ -2,7 +2,6 @@
 #include "platform/outlook/profile_data.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <random>
@@ -165,9 +164,6 @@ ProfileData::ProfileData(std::string path, sqlite3* db) : path_(std::move(path))
 ProfileData::~ProfileData() { sqlite3_close(db_); }
 
 std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
-  // A missing or empty file becomes a new profile.
-  struct stat info{};
-  const bool exists = ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
@@ -181,7 +177,10 @@ std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   try {
     Exec(db, "PRAGMA foreign_keys=ON");
-    if (!exists) data->CreateSchema();
+    // A missing or empty file becomes a new profile. The file's size says
+    // nothing here: another process may have created it and not yet
+    // committed its schema, so ask the database itself.
+    if (data->HasNoTables()) data->CreateSchema();
     data->Load();
   } catch (const BusyError& e) {
     throw Error(kErrFailed, "The profile \"" + path + "\" is in use by another program: " +
@@ -191,6 +190,11 @@ std::unique_ptr<ProfileData> ProfileData::Open(const std::string& path) {
     Corrupt(path, e.description());
   }
   return data;
+}
+
+bool ProfileData::HasNoTables() {
+  Statement tables(db_, "SELECT count(*) FROM sqlite_master");
+  return tables.Step() && tables.Int(0) == 0;
 }
 
 void ProfileData::CreateSchema() {

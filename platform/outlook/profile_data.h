@@ -127,6 +127,7 @@ class ProfileData {
     std::vector<FolderRecord> folders;
   };
   NewStore InsertStoreRows(const std::string& name, bool first);
+  bool HasNoTables();
   void CreateSchema();
   void Load();
   void WriteSetting(const char* key, const std::string& value);

@@ -889,8 +889,16 @@ TEST(ProfileTest, ADamagedProfileGivesAClearError) {
   EXPECT_EQ(StartOutlook(Profile::Open(dir.File("empty.db"))).call("GetNamespace", "MAPI")
                 .call("GetDefaultFolder", 3).get("Name").ToText(),
             "Deleted Items");
-  // A valid SQLite file that is no profile.
+  // A database another process has just made and not yet given its tables
+  // (its header is written, so the file is not empty) becomes a new profile too.
   sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("fresh.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(StartOutlook(Profile::Open(dir.File("fresh.db"))).call("GetNamespace", "MAPI")
+                .call("GetDefaultFolder", 10).get("Name").ToText(),
+            "Contacts");
+  // A valid SQLite file that is no profile.
   ASSERT_EQ(sqlite3_open(dir.File("other.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE profile(key TEXT, value TEXT)", nullptr, nullptr, nullptr),
             SQLITE_OK);
