@@ -225,6 +225,13 @@ void frmConfig::cmdOK_Click() {
     SetFocus(txtHostName);
     return;
   }
+  // The user name names the account's folder of synchronization records.
+  if (!IsUsableAccountFolderName(txtUsername.text, txtHostName.text)) {
+    qv::ui::ShowMessage("Please enter a user name without / \\ * ? \" < > | or control characters.", "Error",
+                        Buttons::OK, Icon::Exclamation);
+    SetFocus(txtUsername);
+    return;
+  }
   // The days must be a number before anything is copied or written.
   int32_t days = 0;
   if (!ParseDays(txtRestrictValue.text, &days)) {

@@ -317,11 +317,22 @@ std::string ConversionTable::GetUIDFromEmbeddedEntryID(std::string_view key) con
 // ---------------------------------------------------------------------------
 // The file
 
+bool IsUsableAccountFolderName(std::string_view username, std::string_view host) {
+  for (std::string_view part : {username, host}) {
+    for (char c : part) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+      if (std::string_view("/\\*?\"<>|").find(c) != std::string_view::npos) return false;
+    }
+  }
+  return true;
+}
+
 std::string AccountDirectory() {
   const SyncConfig& config = Config();
   // Without a data directory the path would start at the file-system root:
   // no path at all, and nothing is written.
   if (config.dataDirectory.empty()) return "";
+  if (!IsUsableAccountFolderName(config.username, config.host)) return "";
   std::string directory = config.dataDirectory;
   if (directory.back() != '/' && directory.back() != '\\') directory += '/';
   directory += config.username + "@" + config.host;

@@ -136,8 +136,15 @@ class ConversionTable {
 
 // The account directory: the data directory, "/" unless it ends with "/" or
 // "\", "<user>@<host>"; created with every missing level (failure ignored).
-// Empty (and nothing created) when no data directory is configured.
+// Empty (and nothing created) when no data directory is configured, or when
+// "<user>@<host>" cannot name one folder (see IsUsableAccountFolderName).
 std::string AccountDirectory();
+// Whether "<user>@<host>" names exactly one folder inside the data directory,
+// on Windows as well as here: no path separator, no wildcard, quote, angle
+// bracket or bar, no control character (a colon stays: it separates the
+// host's port). A user name such as "../x" would otherwise put the account's
+// tables and batch files (and what Reset deletes) outside the data directory.
+bool IsUsableAccountFolderName(std::string_view username, std::string_view host);
 // The table's file: the account directory, "/ic_", the folder name and ".tab";
 // empty when there is no account directory.
 std::string GetConversionTablePath(std::string_view folderName);

@@ -779,6 +779,17 @@ void SynchronizeAll() {
     ShowConfigurationDialog();
     return;
   }
+  // A user name that cannot name the account's folder would put its records
+  // elsewhere (or nowhere): refuse it before anything is read or written.
+  if (!IsUsableAccountFolderName(config.username, config.host)) {
+    LogMessage("Error: The user name cannot name a folder for the synchronization records. Aborted synchronization.");
+    qv::ui::ShowMessage(
+        "Quorvia Sync Utility cannot keep synchronization records for this user name. Please configure a user name "
+        "without / \\ * ? \" < > | or control characters.",
+        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    ShowConfigurationDialog();
+    return;
+  }
   // Without a data directory no table or batch file could be kept, and every
   // run would add every item again on both sides.
   if (AccountDirectory().empty()) {

@@ -296,6 +296,30 @@ TEST_F(DriverTest, WithoutADataDirectoryTheRunStopsBeforeTouchingAnything) {
   EXPECT_TRUE(ServerItems("TASK").empty());
 }
 
+TEST_F(DriverTest, AUserNameThatCannotNameTheAccountFolderStopsTheRunBeforeAnythingIsWritten) {
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Kept"}});
+  const std::string data = Config().dataDirectory;
+  for (const std::string& user : {"../" + std::string(kUser), std::string("a\\b"), std::string("a|b"),
+                                 std::string("a\nb")}) {
+    ui_.Clear();
+    Config().username = user;
+    EXPECT_EQ(GetConversionTablePath("Tasks"), "") << user;
+    Sync();
+    ASSERT_EQ(ui_.boxes().size(), 1u) << user;
+    EXPECT_EQ(ui_.boxes()[0].text,
+              "Quorvia Sync Utility cannot keep synchronization records for this user name. Please configure a user "
+              "name without / \\ * ? \" < > | or control characters.");
+    EXPECT_TRUE(Commands().empty()) << user;
+  }
+  EXPECT_TRUE(Logged("Error: The user name cannot name a folder for the synchronization records. Aborted "
+                     "synchronization."));
+  EXPECT_TRUE(ServerItems("TASK").empty());
+  // Nothing was made beside the data directory either.
+  const std::filesystem::path outside = std::filesystem::path(data).parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(outside))
+    EXPECT_EQ(entry.path().filename().string().find('@'), std::string::npos) << entry.path();
+}
+
 TEST_F(DriverTest, ADistributionListTravelsAsAGroupInBatchMode) {
   Config().batchMode = 1;
   Config().taskSyncMode = Config().calendarSyncMode = 0;

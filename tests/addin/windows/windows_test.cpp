@@ -321,8 +321,19 @@ TEST_F(WindowsTest, OkChecksThePasswordThenTheServerNameBeforeWritingAnything) {
     EXPECT_EQ(boxes_[0].icon, Icon::Exclamation);
     EXPECT_EQ(window.focused, &window.txtHostName);
   }
-  ui_.Clear();
   window.txtHostName.text = servlet_.host();
+  // The user name names the folder of the account's records: no separator.
+  for (const std::string& name : {"../alice", "a\\b", "a<b", "a\tb"}) {
+    ui_.Clear();
+    window.txtUsername.text = name;
+    window.cmdOK.Click();
+    ASSERT_EQ(boxes_.size(), 1u) << name;
+    EXPECT_EQ(boxes_[0].text, "Please enter a user name without / \\ * ? \" < > | or control characters.");
+    EXPECT_EQ(boxes_[0].title, "Error");
+    EXPECT_EQ(window.focused, &window.txtUsername);
+  }
+  window.txtUsername.text = "alice";
+  ui_.Clear();
   window.txtRestrictValue.text = "two weeks";
   window.cmdOK.Click();
   ASSERT_EQ(boxes_.size(), 1u);
@@ -467,6 +478,16 @@ TEST_F(WindowsTest, ResetDeletesOnlyTheTickedClassesFilesAfterAYes) {
   window.cmdReset.Click();  // the files are gone: nothing to report
   EXPECT_EQ(boxes_.size(), 3u);
   EXPECT_FALSE(Stored("Host").has_value()) << "Reset writes no settings";
+
+  // A user name reaching out of the data directory names no files to delete.
+  const std::string outside = dir_.File("alice@" + servlet_.host());
+  std::filesystem::create_directory(outside);
+  ASSERT_TRUE(qv::testing::WriteFile(outside + "/ic_Calendar.tab", "x"));
+  Config().username = "../alice";
+  window.chkSyncCalendar.Set(true);
+  ui_.QueueAnswer(Answer::Yes);
+  window.cmdReset.Click();
+  EXPECT_TRUE(std::filesystem::exists(outside + "/ic_Calendar.tab"));
 }
 
 TEST_F(WindowsTest, ChoosingAStoreWithoutContactsCreatesTheFolderOrWarns) {
