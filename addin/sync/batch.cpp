@@ -17,6 +17,7 @@
 #include "addin/server/protocol.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/item_access.h"
+#include "addin/sync/pending_creation.h"
 #include "addin/codec/item_codec.h"
 #include "addin/sync/progress.h"
 #include "platform/codepage/codepage.h"
@@ -287,12 +288,12 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
           LogMessage("Skipping Item for next pass");
           continue;
         }
+        PendingCreation creation(table, made.item, uid, batch.dates[n]);
         made.item.call("Save");
-        const std::string newEntryId = TextOf(made.item, "EntryID");
         const std::string subject = TextOf(made.item, "Subject");
         SetSyncStatus("Created Outlook item: " + subject);
         LogMessage("Created [" + subject + "] from server");
-        table.AddItemIdConversion(uid, newEntryId, batch.dates[n]);
+        creation.Saved(TextOf(made.item, "EntryID"));
       } else if (element.verb == "DELETE") {
         SetSyncStatus("Removing server item: " + uid);
         table.RemoveItemIdConversionByUID(uid);

@@ -26,6 +26,7 @@
 #include "addin/sync/batch.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/item_access.h"
+#include "addin/sync/pending_creation.h"
 #include "addin/sync/progress.h"
 #include "platform/ui/ui.h"
 
@@ -545,11 +546,11 @@ bool ServerToClientPass(FolderRun& run) {
         }
         continue;
       }
+      PendingCreation creation(run.table, item, uid, serverDate);
       item.call("Save");
       SetSyncStatus("Created Outlook item: " + uid);
       LogMessage("Created [" + TextOf(item, "Subject") + "] from server");
-      const std::string newEntryId = TextOf(item, "EntryID");
-      run.table.AddItemIdConversion(uid, newEntryId, serverDate);
+      creation.Saved(TextOf(item, "EntryID"));
     } catch (const Error&) {
     }
   }
@@ -685,6 +686,10 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     run.items.call("Sort", "[LastModificationTime]", true);
   } catch (const Error&) {
   }
+
+  // Outlook items a run that died had made from server items get their rows
+  // before anything else looks at the table.
+  RecoverPendingCreations(run.table, folder);
 
   const bool batchMode = modBatch::IsBatchMode();
   // Requests of another run never reach this one.

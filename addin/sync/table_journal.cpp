@@ -50,12 +50,19 @@ bool WriteFully(int fd, const std::string& bytes) {
 
 // Tests only: QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES=N ends the process with
 // SIGKILL right after the Nth journaled row change, as a crash at that point
-// would. Never set outside the crash tests.
+// would; QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES=N right before it (after
+// whatever the run did on either side since the change before). Never set
+// outside the crash tests.
+long TestingCount(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atol(value) : 0L;
+}
 long KillAfterRowChanges() {
-  static const long count = [] {
-    const char* value = std::getenv("QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES");
-    return value != nullptr ? std::atol(value) : 0L;
-  }();
+  static const long count = TestingCount("QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES");
+  return count;
+}
+long KillBeforeRowChanges() {
+  static const long count = TestingCount("QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES");
   return count;
 }
 
@@ -86,12 +93,14 @@ class Journal {
         WriteFully(fd_, header);
       }
     }
+    static long written = 0;
+    if (KillBeforeRowChanges() > 0 && written + 1 == KillBeforeRowChanges()) std::raise(SIGKILL);
     std::string record = std::to_string(index) + ' ' + std::to_string(row.size()) + '\n';
     record += row;
     record += '\n';
     WriteFully(fd_, record);
-    static long written = 0;
-    if (KillAfterRowChanges() > 0 && ++written == KillAfterRowChanges()) std::raise(SIGKILL);
+    ++written;
+    if (KillAfterRowChanges() > 0 && written == KillAfterRowChanges()) std::raise(SIGKILL);
   }
 
   // After a save of `table`: the next record starts a new journal file, whose

@@ -2,7 +2,11 @@
 // lost, a batch answered with an HTML page, a list that cannot be fetched.
 // Whatever happens, the next run leaves every item once on each side.
 #include <algorithm>
+#include <set>
 
+#include "addin/sync/conversion_table.h"
+#include "addin/sync/item_access.h"
+#include "addin/sync/pending_creation.h"
 #include "tests/addin/sync/sync_fixture.h"
 
 namespace qvsync::testing {
@@ -162,6 +166,89 @@ TEST_F(FaultTest, InDirectModeAFailedListKeepsTheRowsOfWhatWasSent) {
   Sync();
   EXPECT_EQ(servlet_.ListItems(kUser, "TASK").size(), 1u);
   EXPECT_EQ(OutlookSubjects("TASK"), Strings{"Sent once"});
+}
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+// The records of Outlook items being made from server items, as a run that
+// died leaves them, resolved by the next run's recovery.
+class PendingCreationTest : public SyncFixture {
+ protected:
+  // The row the journal holds when the run dies right after `item` was saved
+  // for server item `uid`: the record, with no row after it.
+  std::string DiesAfterSaving(Variant item, const std::string& uid, bool saved = true) {
+    ConversionTable table;
+    PendingCreation creation(table, item, uid, "1000");
+    if (saved) item.call("Save");
+    return table.rows().back();
+  }
+
+  Variant NewTask(const char* subject) {
+    Variant item = Folder("TASK").get("Items").call("Add");
+    item.put("Subject", subject);
+    return item;
+  }
+};
+
+TEST_F(PendingCreationTest, ARecordIsTiedToTheItemOfItsClassAndNameMadeThenAndToNothingElse) {
+  ConversionTable table;
+  // Already tied, same name: never taken.
+  Variant tied = qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Call Bob"}});
+  table.AddItemIdConversion("T0", TextOf(tied, "EntryID"), "900");
+  // A person's item of the same name, made an hour before: not the one.
+  lead_ = -3600;
+  const Variant old = qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Call Bob"}});
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Water plants"}});
+  lead_ = 0;
+  // A contact of the same name: another class.
+  qv::outlook::AddItem(Folder("CONTACT"), {{"FullName", "Call Bob"}});
+
+  std::vector<std::string> rows = table.rows();
+  Variant first = NewTask("Call Bob");
+  rows.push_back(DiesAfterSaving(first, "U1"));
+  Variant second = NewTask("Call\tBob");  // read back with a space, as the record keeps it
+  rows.push_back(DiesAfterSaving(second, "U2"));
+  rows.push_back(DiesAfterSaving(NewTask("Water plants"), "U3", /*saved=*/false));
+  rows.push_back(DiesAfterSaving(NewTask("Call Bob"), "T0"));  // T0 has its row already
+  rows.push_back("\tU4\t1000\t48\tnot a time\tCall Bob");     // damaged
+
+  ConversionTable recovered(rows);
+  EXPECT_EQ(RecoverPendingCreations(recovered, Folder("TASK")), 2u);
+  const std::string firstId = TextOf(first, "EntryID"), secondId = TextOf(second, "EntryID");
+  // The two of one name go to the two records, either way round.
+  EXPECT_EQ((std::set<std::string>{recovered.GetEntryIDFromUID("U1"), recovered.GetEntryIDFromUID("U2")}),
+            (std::set<std::string>{firstId, secondId}));
+  EXPECT_EQ(recovered.GetEntryIDFromUID("T0"), TextOf(tied, "EntryID"));
+  EXPECT_EQ(recovered.GetUIDFromEntryID(TextOf(old, "EntryID")), "");
+  EXPECT_EQ(recovered.GetEntryIDFromUID("U3"), "");
+  EXPECT_EQ(recovered.GetEntryIDFromUID("U4"), "");
+  // Whatever was not tied is blanked: no record is left for the saved table.
+  size_t records = 0;
+  for (const std::string& row : recovered.rows()) records += IsPendingCreationRow(row);
+  EXPECT_EQ(records, 0u);
+  EXPECT_EQ(recovered.size(), rows.size());
+  EXPECT_EQ(RecoverPendingCreations(recovered, Folder("TASK")), 0u);
+}
+
+TEST_F(PendingCreationTest, AnItemThatIsSavedOrFailsLeavesItsRowOrABlank) {
+  ConversionTable table;
+  Variant made = NewTask("Kept");
+  {
+    PendingCreation creation(table, made, "U1", "1000");
+    EXPECT_EQ(table.GetEntryIDFromUID("U1"), "") << "a record is no row to any lookup";
+    made.call("Save");
+    creation.Saved(TextOf(made, "EntryID"));
+  }
+  {
+    PendingCreation creation(table, NewTask("Failed"), "U2", "1000");
+  }
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.rows()[0], TextOf(made, "EntryID") + "\tU1\t1000");
+  EXPECT_EQ(table.rows()[1], "\t\t");
 }
 
 }  // namespace
