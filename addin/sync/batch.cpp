@@ -16,6 +16,7 @@
 #include "addin/server/http_transport.h"
 #include "addin/server/protocol.h"
 #include "addin/sync/conversion_table.h"
+#include "addin/sync/deletion_guard.h"
 #include "addin/sync/item_access.h"
 #include "addin/sync/pending_creation.h"
 #include "addin/codec/item_codec.h"
@@ -231,9 +232,10 @@ bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements)
   return true;
 }
 
-int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder) {
+int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder, DeletionGuard* guard) {
   BatchValues& batch = Batch();
   if (batch.empty()) return 1;
+  const size_t tiedAtStart = TiedRows(table);
   LogMessage("Status: Executing batch containing " + std::to_string(batch.size()) + " items.");
 
   int32_t errorCode = 0;
@@ -258,7 +260,11 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
 
   // Outlook items the server no longer has: removed after the whole reply has
   // been read, so that every decision is made before anything is deleted.
-  std::vector<Variant> localDeletions;
+  struct LocalDeletion {
+    Variant item;
+    std::string uid;
+  };
+  std::vector<LocalDeletion> localDeletions;
 
   const size_t count = std::min(elements.size(), batch.size());
   for (size_t n = 0; n < count; ++n) {
@@ -311,11 +317,11 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
                      "] could not be edited on server because it has been removed from the server. "
                      "Deleting local item");
           SetSyncStatus("Removing local item: " + subject);
-          table.RemoveItemIdConversionByUID(uid);
           // An item already in "Deleted Items" (the server-to-client pass of
           // this run put it there) stays there: deleting it again would remove
-          // it for good.
-          if (hasItem && !InDeletedItems(item)) localDeletions.push_back(item);
+          // it for good. Its row, or the row of an item that is gone, goes now.
+          if (hasItem && !InDeletedItems(item)) localDeletions.push_back({item, uid});
+          else table.RemoveItemIdConversionByUID(uid);
         }
       } else if (element.verb == "ADD") {
         if (Config().direction != 0 && Config().direction != 1) continue;
@@ -335,10 +341,14 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
     } catch (const std::exception&) {
     }
   }
-  for (const Variant& item : localDeletions) {
-    try {
-      item.call("Delete");
-    } catch (const Error&) {
+  if (!localDeletions.empty() &&
+      (guard == nullptr || guard->Allows(DeletionSide::Outlook, localDeletions.size(), tiedAtStart))) {
+    for (const LocalDeletion& deletion : localDeletions) {
+      table.RemoveItemIdConversionByUID(deletion.uid);
+      try {
+        deletion.item.call("Delete");
+      } catch (const Error&) {
+      }
     }
   }
   ResetBatch();

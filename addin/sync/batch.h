@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "addin/sync/conversion_table.h"
+#include "addin/sync/deletion_guard.h"
 #include "platform/outlook/outlook.h"
 
 namespace qvsync::modBatch {
@@ -73,7 +74,11 @@ int QueueBatchRequest(const std::string& messageClass, const std::string& verb, 
 // Sends the batch and applies the reply to Outlook (`folder`), the conversion
 // table and the server list. 1 on success (also for an empty batch), 0 when
 // the send failed or the reply is unusable. Clears the batch either way.
-int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder);
+// Outlook items whose edit the server answers with "removed" go with their
+// rows once the whole reply is applied, when `guard` (the folder run's, if
+// any) lets that many go; otherwise both are kept for the next run.
+int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder,
+                 DeletionGuard* guard = nullptr);
 
 // The account directory and the batch file of a message class live beside
 // the conversion table's path.

@@ -25,6 +25,7 @@
 #include "addin/server/protocol.h"
 #include "addin/sync/batch.h"
 #include "addin/sync/conversion_table.h"
+#include "addin/sync/deletion_guard.h"
 #include "addin/sync/item_access.h"
 #include "addin/sync/pending_creation.h"
 #include "addin/sync/progress.h"
@@ -104,6 +105,7 @@ struct FolderRun {
   // Direct mode: an add of this run got no usable answer (it may still have
   // reached the server), so its batch-file line stays for the next run.
   bool unansweredAdds = false;
+  DeletionGuard guard;
 };
 
 // An Outlook item to delete, decided by a pass and carried out once the pass
@@ -114,11 +116,16 @@ struct LocalDeletion {
   std::string subject;
 };
 
-void CarryOutLocalDeletions(std::vector<LocalDeletion>& deletions) {
-  for (LocalDeletion& deletion : deletions) {
-    try {
-      deletion.item.call("Delete");
-    } catch (const Error&) {
+// The items go with their rows, unless the guard holds them back (`tied`:
+// the rows tying items to the server when the pass began).
+void CarryOutLocalDeletions(FolderRun& run, std::vector<LocalDeletion>& deletions, size_t tied) {
+  if (!deletions.empty() && run.guard.Allows(DeletionSide::Outlook, deletions.size(), tied)) {
+    for (LocalDeletion& deletion : deletions) {
+      run.table.RemoveItemIdConversionByUID(deletion.uid);
+      try {
+        deletion.item.call("Delete");
+      } catch (const Error&) {
+      }
     }
   }
   deletions.clear();
@@ -140,6 +147,7 @@ void ClientToServerPass(FolderRun& run) {
   const int64_t changedAfter = SecondsOf(run.lastSyncTime) + 2;
   const bool batchMode = modBatch::IsBatchMode();
   std::vector<LocalDeletion> deletions;
+  const size_t tiedAtStart = TiedRows(run.table);
 
   for (int32_t i = 1; i <= count; ++i) {
     SetSyncProgressValue(i);
@@ -205,7 +213,6 @@ void ClientToServerPass(FolderRun& run) {
                        "] could not be edited on server because it has been removed from the server. Deleting "
                        "local item");
             SetSyncStatus("Removing local item: " + subject);
-            run.table.RemoveItemIdConversionByUID(uid);
             deletions.push_back({item, uid, subject});
           }
         }
@@ -244,7 +251,7 @@ void ClientToServerPass(FolderRun& run) {
     }
   }
   // Deleting while walking would shift the positions of the sorted collection.
-  CarryOutLocalDeletions(deletions);
+  CarryOutLocalDeletions(run, deletions, tiedAtStart);
 }
 
 // ---------------------------------------------------------------------------
@@ -283,64 +290,16 @@ struct RowDecision {
   Variant item;  // the Outlook item, when there is one
 };
 
-// The plural noun of a message class, as the guard's questions name items.
-std::string ItemsNoun(const std::string& messageClass) {
-  if (messageClass == "CONTACT") return "contacts";
-  if (messageClass == "APPOINTMENT") return "appointments";
-  return "tasks";
-}
-
-// Why nobody can be asked during this run ("" when someone can).
-std::string UnattendedReason() {
-  switch (CurrentSyncOccasion()) {
-    case SyncOccasion::StartUp:
-      return "start-up";
-    case SyncOccasion::ShutDown:
-      return "shut-down";
-    case SyncOccasion::Command:
-      break;
-  }
-  try {
-    if (AddinState().outlookApplication.get("ActiveExplorer").IsNothing()) return "automation";
-  } catch (const Error&) {
-    return "automation";
-  }
-  return "";
-}
-
-// The mass-deletion guard. A server that briefly answers with an empty or cut
-// list, or an Outlook profile rebuilt with new EntryIDs, would make one run
-// delete everything on the other side. When the decisions of `action` would
-// delete more than half of the `tied` items the table ties to the server (and
-// at least 10), the user is asked first; No, or a run nobody can be asked in,
-// keeps those rows and items for the next run. True when they may go.
-bool DeletionsAllowed(const FolderRun& run, std::vector<RowDecision>& decisions, RowAction action, size_t tied) {
+// Holds back the decisions of `action` when the guard does not let that many
+// deletions go.
+void ApplyDeletionGuard(FolderRun& run, std::vector<RowDecision>& decisions, RowAction action, size_t tied) {
   size_t count = 0;
   for (const RowDecision& decision : decisions)
     if (decision.action == action) ++count;
-  if (Config().deletionGuard == 0 || count < 10 || count * 2 <= tied) return true;
-
-  const std::string counts = std::to_string(count) + " of your " + std::to_string(tied) + " synchronized " +
-                             ItemsNoun(run.messageClass);
-  const bool fromOutlook = action == RowAction::kDeleteLocal;
-  const std::string question = fromOutlook
-                                   ? "The server no longer lists " + counts + ". Delete them from Outlook?"
-                                   : counts + " are no longer in Outlook. Delete them from the server?";
-  const std::string reason = UnattendedReason();
-  bool allowed = false;
-  if (reason.empty()) {
-    allowed = qv::ui::ShowMessage(question, "Quorvia Synchronization", qv::ui::Buttons::YesNo,
-                                  qv::ui::Icon::Exclamation) == qv::ui::Answer::Yes;
-    LogMessage(std::string("Deletion Guard: ") + question + (allowed ? " Answered Yes." : " Answered No; kept."));
-  } else {
-    LogMessage(std::string("Deletion Guard: ") + question + " Skipped without asking (" + reason +
-               " run); the items and their conversion rows are kept for the next synchronization.");
-  }
-  if (!allowed) {
-    for (RowDecision& decision : decisions)
-      if (decision.action == action) decision.action = RowAction::kNone;
-  }
-  return allowed;
+  const DeletionSide side = action == RowAction::kDeleteLocal ? DeletionSide::Outlook : DeletionSide::Server;
+  if (run.guard.Allows(side, count, tied)) return;
+  for (RowDecision& decision : decisions)
+    if (decision.action == action) decision.action = RowAction::kNone;
 }
 
 // False when the server list could not be fetched (the run ends at once).
@@ -424,13 +383,9 @@ bool ServerToClientPass(FolderRun& run) {
   }
 
   // Deletions of most of what the table ties to the server wait for a Yes.
-  size_t tied = 0;
-  for (const std::string& text : run.table.rows()) {
-    const RowFields fields = SplitRow(text);
-    if (!fields.entryId.empty() && !fields.uid.empty() && !fields.date.empty()) ++tied;
-  }
-  DeletionsAllowed(run, decisions, RowAction::kDeleteLocal, tied);
-  DeletionsAllowed(run, decisions, RowAction::kDeleteServer, tied);
+  const size_t tied = TiedRows(run.table);
+  ApplyDeletionGuard(run, decisions, RowAction::kDeleteLocal, tied);
+  ApplyDeletionGuard(run, decisions, RowAction::kDeleteServer, tied);
 
   // Carry the decisions out, in table order.
   for (RowDecision& decision : decisions) {
@@ -654,6 +609,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   run.folder = folder;
   run.messageClass = messageClass;
   run.folderClass = OutlookClassOf(messageClass);
+  run.guard = DeletionGuard(messageClass);
   const SyncConfig& config = Config();
 
   // Set-up.
@@ -724,7 +680,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   }
 
   if (batchMode) {
-    if (modBatch::ProcessBatch(run.table, run.serverList, run.folder) == 1) {
+    if (modBatch::ProcessBatch(run.table, run.serverList, run.folder, &run.guard) == 1) {
       modBatch::DeleteBatchFile(messageClass);
     } else {
       qv::ui::ShowMessage(

@@ -159,6 +159,53 @@ TEST_P(GuardTest, TheGuardTurnedOffDeletesWithoutAsking) {
   EXPECT_EQ(InOutlook(), 10u);
 }
 
+// Items changed in Outlook that the server has lost: each edit is answered
+// "removed", which deletes the item in Outlook. Most of the table at once is
+// the same question as a cut list, asked once per run, with the same answers.
+TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlook) {
+  auto editFifteen = [&] {
+    for (int i = 0; i < 15; ++i) {
+      Variant item = OutlookItem("TASK", Name(i));
+      item.put("Body", "changed");
+      item.call("Save");
+    }
+  };
+  DeleteOnServer(15);
+  editFifteen();
+  ui_.QueueAnswer(Answer::No);
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text, "The server no longer lists 15 of your 25 synchronized tasks. Delete them from Outlook?");
+  EXPECT_EQ(InOutlook(), 25u);
+  EXPECT_TRUE(DeletedSubjects().empty());
+  EXPECT_EQ(OnServer(), 10u) << "nothing was added back";
+
+  // Kept with their rows: changed again, the next run asks again and Yes
+  // lets them go.
+  Advance();
+  editFifteen();
+  ui_.Clear();
+  ui_.QueueAnswer(Answer::Yes);
+  Sync();
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(InOutlook(), 10u);
+  EXPECT_EQ(DeletedSubjects().size(), 15u);
+  EXPECT_EQ(OnServer(), 10u);
+
+  // Below the threshold an edit answered "removed" deletes at once.
+  Advance();
+  DeleteOnServer(17);  // two more of the ten left
+  for (int i = 15; i < 17; ++i) {
+    Variant item = OutlookItem("TASK", Name(i));
+    item.put("Body", "changed");
+    item.call("Save");
+  }
+  ui_.Clear();
+  Sync();
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_EQ(InOutlook(), 8u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, GuardTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? std::string("Batch") : std::string("Direct"); });
 
