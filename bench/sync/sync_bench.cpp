@@ -130,9 +130,11 @@ class World {
     config.batchMode = batch ? 1 : 0;
     config.restrictValue = 14;
     OpenProfile("profile.db");
+    progress_.SetLive(true);
   }
   ~World() {
     qvsync::CloseSyncProgress();
+    std::fclose(nowhere_);
     qvsync::modBatch::ResetBatch();
     qvsync::AddinState() = qvsync::AddinStateRecord{};
     servlet_.Stop();
@@ -256,7 +258,9 @@ class World {
   double lead_ = 0;
   qv::ui::ScriptedFrontEnd ui_;
   qv::ui::ScopedFrontEnd installedUi_{&ui_};
-  qv::ui::ScriptedProgress progress_;
+  // The progress bar a person at a terminal sees, drawn where nobody looks.
+  std::FILE* nowhere_ = std::fopen("/dev/null", "w");
+  qv::ui::TerminalProgress progress_{nullptr, nowhere_};
   qv::ui::ScopedProgressFrontEnd installedProgress_{&progress_};
 };
 

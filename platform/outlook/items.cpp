@@ -3,6 +3,8 @@
 // of properties and methods; Outlook's side effects are the table's hooks.
 #include <algorithm>
 #include <cmath>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/outlook/objects.h"
 #include "platform/outlook/text.h"
@@ -43,11 +45,32 @@ struct ItemClassTable {
   std::span<const ItemMethodEntry> methods;
 };
 
+struct NoCaseHash {
+  size_t operator()(std::string_view text) const {
+    size_t hash = 14695981039346656037ull;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(AsciiLower(c))) * 1099511628211ull;
+    return hash;
+  }
+};
+struct NoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
+};
+
+// The entry of `table` named `name` in any case; the first one when a name
+// occurs twice. Every property read goes through here, so each table gets an
+// index on its first use (per thread: a profile lives on its session's
+// thread, and no lock is taken).
 template <typename Entry>
 const Entry* FindByName(std::span<const Entry> table, std::string_view name) {
-  for (const Entry& entry : table)
-    if (EqualsNoCase(entry.name, name)) return &entry;
-  return nullptr;
+  using Index = std::unordered_map<std::string_view, const Entry*, NoCaseHash, NoCaseEqual>;
+  thread_local std::unordered_map<const Entry*, Index> indexes;
+  auto [it, made] = indexes.try_emplace(table.data());
+  Index& index = it->second;
+  if (made) {
+    for (const Entry& entry : table) index.emplace(std::string_view(entry.name), &entry);
+  }
+  auto found = index.find(name);
+  return found == index.end() ? nullptr : found->second;
 }
 
 }  // namespace
@@ -483,7 +506,7 @@ Variant GetSize(ItemObject& i) {
       if (v.type() == VarType::Bytes) size += v.ToBytes().size();
     }
   };
-  add(i.state().props);
+  add(i.state().props.read());
   for (const auto& r : i.state().recipients) add(*r);
   for (const auto& m : i.state().members) add(m);
   return static_cast<int>(std::min<size_t>(size, 0x7FFFFFFF));

@@ -335,7 +335,7 @@ void ProfileData::Load() {
     }
     PropertyMap* target = nullptr;
     if (part.empty()) {
-      target = &state.props;
+      target = &state.props.write();
     } else if (part == "P") {
       if (!state.pattern) state.pattern = std::make_shared<PropertyMap>();
       target = state.pattern.get();
@@ -525,7 +525,7 @@ void ProfileData::WriteValues(int64_t item, const ItemState& state) {
       insert.Run();
     }
   };
-  write("", 0, state.props);
+  write("", 0, state.props.read());
   for (size_t i = 0; i < state.recipients.size(); ++i)
     write("R", static_cast<int64_t>(i), *state.recipients[i]);
   for (size_t i = 0; i < state.members.size(); ++i)

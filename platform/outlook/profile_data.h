@@ -36,15 +36,41 @@ inline constexpr int32_t kFolderTasks = 13;
 // property are kept under "0x" and eight hexadecimal digits of their tag.
 using PropertyMap = std::map<std::string, Variant>;
 
+// An item's properties, shared by the stored record and the handles opened
+// on it until one of them changes them: opening an item copies a pointer,
+// the first change copies the map. A profile is used by one thread.
+class SharedProperties {
+ public:
+  SharedProperties() : map_(std::make_shared<PropertyMap>()) {}
+
+  const PropertyMap& read() const { return *map_; }
+  PropertyMap& write() {
+    if (map_.use_count() > 1) map_ = std::make_shared<PropertyMap>(*map_);
+    return *map_;
+  }
+
+  // Reading.
+  PropertyMap::const_iterator find(const std::string& name) const { return map_->find(name); }
+  PropertyMap::const_iterator begin() const { return map_->begin(); }
+  PropertyMap::const_iterator end() const { return map_->end(); }
+  // Changing.
+  Variant& operator[](const std::string& name) { return write()[name]; }
+  void erase(const std::string& name) { write().erase(name); }
+
+ private:
+  std::shared_ptr<PropertyMap> map_;
+};
+
 // The content of one item: what `Save` writes and every handle copies.
 struct ItemState {
   int32_t itemClass = 0;
-  PropertyMap props;
+  SharedProperties props;
   std::vector<std::shared_ptr<PropertyMap>> recipients;
   std::vector<PropertyMap> members;     // distribution-list members
   std::shared_ptr<PropertyMap> pattern;  // recurrence pattern while recurring
 
-  // A deep copy (recipients and pattern are shared by pointer otherwise).
+  // A copy that changes apart from this one (the properties are copied when
+  // first changed; recipients and pattern, shared by pointer otherwise, now).
   ItemState Clone() const;
 };
 

@@ -209,10 +209,12 @@ void TerminalProgress::Draw(const ProgressSnapshot& now, bool force) {
     havePrinted_ = true;
     return;
   }
-  bool textChanged = !havePrinted_ || now.caption != last_.caption || now.status != last_.status;
+  // A new caption is drawn at once; the status and the count, which change
+  // with every item, at most every 50 ms (the last state is drawn on Hide).
+  const bool captionChanged = !havePrinted_ || now.caption != last_.caption;
   last_ = now;
   havePrinted_ = true;
-  if (!force && !textChanged && clock - lastDraw_ < std::chrono::milliseconds(50)) return;
+  if (!force && !captionChanged && clock - lastDraw_ < std::chrono::milliseconds(50)) return;
   lastDraw_ = clock;
   std::string line = Printable(now.caption);
   if (now.barVisible) {
