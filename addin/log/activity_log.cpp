@@ -43,8 +43,10 @@ std::string LogFilePath() {
 
 void SetLogFilePathForTesting(const std::string& path) { PathOverride() = path; }
 
+bool LogEnabled() { return Config().troubleshootingMode != 0; }
+
 void LogMessage(std::string_view message, int /*level*/) {
-  if (Config().troubleshootingMode == 0) return;
+  if (!LogEnabled()) return;
   AppendLogLine(message);
 }
 

@@ -16,6 +16,10 @@ namespace qvsync {
 // does nothing and touches no file. `level` is accepted and not used.
 void LogMessage(std::string_view message, int level = 5);
 
+// Whether LogMessage writes anything: for the lines written once per item,
+// whose text is not worth building when nobody keeps it.
+bool LogEnabled();
+
 // Appends one line unconditionally.
 void AppendLogLine(std::string_view message);
 

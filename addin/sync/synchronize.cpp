@@ -186,7 +186,8 @@ void ClientToServerPass(FolderRun& run) {
     try {
       const std::string subject = TextOf(access, "Subject");
       const std::string entryId = TextOf(item, "EntryID");
-      LogMessage("Item " + std::to_string(i) + " [" + subject + "] with EID=" + entryId + " is being validated");
+      if (LogEnabled())
+        LogMessage("Item " + std::to_string(i) + " [" + subject + "] with EID=" + entryId + " is being validated");
       SetSyncStatus("Validating Object: " + subject);
 
       const std::string uid = run.table.GetUIDFromEntryID(entryId);
@@ -194,10 +195,11 @@ void ClientToServerPass(FolderRun& run) {
 
       if (!uid.empty()) {
         if (!changed) {
-          LogMessage("Outlook Item [" + subject +
-                     "] is already synchronized. (It exists in the conversion table but was not validated against "
-                     "the server because it has not been changed since the last successful server "
-                     "synchronization)");
+          if (LogEnabled())
+            LogMessage("Outlook Item [" + subject +
+                       "] is already synchronized. (It exists in the conversion table but was not validated against "
+                       "the server because it has not been changed since the last successful server "
+                       "synchronization)");
         } else if (batchMode) {
           modBatch::QueueBatchRequest(run.messageClass, "EDIT", access, uid, "", run.table);
         } else {
@@ -476,7 +478,7 @@ bool ServerToClientPass(FolderRun& run) {
     const std::string& uid = listed.entryId;
     const std::string& serverDate = listed.uid;
     const std::string entryId = run.table.GetEntryIDFromUID(uid);
-    LogMessage("Checking Outlook for Item UID=" + uid + ", with EntryID=" + entryId);
+    if (LogEnabled()) LogMessage("Checking Outlook for Item UID=" + uid + ", with EntryID=" + entryId);
     if (!entryId.empty() || uid.empty()) continue;
     if (batchMode) {
       modBatch::QueueBatchRequest(run.messageClass, "GET", Variant(), uid, serverDate, run.table);
