@@ -257,7 +257,8 @@ int GetItemListFromServer(std::vector<std::string>& list, std::string_view class
 
 std::string PostItemToServer(const ServerItem& item) { return PostItemToServer(item, ""); }
 
-std::string PostItemToServer(const ServerItem& item, const std::string& sentId) {
+std::string PostItemToServer(const ServerItem& item, const std::string& sentId, bool* refused) {
+  if (refused != nullptr) *refused = false;
   std::string id = sentId.empty() ? ItemFileName(item) : sentId;
   const std::string body =
       "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem(sentId);
@@ -282,6 +283,7 @@ std::string PostItemToServer(const ServerItem& item, const std::string& sentId) 
                    "]. Item was not syncronized to Server. Reason: " + description,
                5);
     LogMessage("Result: " + reply, 5);
+    if (refused != nullptr) *refused = true;
     return "";
   }
   std::string uid = GetXmlValue(reply, "UID");

@@ -100,8 +100,10 @@ int GetItemListFromServer(std::vector<std::string>& list, std::string_view class
 // ADD: "UID<TAB>MODIFIEDDATE" of the new server item, or "" when refused.
 std::string PostItemToServer(const ServerItem& item);
 // The same with the item sent under `id` (its new name, recorded beforehand so
-// that an add whose answer is lost can be confirmed by the next run).
-std::string PostItemToServer(const ServerItem& item, const std::string& id);
+// that an add whose answer is lost can be confirmed by the next run). When ""
+// is returned, `refused` (if given) tells an add the server answered and
+// refused (it holds nothing of it) from one that got no answer (it may).
+std::string PostItemToServer(const ServerItem& item, const std::string& id, bool* refused = nullptr);
 
 // EDIT of the server item `id`: "code<TAB>id<TAB>MODIFIEDDATE" (code 1 taken,
 // 1001 no longer on the server, "0" no answer).

@@ -239,12 +239,15 @@ void ClientToServerPass(FolderRun& run) {
         // under that name instead of adding it a second time.
         const std::string newId = modBatch::BatchItemId(serverItem->OutlookClass(), ItemFileName(*serverItem));
         if (!newId.empty()) modBatch::RecordPendingAdd(run.messageClass, entryId, newId);
-        const std::string result = PostItemToServer(*serverItem, newId);
+        bool refused = false;
+        const std::string result = PostItemToServer(*serverItem, newId, &refused);
         if (!result.empty()) {
           const RowFields reply = SplitRow(result);  // UID, MODIFIEDDATE
           run.table.AddItemIdConversion(reply.entryId, entryId, reply.uid);
         } else {
-          run.unansweredAdds = true;
+          // Only an add that got no answer keeps the batch file for the next
+          // run's recovery; one the server refused holds nothing there.
+          if (!refused) run.unansweredAdds = true;
           LogMessage("Server Issue occured adding: " + subject + ". Server Data=" + result);
         }
       }

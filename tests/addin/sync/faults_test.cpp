@@ -95,6 +95,25 @@ TEST_F(FaultTest, ABatchWhoseAnswerIsLostIsConfirmedByTheNextRun) {
   ExpectEverythingOnce();
 }
 
+// Direct mode: an add the server answers and refuses holds nothing there, so
+// unlike an unanswered one it leaves no recovery for the next run.
+TEST_F(FaultTest, InDirectModeAnAddTheServerRefusesLeavesNoRecoveryBehind) {
+  Config().batchMode = 0;
+  Config().contactSyncMode = 0;
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Kept"}});
+  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Bell \x07 rings"}});  // no XML can carry it
+  Sync();
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Kept"}));
+  EXPECT_TRUE(LoggedContaining("Item was not syncronized to Server. Reason: "));
+  EXPECT_FALSE(modBatch::BatchFileExists("TASK"));
+
+  ui_.Clear();
+  Sync();
+  EXPECT_FALSE(ShownBox(kRecoveryBox));
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Kept"}));
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Bell \x07 rings", "Kept"}));
+}
+
 TEST_F(FaultTest, ABatchAnsweredWithAnHtmlPageCountsAsFailed) {
   AddLocalItems();
   servlet_.SetFault(Fault::kBatchAsHtml);
