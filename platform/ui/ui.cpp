@@ -108,6 +108,18 @@ FrontEnd& CurrentFrontEnd() {
 
 void SetFrontEnd(FrontEnd* frontEnd) { g_frontEnd = frontEnd; }
 
+namespace {
+constexpr const char* kFillIncomplete = "QUORVIA_UI_FILL_INCOMPLETE";
+void MarkFillIncomplete() { setenv(kFillIncomplete, "1", 1); }
+}  // namespace
+
+bool FillIncomplete() {
+  const char* value = std::getenv(kFillIncomplete);
+  return value != nullptr && *value != '\0';
+}
+
+void ClearFillIncomplete() { unsetenv(kFillIncomplete); }
+
 Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons, Icon icon) {
   return CurrentFrontEnd().ShowMessage(MessageBox{text, title, buttons, icon});
 }
@@ -685,6 +697,7 @@ void TerminalFrontEnd::RunModal(Window& window) {
         std::fprintf(out_, "Fill script, line %d: %s; the window \"%s\" is closed.\n", command.line,
                      error.c_str(), window.caption.c_str());
         std::fflush(out_);
+        MarkFillIncomplete();
         if (window.IsShown()) window.OnClose();
         return;
       }
@@ -692,6 +705,7 @@ void TerminalFrontEnd::RunModal(Window& window) {
     if (!window.IsShown()) return;
     if (!interactive_) {
       std::fprintf(out_, "-> close\n");
+      MarkFillIncomplete();
       window.OnClose();
       return;
     }

@@ -224,6 +224,14 @@ FrontEnd& CurrentFrontEnd();
 // Installs `frontEnd` (not owned) until called with nullptr.
 void SetFrontEnd(FrontEnd* frontEnd);
 
+// Whether a window filled from a script was closed without completing its
+// section (a command that failed, or a window its section left open, such as
+// one whose OK refused an entry). Kept in the environment variable
+// QUORVIA_UI_FILL_INCOMPLETE, so that the host learns it from the front end
+// of whichever module showed the window.
+bool FillIncomplete();
+void ClearFillIncomplete();
+
 // Shows a message box through the current front end.
 Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons = Buttons::OK,
                    Icon icon = Icon::None);

@@ -66,7 +66,7 @@ Filling windows without a person (scripted set-ups):
   shows its message box and leaves the window open. A window still open
   after its section is closed without saving when nobody is at the terminal;
   at a terminal the person carries on. A command that fails closes the
-  window without pressing anything. Consecutive --set/--press options for
+  window without pressing anything. Either way qvsync exits with status 1. Consecutive --set/--press options for
   one window make one section, used after the sections of --fill. Message
   boxes (such as the offer to synchronise) take --yes or --no.
   Keep passwords in a file only you can read, not on the command line.
@@ -580,9 +580,15 @@ int Main(int argc, char** argv) {
   }
 
   Session session(options);
+  qv::ui::ClearFillIncomplete();
   session.Start();
   int status = command.empty() ? session.Interactive() : session.Run(command);
   session.Shutdown();
+  // A scripted set-up learns that a window it filled was not completed.
+  if (status == 0 && qv::ui::FillIncomplete()) {
+    std::fprintf(stderr, "qvsync: a window filled from the script was closed without completing it\n");
+    status = 1;
+  }
   return status;
 }
 

@@ -110,10 +110,15 @@ TEST_P(EngineTest, AFirstRunAddsEverythingBothWaysAndASecondSendsOnlyTheList) {
   EXPECT_FALSE(modBatch::BatchFileExists(Cls()));
 
   servlet_.ClearRequests();
+  ClearLog();
   Sync();
   EXPECT_EQ(Commands(), QuietRun());
   EXPECT_EQ(OutlookSubjects(Cls()), (Strings{"Local One", "Local Two", "Remote One"}));
   EXPECT_EQ(ServerSubjects().size(), 3u);
+  // The per-item lines of the troubleshooting log.
+  EXPECT_TRUE(LoggedContaining("] with EID=")) << "validated";
+  EXPECT_TRUE(LoggedContaining("] is already synchronized. (It exists in the conversion table"));
+  EXPECT_TRUE(LoggedContaining("Checking Outlook for Item UID="));
 }
 
 TEST_P(EngineTest, EditsAndDeletionsOnEitherSideArriveOnTheOther) {

@@ -92,8 +92,11 @@ TEST_F(WindowsThroughTheHost, AFillFileConfiguresTheAddinThroughTheWindowsChecks
 TEST_F(WindowsThroughTheHost, OptionsFillTheSameWindowAndItsChecksStillRefuse) {
   Result refused = Run("--no --set frmConfig.txtHostName=a_b --set frmConfig.txtPassword=secret "
                        "--press frmConfig.OK click Configure...");
-  EXPECT_EQ(refused.status, 0) << refused.output;
+  EXPECT_EQ(refused.status, 1) << "a scripted set-up learns that it did not complete";
   EXPECT_NE(refused.output.find("Please enter a valid server name to connect to."), std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.output.find("qvsync: a window filled from the script was closed without completing it"),
+            std::string::npos)
       << refused.output;
   EXPECT_FALSE(Stored("Host").has_value()) << "a refused window writes nothing";
 
@@ -102,6 +105,11 @@ TEST_F(WindowsThroughTheHost, OptionsFillTheSameWindowAndItsChecksStillRefuse) {
                         "--set frmConfig.chkSyncTasks=off --press frmConfig.cmdOK click Configure...");
   EXPECT_NE(accepted.output.find("Unable to log in to server as alice."), std::string::npos) << accepted.output;
   EXPECT_EQ(Stored("Task Sync Mode"), "0") << "saved whatever the login gives";
+  EXPECT_EQ(accepted.status, 1) << "the window stayed open after the failed login";
+
+  // A command that cannot be carried out says so too.
+  Result failed = Run("--no --set frmConfig.txtNoSuchBox=x click Configure...");
+  EXPECT_EQ(failed.status, 1) << failed.output;
 
   // What is no script is refused before anything runs.
   ASSERT_TRUE(qv::testing::WriteFile(dir_.File("bad.txt"), "[frmConfig]\nset txtHostName x\nformat c:\n"));
