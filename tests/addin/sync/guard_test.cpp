@@ -43,6 +43,14 @@ class GuardTest : public SyncFixture, public ::testing::WithParamInterface<bool>
         if (Field(item, "Subject") == Name(i)) servlet_.DeleteItem(kUser, item.uid);
     }
   }
+  // Changes items `from` to `to` (not included) in Outlook.
+  void EditInOutlook(int from, int to) {
+    for (int i = from; i < to; ++i) {
+      Variant item = OutlookItem("TASK", Name(i));
+      item.put("Body", "changed");
+      item.call("Save");
+    }
+  }
   void DeleteInOutlook(int count) {
     for (int i = 0; i < count; ++i) OutlookItem("TASK", Name(i)).call("Delete");
   }
@@ -163,15 +171,8 @@ TEST_P(GuardTest, TheGuardTurnedOffDeletesWithoutAsking) {
 // "removed", which deletes the item in Outlook. Most of the table at once is
 // the same question as a cut list, asked once per run, with the same answers.
 TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlook) {
-  auto editFifteen = [&] {
-    for (int i = 0; i < 15; ++i) {
-      Variant item = OutlookItem("TASK", Name(i));
-      item.put("Body", "changed");
-      item.call("Save");
-    }
-  };
   DeleteOnServer(15);
-  editFifteen();
+  EditInOutlook(0, 15);
   ui_.QueueAnswer(Answer::No);
   Sync();
   ASSERT_EQ(ui_.boxes().size(), 1u);
@@ -183,7 +184,7 @@ TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlo
   // Kept with their rows: changed again, the next run asks again and Yes
   // lets them go.
   Advance();
-  editFifteen();
+  EditInOutlook(0, 15);
   ui_.Clear();
   ui_.QueueAnswer(Answer::Yes);
   Sync();
@@ -195,11 +196,7 @@ TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlo
   // Below the threshold an edit answered "removed" deletes at once.
   Advance();
   DeleteOnServer(17);  // two more of the ten left
-  for (int i = 15; i < 17; ++i) {
-    Variant item = OutlookItem("TASK", Name(i));
-    item.put("Body", "changed");
-    item.call("Save");
-  }
+  EditInOutlook(15, 17);
   ui_.Clear();
   Sync();
   EXPECT_TRUE(ui_.boxes().empty());
