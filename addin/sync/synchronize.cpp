@@ -447,7 +447,17 @@ bool ServerToClientPass(FolderRun& run) {
             SetSyncStatus("Removing server item: " + row.uid);
             int32_t errorCode = 0;
             std::string errorMessage;
-            PostToServer("Cmd=DELETE-" + run.messageClass + "&ID=" + row.uid, errorCode, errorMessage);
+            const std::string reply =
+                PostToServer("Cmd=DELETE-" + run.messageClass + "&ID=" + row.uid, errorCode, errorMessage);
+            // What the server answers is not looked at, but nothing coming
+            // back may mean the request never arrived: the row stays, so the
+            // next run sends the deletion again rather than bringing the item
+            // back from the server.
+            if (reply.empty()) {
+              LogMessage("Error: The server did not answer the deletion of UID=" + row.uid +
+                         "; it is sent again at the next synchronization.");
+              break;
+            }
             run.table.RemoveItemIdConversionByUID(row.uid);
             LogMessage("Deleted Item from conversion table with UID=" + row.uid +
                        " since it no longer exists in Outlook");

@@ -114,6 +114,34 @@ TEST_F(FaultTest, InDirectModeAnAddTheServerRefusesLeavesNoRecoveryBehind) {
   EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Bell \x07 rings", "Kept"}));
 }
 
+// Direct mode: a deletion that never reached the server (nothing came back)
+// keeps its row, so the next run sends it again instead of bringing the
+// item back from the server into Outlook.
+TEST_F(FaultTest, InDirectModeADeletionWithoutAnAnswerIsSentAgainNotUndone) {
+  Config().batchMode = 0;
+  Config().contactSyncMode = 0;
+  for (const char* subject : {"Keep 1", "Keep 2", "Drop"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
+  Sync();
+  ASSERT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Drop", "Keep 1", "Keep 2"}));
+
+  Advance();
+  OutlookItem("TASK", "Drop").call("Delete");
+  servlet_.SetCannedReply("DELETE-TASK", "");  // the answer never comes
+  ClearLog();
+  Sync();
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Drop", "Keep 1", "Keep 2"}));
+  EXPECT_TRUE(LoggedContaining("did not answer the deletion of UID="));
+
+  servlet_.SetCannedReply("DELETE-TASK", std::nullopt);
+  Advance();
+  Sync();
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Keep 1", "Keep 2"}));
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Keep 1", "Keep 2"})) << "the deleted item stays deleted";
+  Advance();
+  Sync();
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Keep 1", "Keep 2"}));
+}
+
 TEST_F(FaultTest, ABatchAnsweredWithAnHtmlPageCountsAsFailed) {
   AddLocalItems();
   servlet_.SetFault(Fault::kBatchAsHtml);
