@@ -292,11 +292,12 @@ std::string PostItemToServer(const ServerItem& item, const std::string& sentId, 
   return id + "\t" + (modified.empty() ? std::string("0") : modified);
 }
 
-std::string EditItemOnServer(const std::string& id, const ServerItem& item) {
+std::string EditItemOnServer(const std::string& id, const ServerItem& item, bool* answered) {
   const std::string body =
       "Cmd=EDIT-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem(id);
   std::string reply = Post(body);
   std::string code = GetXmlValue(reply, "RETURNVALUE");
+  if (answered != nullptr) *answered = !code.empty();
   if (code.empty()) return "0\t" + id + "\t0";
   return code + "\t" + id + "\t" + GetXmlValue(reply, "MODIFIEDDATE");
 }

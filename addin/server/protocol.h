@@ -106,8 +106,9 @@ std::string PostItemToServer(const ServerItem& item);
 std::string PostItemToServer(const ServerItem& item, const std::string& id, bool* refused = nullptr);
 
 // EDIT of the server item `id`: "code<TAB>id<TAB>MODIFIEDDATE" (code 1 taken,
-// 1001 no longer on the server, "0" no answer).
-std::string EditItemOnServer(const std::string& id, const ServerItem& item);
+// 1001 no longer on the server, "0" no answer). `answered` (if given) says
+// whether the reply held a RETURNVALUE at all.
+std::string EditItemOnServer(const std::string& id, const ServerItem& item, bool* answered = nullptr);
 
 // GET of the server item `id` into `item`; false when the server gave no item.
 bool GetItemFromServer(const std::string& id, ServerItem& item);

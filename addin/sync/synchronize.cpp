@@ -105,6 +105,10 @@ struct FolderRun {
   // Direct mode: an add of this run got no usable answer (it may still have
   // reached the server), so its batch-file line stays for the next run.
   bool unansweredAdds = false;
+  // An edit of this run may not have reached the server (no answer, or a
+  // failed batch): the last sync time must not move past it, or the next
+  // run would take the item as unchanged and the edit would never be sent.
+  bool unsentEdits = false;
   DeletionGuard guard;
 };
 
@@ -205,7 +209,9 @@ void ClientToServerPass(FolderRun& run) {
         } else {
           LogMessage("Updating Outlook Item to Server: " + subject);
           std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
-          const std::string result = EditItemOnServer(uid, *serverItem);
+          bool answered = false;
+          const std::string result = EditItemOnServer(uid, *serverItem, &answered);
+          if (!answered) run.unsentEdits = true;
           const RowFields reply = SplitRow(result);  // code, UID, MODIFIEDDATE
           if (reply.entryId == "1") {
             if (!reply.date.empty() && reply.date != "0")
@@ -698,13 +704,18 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     if (modBatch::ProcessBatch(run.table, run.serverList, run.folder, &run.guard) == 1) {
       modBatch::DeleteBatchFile(messageClass);
     } else {
+      run.unsentEdits = true;
       qv::ui::ShowMessage(
           "There was a problem with the last batch sent to the server. Please sync again to send any which "
           "failed again.",
           "Error", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
     }
   }
-  SaveUIDToEntryIDMappings(run.table, run.folderName, false);
+  if (run.unsentEdits) {
+    SaveKeepingLastSyncTime(run);
+  } else {
+    SaveUIDToEntryIDMappings(run.table, run.folderName, false);
+  }
   // Direct mode: every add answered has its row (journal and table).
   if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
   CloseSyncProgress();

@@ -142,6 +142,45 @@ TEST_F(FaultTest, InDirectModeADeletionWithoutAnAnswerIsSentAgainNotUndone) {
   EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Keep 1", "Keep 2"}));
 }
 
+// An edit the server never answered (direct: no reply to the EDIT; batch: a
+// failed batch) is sent again by the next run, even when the run changed
+// other rows: the last sync time does not move past an unsent edit.
+class UnsentEditTest : public FaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnsentEditTest, AnEditThatGotNoAnswerIsSentAgainByTheNextRun) {
+  Config().batchMode = GetParam() ? 1 : 0;
+  Config().contactSyncMode = 0;
+  for (const char* subject : {"Edited", "Other"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
+  const std::string gone = servlet_.AddItem(kUser, "TASK", {{"Subject", "Gone"}});
+  Sync();
+  ASSERT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Edited", "Gone", "Other"}));
+
+  Advance();
+  Variant edited = OutlookItem("TASK", "Edited");
+  edited.put("Companies", "Contoso");
+  edited.call("Save");
+  ASSERT_TRUE(servlet_.DeleteItem(kUser, gone));  // a row change of this run: its deletion in Outlook
+  if (GetParam()) servlet_.SetFault(Fault::kBatchAsHtml);
+  else servlet_.SetCannedReply("EDIT-TASK", "");
+  Sync();
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Edited", "Other"}));
+  for (const auto& item : ServerItems("TASK"))
+    if (Field(item, "Subject") == "Edited") EXPECT_EQ(Field(item, "Companies"), "");
+
+  servlet_.SetFault(Fault::kNone);
+  servlet_.SetCannedReply("EDIT-TASK", std::nullopt);
+  Advance();
+  Sync();
+  bool arrived = false;
+  for (const auto& item : ServerItems("TASK"))
+    if (Field(item, "Subject") == "Edited") arrived = Field(item, "Companies") == "Contoso";
+  EXPECT_TRUE(arrived) << "the edit reached the server";
+  EXPECT_EQ(ServerSubjects("TASK", "Subject"), (Strings{"Edited", "Other"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UnsentEditTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? std::string("Batch") : std::string("Direct"); });
+
 TEST_F(FaultTest, ABatchAnsweredWithAnHtmlPageCountsAsFailed) {
   AddLocalItems();
   servlet_.SetFault(Fault::kBatchAsHtml);
