@@ -53,7 +53,8 @@ bool ParseRecord(std::string_view row, Record& record) {
   const std::string seconds(fields[3]);
   char* end = nullptr;
   record.seconds = std::strtod(seconds.c_str(), &end);
-  return !record.uid.empty() && !seconds.empty() && end != nullptr && *end == '\0';
+  return !record.uid.empty() && !seconds.empty() && end != nullptr && *end == '\0' &&
+         std::isfinite(record.seconds);
 }
 
 // An Outlook item of the folder that no row ties to the server.

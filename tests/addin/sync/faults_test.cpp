@@ -301,6 +301,7 @@ TEST_F(PendingCreationTest, ARecordIsTiedToTheItemOfItsClassAndNameMadeThenAndTo
   rows.push_back(DiesAfterSaving(NewTask("Water plants"), "U3", /*saved=*/false));
   rows.push_back(DiesAfterSaving(NewTask("Call Bob"), "T0"));  // T0 has its row already
   rows.push_back("\tU4\t1000\t48\tnot a time\tCall Bob");     // damaged
+  rows.push_back("\tU5\t1000\t48\tnan\tCall Bob");            // no time either
 
   ConversionTable recovered(rows);
   EXPECT_EQ(RecoverPendingCreations(recovered, Folder("TASK")), 2u);
@@ -312,6 +313,7 @@ TEST_F(PendingCreationTest, ARecordIsTiedToTheItemOfItsClassAndNameMadeThenAndTo
   EXPECT_EQ(recovered.GetUIDFromEntryID(TextOf(old, "EntryID")), "");
   EXPECT_EQ(recovered.GetEntryIDFromUID("U3"), "");
   EXPECT_EQ(recovered.GetEntryIDFromUID("U4"), "");
+  EXPECT_EQ(recovered.GetEntryIDFromUID("U5"), "");
   // Whatever was not tied is blanked: no record is left for the saved table.
   size_t records = 0;
   for (const std::string& row : recovered.rows()) records += IsPendingCreationRow(row);
