@@ -37,12 +37,15 @@ class GuardTest : public SyncFixture, public ::testing::WithParamInterface<bool>
 
   static std::string Name(int i) { return "Task " + std::to_string(100 + i); }
 
-  void DeleteOnServer(int count) {
-    for (int i = 0; i < count; ++i) {
+  // Deletes items `from` to `to` (not included) on the server; the first
+  // `count` with one argument.
+  void DeleteOnServer(int from, int to) {
+    for (int i = from; i < to; ++i) {
       for (const auto& item : ServerItems("TASK"))
         if (Field(item, "Subject") == Name(i)) servlet_.DeleteItem(kUser, item.uid);
     }
   }
+  void DeleteOnServer(int count) { DeleteOnServer(0, count); }
   // Changes items `from` to `to` (not included) in Outlook.
   void EditInOutlook(int from, int to) {
     for (int i = from; i < to; ++i) {
@@ -131,9 +134,7 @@ TEST_P(GuardTest, FewerThanTenDeletionsNeverAsk) {
   Config().deletionGuard = 1;
   Advance();
   // Six of the nine left (two thirds, but fewer than ten).
-  for (int i = 16; i < 22; ++i)
-    for (const auto& item : ServerItems("TASK"))
-      if (Field(item, "Subject") == Name(i)) servlet_.DeleteItem(kUser, item.uid);
+  DeleteOnServer(16, 22);
   Sync();
   EXPECT_TRUE(ui_.boxes().empty());
   EXPECT_EQ(InOutlook(), 3u);
@@ -195,7 +196,7 @@ TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlo
 
   // Below the threshold an edit answered "removed" deletes at once.
   Advance();
-  DeleteOnServer(17);  // two more of the ten left
+  DeleteOnServer(15, 17);  // two more of the ten left
   EditInOutlook(15, 17);
   ui_.Clear();
   Sync();
