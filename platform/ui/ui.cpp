@@ -120,6 +120,24 @@ bool FillIncomplete() {
 
 void ClearFillIncomplete() { unsetenv(kFillIncomplete); }
 
+namespace {
+constexpr const char* kCommandFailures = "QUORVIA_COMMAND_FAILURES";
+}  // namespace
+
+void ReportCommandFailure(const std::string& reason) {
+  std::string line = reason.empty() ? std::string("the command failed") : reason;
+  std::replace(line.begin(), line.end(), '\r', ' ');
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  setenv(kCommandFailures, (CommandFailures() + line + "\n").c_str(), 1);
+}
+
+std::string CommandFailures() {
+  const char* value = std::getenv(kCommandFailures);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+void ClearCommandFailures() { unsetenv(kCommandFailures); }
+
 Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons, Icon icon) {
   return CurrentFrontEnd().ShowMessage(MessageBox{text, title, buttons, icon});
 }

@@ -232,6 +232,19 @@ void SetFrontEnd(FrontEnd* frontEnd);
 bool FillIncomplete();
 void ClearFillIncomplete();
 
+// A command that failed (a synchronisation that could not fetch a list, could
+// not keep its records, had adds refused; a password change the server
+// refused ...). Message boxes tell the person at the screen; this tells the
+// host, so that a script or a scheduler sees it in the exit status. Each
+// reason is one line (line breaks inside it become spaces); the reasons
+// accumulate until cleared. Kept in the environment variable
+// QUORVIA_COMMAND_FAILURES for the same reason as the fill mark above.
+void ReportCommandFailure(const std::string& reason);
+// The reasons reported since the last clear, each ended by a line feed;
+// empty when the command succeeded.
+std::string CommandFailures();
+void ClearCommandFailures();
+
 // Shows a message box through the current front end.
 Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons = Buttons::OK,
                    Icon icon = Icon::None);

@@ -581,6 +581,7 @@ int Main(int argc, char** argv) {
 
   Session session(options);
   qv::ui::ClearFillIncomplete();
+  qv::ui::ClearCommandFailures();
   session.Start();
   int status = command.empty() ? session.Interactive() : session.Run(command);
   session.Shutdown();
@@ -588,6 +589,12 @@ int Main(int argc, char** argv) {
   if (status == 0 && qv::ui::FillIncomplete()) {
     std::fprintf(stderr, "qvsync: a window filled from the script was closed without completing it\n");
     status = 1;
+  }
+  // A command of the add-in that failed says why on the error stream.
+  if (const std::string failures = qv::ui::CommandFailures(); !failures.empty()) {
+    std::istringstream reasons(failures);
+    for (std::string reason; std::getline(reasons, reason);) std::fprintf(stderr, "qvsync: %s\n", reason.c_str());
+    if (status == 0) status = 1;
   }
   return status;
 }

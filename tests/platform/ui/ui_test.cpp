@@ -279,3 +279,15 @@ TEST(Controls, AccessKeysFollowTheFirstSingleAmpersand) {
 
 }  // namespace
 }  // namespace qv::ui
+
+TEST(CommandFailures, AccumulateOneLinePerReasonUntilCleared) {
+  qv::ui::ClearCommandFailures();
+  EXPECT_EQ(qv::ui::CommandFailures(), "");
+  qv::ui::ReportCommandFailure("the list of TASK items could not be fetched");
+  qv::ui::ReportCommandFailure("two\r\nlines");
+  qv::ui::ReportCommandFailure("");
+  EXPECT_EQ(qv::ui::CommandFailures(),
+            "the list of TASK items could not be fetched\ntwo  lines\nthe command failed\n");
+  qv::ui::ClearCommandFailures();
+  EXPECT_EQ(qv::ui::CommandFailures(), "");
+}
