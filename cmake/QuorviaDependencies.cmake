@@ -17,6 +17,8 @@ target_link_libraries(qv_httplib INTERFACE PkgConfig::QV_CPP_HTTPLIB Threads::Th
 if(QV_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
+  # Property tests: random cases, shrunk to the smallest that still fails.
+  find_package(rapidcheck REQUIRED)
 endif()
 if(QV_BENCH)
   find_package(benchmark REQUIRED)

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev lld
   libpugixml-dev libcurl4-openssl-dev libsqlite3-dev libssl-dev libsystemd-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev googletest librapidcheck-dev libbenchmark-dev libcpp-httplib-dev
   binutils procps
 )
 missing=()
