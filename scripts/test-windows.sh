@@ -70,18 +70,20 @@ if [ ! -f "$sqlite/sqlite3.c" ]; then
   rm -rf "$src/sqlite-build"
 fi
 
-# --- the Linux library and probe the interoperability test compares with ---
+# --- the Linux side the tests compare with: the library and its probe, and
+# the host, add-in, servlet emulator and registry tool ---
 cmake -S . -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCH=OFF >/dev/null
-nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind
+nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind qvsync qvsync_host qvservlet qvreg
 nice c++ -std=c++20 -O1 -I. tests/windows/interop/qvaiso_probe.cpp -ldl -o "$build/linux/qvaiso_probe"
 
 # --- the two Windows builds ---
 for arch in x86_64 i686; do
   cmake -S . -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
-    -DQV_PUGIXML_SOURCE="$pugixml" -DQV_SQLITE_SOURCE="$sqlite" \
+    -DQV_PUGIXML_SOURCE="$pugixml" \
+    $([ "$arch" = x86_64 ] && echo "-DQV_SQLITE_SOURCE=$sqlite") \
     -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" \
-    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" >/dev/null
+    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" -DQV_LINUX_BUILD="$build/linux" >/dev/null
   nice cmake --build "$build/$arch" -j "$jobs"
 done
 
