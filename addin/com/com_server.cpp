@@ -49,7 +49,8 @@ HRESULT Guarded(Step&& step) {
 Variant ObjectOf(IDispatch* dispatch) { return Variant(com::WrapDispatch(dispatch)); }
 
 // The add-in object: one Connect behind the extensibility interface.
-class ConnectObject final : public com::IDTExtensibility2, public ISupportErrorInfo, public com::ComCounted {
+class ConnectObject final : public com::WithoutTypeInfo<com::IDTExtensibility2>, public ISupportErrorInfo,
+                            public com::ComCounted {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -73,15 +74,6 @@ class ConnectObject final : public com::IDTExtensibility2, public ISupportErrorI
   }
 
   // IDispatch, without a type library: the five members by name and DISPID.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     static const struct {
       const wchar_t* name;
@@ -115,7 +107,7 @@ class ConnectObject final : public com::IDTExtensibility2, public ISupportErrorI
     auto expect = [&](UINT wanted) {
       if (count != wanted) throw Error(450, "Wrong number of arguments or invalid property assignment");
     };
-    try {
+    return com::GuardInvoke(exception, [&]() -> HRESULT {
       switch (member) {
         case com::kDispidOnConnection:
           expect(4);
@@ -130,15 +122,7 @@ class ConnectObject final : public com::IDTExtensibility2, public ISupportErrorI
         case com::kDispidOnBeginShutdown: expect(1); connect_.OnBeginShutdown(Variant()); return S_OK;
         default: return DISP_E_MEMBERNOTFOUND;
       }
-    } catch (const Error& e) {
-      return com::ReportToInvoke(e, exception);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-      return com::ReportToInvoke(Error(qv::outlook::kErrFailed, e.what()), exception);
-    } catch (...) {
-      return E_FAIL;
-    }
+    });
   }
 
   // IDTExtensibility2. `custom` is not used (Outlook passes an empty array).

@@ -36,6 +36,7 @@
 #include <olectl.h>
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -105,6 +106,39 @@ class ComCounted {
  private:
   LONG references_ = 1;
 };
+
+// The IDispatch members that every object of this module answers alike: it
+// has no type information.
+template <typename Interface>
+class WithoutTypeInfo : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+};
+
+// Runs the body of an Invoke; what it throws becomes the HRESULT and
+// EXCEPINFO of the call, so that nothing thrown crosses the boundary.
+template <typename Body>
+HRESULT GuardInvoke(EXCEPINFO* exception, Body&& body) {
+  try {
+    return body();
+  } catch (const Error& e) {
+    return ReportToInvoke(e, exception);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return ReportToInvoke(Error(kErrFailed, e.what()), exception);
+  } catch (...) {
+    return ReportToInvoke(Error(kErrFailed), exception);
+  }
+}
 
 }  // namespace qv::outlook::com
 

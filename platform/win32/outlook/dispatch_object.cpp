@@ -42,7 +42,7 @@ class VariantList {
 // (DISPID 1) runs the handler with the button and the by-reference cancel
 // flag. A failure of the handler goes back to the button's owner as an
 // exception of the event.
-class ClickSink final : public IDispatch, public ComCounted {
+class ClickSink final : public WithoutTypeInfo<IDispatch>, public ComCounted {
  public:
   explicit ClickSink(ClickHandler handler) : handler_(std::move(handler)) {}
 
@@ -59,15 +59,6 @@ class ClickSink final : public IDispatch, public ComCounted {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (names == nullptr || ids == nullptr) return E_POINTER;
     HRESULT hr = S_OK;
@@ -86,7 +77,8 @@ class ClickSink final : public IDispatch, public ComCounted {
     if (params == nullptr || params->cArgs != 2 || params->rgvarg == nullptr) return DISP_E_BADPARAMCOUNT;
     // Arguments arrive last first: rgvarg[1] is Ctrl, rgvarg[0] CancelDefault.
     VARIANT& cancelArg = params->rgvarg[0];
-    try {
+    if (argumentError) *argumentError = 0;
+    return GuardInvoke(exception, [&] {
       const Variant ctrl = FromVariant(params->rgvarg[1]);
       bool cancel = false;
       VARIANT_BOOL* cancelRef = nullptr;
@@ -103,14 +95,7 @@ class ClickSink final : public IDispatch, public ComCounted {
       handler_(ctrl, cancel);
       if (cancelRef) *cancelRef = cancel ? VARIANT_TRUE : VARIANT_FALSE;
       return S_OK;
-    } catch (const Error& e) {
-      if (argumentError) *argumentError = 0;
-      return ReportToInvoke(e, exception);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return ReportToInvoke(Error(kErrFailed), exception);
-    }
+    });
   }
 
  private:

@@ -172,7 +172,7 @@ class ButtonConnectionPoint final : public IConnectionPoint, public ComCounted {
   DWORD lastCookie_ = 0;
 };
 
-class ExposedObject final : public IDispatch, public IConnectionPointContainer, public ComCounted {
+class ExposedObject final : public WithoutTypeInfo<IDispatch>, public IConnectionPointContainer, public ComCounted {
  public:
   explicit ExposedObject(ObjectRef object) : object_(std::move(object)) {}
 
@@ -194,15 +194,6 @@ class ExposedObject final : public IDispatch, public IConnectionPointContainer, 
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (names == nullptr || ids == nullptr) return E_POINTER;
     if (count == 0) return S_OK;
@@ -231,7 +222,7 @@ class ExposedObject final : public IDispatch, public IConnectionPointContainer, 
       return DISP_E_PARAMNOTOPTIONAL;
     }
     if (!put && params && params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-    try {
+    return GuardInvoke(exception, [&] {
       // Arguments arrive last first; a put's value is the first of them.
       std::vector<Variant> args;
       const UINT first = put ? 1 : 0;
@@ -248,15 +239,7 @@ class ExposedObject final : public IDispatch, public IConnectionPointContainer, 
       Variant value = object_->Get(name, args);
       if (result) ToVariant(value, result, Role::Value);
       return S_OK;
-    } catch (const Error& e) {
-      return ReportToInvoke(e, exception);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-      return ReportToInvoke(Error(kErrFailed, e.what()), exception);
-    } catch (...) {
-      return ReportToInvoke(Error(kErrFailed), exception);
-    }
+    });
   }
 
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
