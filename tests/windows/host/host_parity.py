@@ -7,8 +7,9 @@ through IDispatch) run the same commands against a servlet emulator of their
 own on loopback (qvservlet, a Linux process). Each host's registry is its own:
 the Linux stand-in (qvreg) or Wine's registry (reg.exe). The checks:
 
-- registration (regsvr32 under Wine, the host's register command), the add-in
-  list, the menu, the About window: the same output from both hosts;
+- the host's help, stores and folders, registration (regsvr32 under Wine, the
+  host's register command), the add-in list, the menu, the About window: the
+  same output from both hosts;
 - the configuration window filled from a file, through the window's checks;
 - synchronisation in direct mode with plain items and in batch mode through
   the safe-item wrappers, every class (contacts with a distribution list, a
@@ -231,6 +232,8 @@ def scenario(host, servlet):
     host.registry("delete", CONFIG_KEY, "/f")
     set_value(host, "Data Directory", "REG_SZ", host.native(host.path("data")), key=CONFIG_KEY)
 
+    for command in ("--help", "stores", "folders"):
+        same[command] = host.run(command)
     status, out, err = host.register()
     check(status == 0, "%s: the add-in registers itself" % host.name, out + err)
     status, out, err = host.run("addins")
