@@ -15,6 +15,9 @@ namespace {
 
 // DISPIDs given to names start here, clear of the reserved ones.
 constexpr DISPID kFirstNameId = 1000;
+// The most names the table takes: a caller asking for ever new names must not
+// make it grow without end (an object model has a few hundred).
+constexpr size_t kMaxNames = 65536;
 
 // The name table: lower-case name -> DISPID, and back.
 struct NameTable {
@@ -28,6 +31,7 @@ NameTable& Names() {
   return *table;
 }
 
+// The DISPID of a name; DISPID_UNKNOWN once the table is full.
 DISPID IdOfName(const std::string& name) {
   std::string key = name;
   for (char& c : key) {
@@ -36,6 +40,7 @@ DISPID IdOfName(const std::string& name) {
   NameTable& table = Names();
   std::lock_guard<std::mutex> hold(table.lock);
   if (auto it = table.ids.find(key); it != table.ids.end()) return it->second;
+  if (table.names.size() >= kMaxNames) return DISPID_UNKNOWN;
   const DISPID id = kFirstNameId + static_cast<DISPID>(table.names.size());
   table.ids.emplace(std::move(key), id);
   table.names.push_back(name);
@@ -207,7 +212,7 @@ class ExposedObject final : public WithoutTypeInfo<IDispatch>, public IConnectio
       return E_OUTOFMEMORY;
     }
     for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+    return count > 1 || ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) override {
