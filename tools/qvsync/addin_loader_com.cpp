@@ -51,8 +51,8 @@ class ComAddIn final : public qv::outlook::AddIn {
 
   void OnConnection(const Variant& application, int connectMode, const Variant& addInInst,
                     const Variant&) override {
-    IDispatch* app = application.IsObject() ? com::ExposeObject(application.ToObject()) : nullptr;
-    IDispatch* inst = addInInst.IsObject() && !addInInst.IsNothing() ? com::ExposeObject(addInInst.ToObject()) : nullptr;
+    IDispatch* app = Exposed(application);
+    IDispatch* inst = Exposed(addInInst);
     SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
     const HRESULT hr = extensibility_->OnConnection(app, connectMode, inst, &custom);
     Cleanup(custom, app, inst);
@@ -80,6 +80,10 @@ class ComAddIn final : public qv::outlook::AddIn {
     const HRESULT hr = (extensibility_->*event)(&custom);
     Cleanup(custom, nullptr, nullptr);
     Check(hr);
+  }
+  // The object as IDispatch; null for anything else, Nothing included.
+  static IDispatch* Exposed(const Variant& value) {
+    return value.IsObject() && !value.IsNothing() ? com::ExposeObject(value.ToObject()) : nullptr;
   }
   static void Cleanup(SAFEARRAY* custom, IDispatch* a, IDispatch* b) {
     if (custom) SafeArrayDestroy(custom);
