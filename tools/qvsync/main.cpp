@@ -549,7 +549,7 @@ int Main(int argc, char** argv) {
   if (options.profile.empty()) options.profile = DefaultProfilePath();
 
   // Message boxes of the host and of every add-in it loads take the answer.
-  if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
+  if (!options.answer.empty()) qv::ui::SetHostAnswer(options.answer == "yes" ? qv::ui::Answer::Yes : qv::ui::Answer::No);
   // So does the fill script of their windows.
   if (!options.fillFile.empty() || !options.fillOptions.empty()) {
     std::string script, error;
@@ -557,7 +557,7 @@ int Main(int argc, char** argv) {
       std::fprintf(stderr, "qvsync: %s\n", error.c_str());
       return 2;
     }
-    setenv("QUORVIA_UI_SCRIPT", script.c_str(), 1);
+    qv::ui::SetHostFillScript(script);
   }
 
   // The profile's folder is made when missing, as the profile itself is.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ui/terminal_progress.h"
 #include "tests/common/test_support.h"
 
 namespace qvsync {

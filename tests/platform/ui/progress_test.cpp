@@ -1,4 +1,4 @@
-#include "platform/ui/progress.h"
+#include "platform/ui/terminal_progress.h"
 
 #include <fcntl.h>
 #include <signal.h>

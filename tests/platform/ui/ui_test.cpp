@@ -1,4 +1,4 @@
-#include "platform/ui/ui.h"
+#include "platform/ui/terminal_front_end.h"
 
 #include <cstdio>
 
