@@ -309,7 +309,8 @@ void frmConfig::cmdReset_Click() {
   if (qv::ui::ShowMessage("If you reset the synchronization link to Quorvia, you may incur duplicates if you "
                           "attempt to synchronize in future.\r\n\r\nAre you sure you wish to break the "
                           "synchronization link to Quorvia?",
-                          "Break Synchronization", Buttons::YesNo, Icon::Question) != Answer::Yes) {
+                          "Break Synchronization", Buttons::YesNo, Icon::Question,
+                          qv::ui::DefaultButton::Second) != Answer::Yes) {
     return;
   }
   // Without a data directory there are no files of the account to delete

@@ -10,6 +10,7 @@ set(QV_UI_MODEL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/fill_script.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp)
 set(QV_UI_TERMINAL_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/terminal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/terminal_front_end.cpp
   ${CMAKE_CURRENT_LIST_DIR}/terminal_progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_notes_posix.cpp)

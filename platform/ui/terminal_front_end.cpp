@@ -1,13 +1,16 @@
 #include "platform/ui/terminal_front_end.h"
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 
+#include "platform/ui/terminal.h"
+
 namespace qv::ui {
 namespace {
+
+using terminal::SafeText;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -20,27 +23,21 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
-// Text as it may be printed on a terminal: control characters (which could
-// move the cursor or change the terminal's state) become "?".
-std::string Printable(const std::string& text) {
-  std::string shown;
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    shown.push_back(u < 0x20 || u == 0x7f ? '?' : c);
-  }
-  return shown;
-}
-
-const char* IconName(Icon icon) {
+// The box's icon as a symbol: a word such as "Warning" could contradict the
+// title ("Error").
+const char* IconSymbol(Icon icon) {
   switch (icon) {
-    case Icon::Critical: return "Error";
-    case Icon::Question: return "Question";
-    case Icon::Exclamation: return "Warning";
-    case Icon::Information: return "Information";
+    case Icon::Critical: return "(x) ";
+    case Icon::Question: return "(?) ";
+    case Icon::Exclamation: return "(!) ";
+    case Icon::Information: return "(i) ";
     case Icon::None: break;
   }
   return "";
 }
+
+// How long a wait goes on before it is shown.
+constexpr std::chrono::milliseconds kWaitShownAfter(500);
 
 }  // namespace
 
@@ -61,8 +58,17 @@ FrontEnd& PlatformFrontEnd() {
   return *terminal;
 }
 
+struct TerminalFrontEnd::Wait {
+  std::string what;
+  std::chrono::steady_clock::time_point since;
+  bool shown = false;
+  terminal::InterruptScope interrupts;
+};
+
 TerminalFrontEnd::TerminalFrontEnd(std::FILE* in, std::FILE* out)
     : in_(in), out_(out), interactive_(in != nullptr && isatty(fileno(in))) {}
+
+TerminalFrontEnd::~TerminalFrontEnd() = default;
 
 bool TerminalFrontEnd::ReadLine(std::string* line) {
   line->clear();
@@ -71,34 +77,28 @@ bool TerminalFrontEnd::ReadLine(std::string* line) {
   while ((c = std::fgetc(in_)) != EOF && c != '\n') {
     if (line->size() < kMaxFillLineBytes * 16) line->push_back(static_cast<char>(c));
   }
-  if (c == EOF && line->empty()) return false;
+  if (c == EOF) {
+    // Ctrl-D at a terminal ends this answer, not the input: the host goes on
+    // reading its commands.
+    if (isatty(fileno(in_))) std::clearerr(in_);
+    if (line->empty()) return false;
+  }
   if (!line->empty() && line->back() == '\r') line->pop_back();
   return true;
 }
 
 bool TerminalFrontEnd::ReadSecret(const std::string& prompt, std::string* line) {
   if (in_ == nullptr) return false;
-  const int fd = fileno(in_);
-  termios saved{};
-  const bool terminal = isatty(fd) && tcgetattr(fd, &saved) == 0;
-  // Echo goes off before the prompt appears, and nothing typed is discarded:
-  // a person (or a script) who answers the prompt at once is never echoed and
-  // never loses the answer.
-  if (terminal) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(fd, TCSANOW, &quiet);
-  }
+  // Echo goes off before the prompt appears and comes back on every way out,
+  // a signal that ends the process included.
+  terminal::ModesScope quiet(fileno(in_), terminal::ModesScope::kQuiet);
   std::fputs(prompt.c_str(), out_);
   std::fflush(out_);
-  bool read = ReadLine(line);
-  if (terminal) tcsetattr(fd, TCSANOW, &saved);
-  return read;
+  return ReadLine(line);
 }
 
 bool TerminalFrontEnd::PromptFor(Window& window, TextBox& box, std::string* text) {
-  const std::string label = Printable(TextBoxTitle(window, box));
+  const std::string label = SafeText(TextBoxTitle(window, box));
   if (box.password) {
     return ReadSecret(label + " (not shown) ", text);
   }
@@ -122,25 +122,31 @@ bool TerminalFrontEnd::PromptFor(Window& window, TextBox& box, std::string* text
 
 Answer TerminalFrontEnd::ShowMessage(const MessageBox& box) {
   const std::vector<Answer> choices = ButtonsOf(box.buttons);
-  std::fprintf(out_, "\n[%s]%s%s\n", box.title.c_str(), box.icon == Icon::None ? "" : " ", IconName(box.icon));
-  std::fprintf(out_, "%s\n", box.text.c_str());
+  const Answer byDefault = DefaultAnswer(box);
+  std::fprintf(out_, "\n[%s]\n%s%s\n", SafeText(box.title).c_str(), IconSymbol(box.icon),
+               SafeText(box.text, true).c_str());
   std::string names;
   for (Answer a : choices) names += std::string(names.empty() ? "" : " / ") + AnswerName(a);
-  Answer answer = DefaultAnswer(box);
+  if (choices.size() > 1) names += std::string("; Enter for ") + AnswerName(byDefault);
+  Answer answer = byDefault;
   if (hasFixed_ && std::find(choices.begin(), choices.end(), fixed_) != choices.end()) {
     answer = fixed_;
   } else if (interactive_) {
+    // A line typed as usual, even while a progress window reads single keys.
+    terminal::ModesScope cooked(in_ != nullptr ? fileno(in_) : -1, terminal::ModesScope::kCooked);
     for (;;) {
       std::fprintf(out_, "(%s) > ", names.c_str());
       std::fflush(out_);
       std::string line;
-      if (!ReadLine(&line)) break;
-      std::string want = Lower(line);
+      if (!ReadLine(&line)) {
+        std::fprintf(out_, "\n");  // Ctrl-D left the cursor after the prompt
+        break;
+      }
+      std::string want = Lower(Trim(line));
+      if (want.empty()) break;  // Enter takes the default button
       auto match = std::find_if(choices.begin(), choices.end(), [&](Answer a) {
-        std::string name = Lower(AnswerName(a));
-        return !want.empty() && name.compare(0, want.size(), want) == 0;
+        return Lower(AnswerName(a)).compare(0, want.size(), want) == 0;
       });
-      if (line.empty()) break;  // Enter takes the default button
       if (match != choices.end()) {
         answer = *match;
         break;
@@ -152,8 +158,25 @@ Answer TerminalFrontEnd::ShowMessage(const MessageBox& box) {
   return answer;
 }
 
+void TerminalFrontEnd::BeginWait(const std::string& what) {
+  wait_.reset(new Wait{what, std::chrono::steady_clock::now(), false, {}});
+}
+
+bool TerminalFrontEnd::WaitCancelled() {
+  if (!wait_) return false;
+  if (!wait_->shown && std::chrono::steady_clock::now() - wait_->since >= kWaitShownAfter) {
+    wait_->shown = true;
+    std::fprintf(out_, "%s (Ctrl-C cancels)\n", SafeText(wait_->what).c_str());
+    std::fflush(out_);
+  }
+  // A press stays pending for a progress window, whose Cancel it presses too.
+  return terminal::InterruptPending();
+}
+
+void TerminalFrontEnd::EndWait() { wait_.reset(); }
+
 void TerminalFrontEnd::PrintWindow(Window& window) {
-  std::fprintf(out_, "\n=== %s ===\n", Printable(window.caption).c_str());
+  std::fprintf(out_, "\n=== %s ===\n", SafeText(window.caption).c_str());
   const std::vector<Control*> controls = window.Controls();
   // Labels that name a listed control are shown with it.
   auto labelOf = [&](Control* control) -> Label* {
@@ -179,9 +202,9 @@ void TerminalFrontEnd::PrintWindow(Window& window) {
     };
     if (auto* label = dynamic_cast<Label*>(control)) {
       if (label->buddy && listed(label->buddy)) continue;
-      std::fprintf(out_, "%s %s%s\n", focus, Printable(PlainCaption(label->caption)).c_str(), disabled);
+      std::fprintf(out_, "%s %s%s\n", focus, SafeText(PlainCaption(label->caption)).c_str(), disabled);
     } else if (auto* frame = dynamic_cast<Frame*>(control)) {
-      std::fprintf(out_, "  -- %s --\n", Printable(frame->caption).c_str());
+      std::fprintf(out_, "  -- %s --\n", SafeText(frame->caption).c_str());
     } else if (auto* box = dynamic_cast<TextBox*>(control)) {
       std::string text = title();
       // A text of several lines shows its first line here, the others below.
@@ -197,25 +220,25 @@ void TerminalFrontEnd::PrintWindow(Window& window) {
           }
         }
       }
-      std::fprintf(out_, "%s %-24s [%s]  %s%s%s\n", focus, Printable(text).c_str(), Printable(lines[0]).c_str(),
+      std::fprintf(out_, "%s %-24s [%s]  %s%s%s\n", focus, SafeText(text).c_str(), SafeText(lines[0]).c_str(),
                    box->name.c_str(), key.c_str(), disabled);
-      for (size_t i = 1; i < lines.size(); ++i) std::fprintf(out_, "  %-24s [%s]\n", "", Printable(lines[i]).c_str());
+      for (size_t i = 1; i < lines.size(); ++i) std::fprintf(out_, "  %-24s [%s]\n", "", SafeText(lines[i]).c_str());
     } else if (auto* check = dynamic_cast<CheckBox*>(control)) {
       std::string text = title();
-      std::fprintf(out_, "%s [%c] %-40s %s%s%s\n", focus, check->value ? 'x' : ' ', Printable(text).c_str(),
+      std::fprintf(out_, "%s [%c] %-40s %s%s%s\n", focus, check->value ? 'x' : ' ', SafeText(text).c_str(),
                    check->name.c_str(), key.c_str(), disabled);
     } else if (auto* combo = dynamic_cast<ComboBox*>(control)) {
       std::string text = title();
-      std::fprintf(out_, "%s %-24s <%s>  %s%s%s\n", focus, Printable(text).c_str(), Printable(combo->Text()).c_str(),
+      std::fprintf(out_, "%s %-24s <%s>  %s%s%s\n", focus, SafeText(text).c_str(), SafeText(combo->Text()).c_str(),
                    combo->name.c_str(), key.c_str(), disabled);
       for (size_t i = 0; i < combo->items.size(); ++i) {
-        std::fprintf(out_, "      %zu: %s\n", i, Printable(combo->items[i]).c_str());
+        std::fprintf(out_, "      %zu: %s\n", i, SafeText(combo->items[i]).c_str());
       }
     } else if (auto* button = dynamic_cast<Button*>(control)) {
-      std::fprintf(out_, "%s (%s)  %s%s%s\n", focus, Printable(PlainCaption(button->caption)).c_str(),
+      std::fprintf(out_, "%s (%s)  %s%s%s\n", focus, SafeText(PlainCaption(button->caption)).c_str(),
                    button->name.c_str(), key.c_str(), disabled);
     } else if (!control->caption.empty()) {
-      std::fprintf(out_, "  %s\n", Printable(control->caption).c_str());
+      std::fprintf(out_, "  %s\n", SafeText(control->caption).c_str());
     }
   }
   std::fflush(out_);
@@ -256,7 +279,7 @@ void TerminalFrontEnd::RunModal(Window& window) {
       std::string error;
       if (!Execute(window, command.text, &error)) {
         std::fprintf(out_, "Fill script, line %d: %s; the window \"%s\" is closed.\n", command.line,
-                     Printable(error).c_str(), Printable(window.caption).c_str());
+                     SafeText(error).c_str(), SafeText(window.caption).c_str());
         std::fflush(out_);
         MarkFillIncomplete();
         if (window.IsShown()) window.OnClose();
@@ -287,8 +310,9 @@ void TerminalFrontEnd::RunModal(Window& window) {
       if (window.IsShown()) window.OnClose();
       break;
     }
-    std::fprintf(out_, "%s> ", Printable(window.caption).c_str());
+    std::fprintf(out_, "%s> ", SafeText(window.caption).c_str());
     std::fflush(out_);
+    terminal::ModesScope cooked(in_ != nullptr ? fileno(in_) : -1, terminal::ModesScope::kCooked);
     if (!ReadLine(&line)) {
       window.OnClose();
       break;
@@ -296,7 +320,7 @@ void TerminalFrontEnd::RunModal(Window& window) {
     if (Trim(line).empty()) continue;
     std::string error;
     if (!Run(window, line, true, &error)) {
-      if (!error.empty()) std::fprintf(out_, "%s\n", Printable(error).c_str());
+      if (!error.empty()) std::fprintf(out_, "%s\n", SafeText(error).c_str());
       std::fprintf(out_,
                    "Commands: set FIELD [TEXT] | append FIELD TEXT | check FIELD | choose FIELD ENTRY | "
                    "click BUTTON | CAPTION | &KEY | close\n"

@@ -7,7 +7,9 @@
 #ifndef QV_PLATFORM_UI_TERMINAL_FRONT_END_H
 #define QV_PLATFORM_UI_TERMINAL_FRONT_END_H
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/ui/ui.h"
@@ -15,9 +17,15 @@
 namespace qv::ui {
 
 // A front end at a terminal. Message boxes are printed; the answer is read
-// from `in` unless a fixed answer was set or `in` is no terminal, in which
-// case the default answer is taken (the box's default button, or the one set
-// with SetFixedAnswer, when it is one of the box's buttons).
+// from `in` unless a fixed answer was set or `in` is no terminal. With
+// nobody to answer (no terminal, the end of the input, Ctrl-D, Enter alone)
+// the box's default button is taken; a fixed answer (SetFixedAnswer) is taken
+// when the box has that button. Every text is filtered before it is printed
+// (terminal::SafeText), since much of it comes from a server.
+//
+// A wait (BeginWait) shows what it waits for once it has lasted half a
+// second; Ctrl-C cancels it (and, while a progress window is shown, presses
+// its Cancel too).
 //
 // Windows are printed with their caption, labels and current values; the
 // user types the commands of a fill script (see ui.h), and besides:
@@ -28,6 +36,7 @@ namespace qv::ui {
 class TerminalFrontEnd : public FrontEnd {
  public:
   TerminalFrontEnd(std::FILE* in, std::FILE* out);
+  ~TerminalFrontEnd() override;
   // Answers every message box with `answer` when the box has that button
   // (--yes / --no on the host's command line).
   void SetFixedAnswer(Answer answer) { fixed_ = answer; hasFixed_ = true; }
@@ -38,6 +47,9 @@ class TerminalFrontEnd : public FrontEnd {
 
   Answer ShowMessage(const MessageBox& box) override;
   void RunModal(Window& window) override;
+  void BeginWait(const std::string& what) override;
+  bool WaitCancelled() override;
+  void EndWait() override;
 
   // Carries out one command on `window`, as typed at the terminal. False with
   // `*error` when it cannot (unknown command or control, disabled control,
@@ -60,6 +72,10 @@ class TerminalFrontEnd : public FrontEnd {
   bool hasFixed_ = false;
   Answer fixed_ = Answer::OK;
   FillScript script_;
+  // The wait going on: what it is for, since when, whether it is on screen,
+  // and Ctrl-C caught for it.
+  struct Wait;
+  std::unique_ptr<Wait> wait_;
 };
 
 }  // namespace qv::ui

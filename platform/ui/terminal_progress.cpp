@@ -2,52 +2,14 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
+
+#include "platform/ui/terminal.h"
 
 namespace qv::ui {
 namespace {
-
-// ---- SIGINT while a progress window is shown ----
-//
-// The handler only counts presses (and, on the second unanswered press, puts
-// the terminal back and lets the default action end the process); the front
-// end reads the count in DoEvents.
-volatile std::sig_atomic_t g_interrupts = 0;
-struct sigaction g_previousInterrupt;
-// The terminal modes to put back, for the handler and for exit.
-struct termios g_savedTermios;
-volatile std::sig_atomic_t g_termiosSaved = 0;
-int g_termiosFd = -1;
-
-void RestoreTerminal() {
-  if (g_termiosSaved) {
-    tcsetattr(g_termiosFd, TCSANOW, &g_savedTermios);
-    g_termiosSaved = 0;
-  }
-}
-
-extern "C" void OnInterrupt(int) {
-  if (g_interrupts) {
-    // Pressed again before the run noticed the first press: the user wants
-    // out now. tcsetattr, sigaction and raise are async-signal-safe.
-    if (g_termiosSaved) tcsetattr(g_termiosFd, TCSANOW, &g_savedTermios);
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(SIGINT, &fallback, nullptr);
-    raise(SIGINT);
-    return;
-  }
-  g_interrupts = 1;
-}
-
-void RestoreTerminalAtExit() { RestoreTerminal(); }
 
 // Cuts `text` to at most `bytes` bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(const std::string& text, size_t bytes) {
@@ -55,16 +17,6 @@ std::string CutUtf8(const std::string& text, size_t bytes) {
   size_t end = bytes;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
-}
-
-// Control characters would move the cursor or ring the bell; show them as
-// spaces so one line stays one line.
-std::string Printable(const std::string& text) {
-  std::string shown = text;
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return shown;
 }
 
 void PressCancel(ProgressWindow& window) {
@@ -107,49 +59,22 @@ int TerminalProgress::Columns() const {
 }
 
 void TerminalProgress::CatchInterrupt() {
-  if (catching_) return;
-  g_interrupts = 0;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;  // a transfer in progress goes on; the run notices at its next check
-  if (sigaction(SIGINT, &action, &g_previousInterrupt) == 0) catching_ = true;
+  if (interrupts_) return;
+  interrupts_ = std::make_unique<terminal::InterruptScope>();
   // Key by key from a terminal, without echo; Ctrl-C still raises SIGINT.
-  if (live_ && in_ != nullptr && isatty(fileno(in_))) {
-    int fd = fileno(in_);
-    struct termios modes {};
-    if (tcgetattr(fd, &modes) == 0) {
-      g_savedTermios = modes;
-      g_termiosFd = fd;
-      modes.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-      modes.c_cc[VMIN] = 1;
-      modes.c_cc[VTIME] = 0;
-      static bool atExitRegistered = [] { return std::atexit(RestoreTerminalAtExit) == 0; }();
-      (void)atExitRegistered;
-      g_termiosSaved = 1;
-      if (tcsetattr(fd, TCSANOW, &modes) == 0) {
-        rawKeys_ = true;
-      } else {
-        g_termiosSaved = 0;
-      }
-    }
+  if (live_ && in_ != nullptr) {
+    keys_ = std::make_unique<terminal::ModesScope>(fileno(in_), terminal::ModesScope::kKeys);
+    if (!keys_->active()) keys_.reset();
   }
 }
 
 void TerminalProgress::ReleaseInterrupt() {
-  if (rawKeys_) {
-    RestoreTerminal();
-    rawKeys_ = false;
-  }
-  if (catching_) {
-    sigaction(SIGINT, &g_previousInterrupt, nullptr);
-    catching_ = false;
-    g_interrupts = 0;
-  }
+  keys_.reset();
+  interrupts_.reset();
 }
 
 bool TerminalProgress::KeyPressedCancel() {
-  if (!rawKeys_) return false;
+  if (!keys_) return false;
   bool cancel = false;
   struct pollfd p {};
   p.fd = fileno(in_);
@@ -176,13 +101,13 @@ void TerminalProgress::Draw(const ProgressSnapshot& now, bool force) {
   }
   if (!live_) {
     if (!havePrinted_ || now.caption != last_.caption) {
-      std::fprintf(out_, "%s\n", Printable(now.caption).c_str());
+      std::fprintf(out_, "%s\n", terminal::SafeText(now.caption).c_str());
     }
     if (!now.status.empty() && (!havePrinted_ || now.status != last_.status)) {
       if (now.barVisible) {
-        std::fprintf(out_, "  [%ld/%ld] %s\n", now.value, now.max, Printable(now.status).c_str());
+        std::fprintf(out_, "  [%ld/%ld] %s\n", now.value, now.max, terminal::SafeText(now.status).c_str());
       } else {
-        std::fprintf(out_, "  %s\n", Printable(now.status).c_str());
+        std::fprintf(out_, "  %s\n", terminal::SafeText(now.status).c_str());
       }
     }
     std::fflush(out_);
@@ -197,7 +122,7 @@ void TerminalProgress::Draw(const ProgressSnapshot& now, bool force) {
   havePrinted_ = true;
   if (!force && !captionChanged && clock - lastDraw_ < std::chrono::milliseconds(50)) return;
   lastDraw_ = clock;
-  std::string line = Printable(now.caption);
+  std::string line = terminal::SafeText(now.caption);
   if (now.barVisible) {
     line += "  " + BarText(now.value, now.max, 20);
     line += "  " + std::to_string(now.value) + "/" + std::to_string(now.max);
@@ -208,7 +133,7 @@ void TerminalProgress::Draw(const ProgressSnapshot& now, bool force) {
       line += rate;
     }
   }
-  if (!now.status.empty()) line += "  " + Printable(now.status);
+  if (!now.status.empty()) line += "  " + terminal::SafeText(now.status);
   int columns = Columns();
   line = CutUtf8(line, columns > 1 ? static_cast<size_t>(columns - 1) : 1);
   std::fprintf(out_, "\r\x1b[K%s", line.c_str());
@@ -221,6 +146,10 @@ void TerminalProgress::Show(ProgressWindow& window) {
     shown_ = true;
     havePrinted_ = false;
     CatchInterrupt();
+    if (!hintShown_ && out_ != nullptr) {
+      hintShown_ = true;
+      std::fprintf(out_, "%s", keys_ ? "Press c, Escape or Ctrl-C to cancel.\n" : "Press Ctrl-C to cancel.\n");
+    }
   }
   Draw(SnapshotOf(window), true);
 }
@@ -231,11 +160,7 @@ void TerminalProgress::Repaint(ProgressWindow& window) {
 }
 
 bool TerminalProgress::CancelPending() {
-  bool cancel = false;
-  if (g_interrupts) {
-    g_interrupts = 0;
-    cancel = true;
-  }
+  bool cancel = terminal::TakeInterrupt();
   if (KeyPressedCancel()) cancel = true;
   return cancel;
 }

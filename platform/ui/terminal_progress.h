@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/ui/progress.h"
+#include "platform/ui/terminal.h"
 
 namespace qv::ui {
 
@@ -24,10 +26,12 @@ namespace qv::ui {
 //
 // While a window is shown, SIGINT (Ctrl-C) does not end the process: it
 // presses the window's Cancel button at the next DoEvents (or when the window
-// is hidden before one). A second Ctrl-C before that ends the process as
-// usual. When the input is a terminal, the
-// keys "c", "C" and Escape press Cancel too (the input is read key by key
-// while the window is shown, and restored when it is hidden).
+// is hidden before one), and ends a wait for the server at once (see
+// TerminalFrontEnd). A second Ctrl-C before that ends the process as usual.
+// When the input is a terminal, the keys "c", "C" and Escape press Cancel too
+// (the input is read key by key while the window is shown, and restored when
+// it is hidden, or when the process ends). The first showing says how to
+// cancel.
 class TerminalProgress : public ProgressFrontEnd {
  public:
   TerminalProgress(std::FILE* in, std::FILE* out);
@@ -70,8 +74,9 @@ class TerminalProgress : public ProgressFrontEnd {
   long rateStartValue_ = 0;
   long rateLastMax_ = -1;
   std::chrono::steady_clock::time_point rateStart_{};
-  bool catching_ = false;
-  bool rawKeys_ = false;
+  bool hintShown_ = false;  // how to cancel, told at the first showing
+  std::unique_ptr<terminal::InterruptScope> interrupts_;
+  std::unique_ptr<terminal::ModesScope> keys_;
 };
 
 }  // namespace qv::ui

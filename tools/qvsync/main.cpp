@@ -41,8 +41,12 @@ Options:
   --external       connect the add-ins externally (ext_cm_External) instead
                    of at start-up
   --yes, --no      answer every message box with Yes (or No) where it has
-                   that button; without them, and with standard input not a
-                   terminal, each box takes its first button
+                   that button, the mass-deletion question included; without
+                   them a person answers at the terminal, and with nobody to
+                   answer (standard input not a terminal, the end of the
+                   input, Ctrl-D) each box takes its default button,
+                   never one that deletes: the mass-deletion question and
+                   Reset's question default to No
   --fill FILE      fill the add-in's windows from FILE (see below)
   --set WINDOW.CONTROL=VALUE
                    as the line "set CONTROL VALUE" in a section for WINDOW
