@@ -306,6 +306,8 @@ void Connect::BhConfigure_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
   try {
     frmConfig window;
     window.ShowModal();
+    // A login that failed at OK and was not put right tells the host.
+    if (!window.loginFailure.empty()) qv::ui::ReportCommandFailure(window.loginFailure);
   } catch (...) {
     // Errors while showing the configuration window are ignored.
   }

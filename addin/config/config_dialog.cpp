@@ -60,6 +60,19 @@ bool& ClearTextWarningShown() {
 
 }  // namespace
 
+HostProblem CheckHostName(const std::string& name) {
+  if (name.empty() || !IsValidHostName(name)) return HostProblem::kName;
+  const size_t colon = name.find(':');
+  if (colon == std::string::npos) return HostProblem::kNone;
+  if (colon == 0) return HostProblem::kName;
+  const std::string port = name.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
+    return HostProblem::kPort;
+  }
+  const long number = std::stol(port);
+  return number >= 1 && number <= 65535 ? HostProblem::kNone : HostProblem::kPort;
+}
+
 bool IsValidHostName(const std::string& name) {
   static const std::string kAllowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz1234567890-.:";
   if (name.size() > 67) return false;
@@ -220,8 +233,17 @@ void frmConfig::cmdOK_Click() {
       break;
     }
   }
-  if (txtHostName.text.empty() || !IsValidHostName(txtHostName.text)) {
+  const HostProblem problem = CheckHostName(txtHostName.text);
+  if (problem == HostProblem::kName) {
     qv::ui::ShowMessage("Please enter a valid server name to connect to.", "Error", Buttons::OK, Icon::Exclamation);
+    SetFocus(txtHostName);
+    return;
+  }
+  // The transport connects to no other port; a login failure would blame the
+  // credentials.
+  if (problem == HostProblem::kPort) {
+    qv::ui::ShowMessage("Please enter a port number from 1 to 65535 after the \":\" in the server name.", "Error",
+                        Buttons::OK, Icon::Exclamation);
     SetFocus(txtHostName);
     return;
   }
@@ -278,6 +300,8 @@ void frmConfig::cmdOK_Click() {
                               "is compatible with this utility.";
   if (ServerLogin(config.username, config.password, errorCode, errorMessage) == 1) {
     LogMessage("Successfully logged in to server as " + config.username, 5);
+    loginFailure.clear();
+    accepted = true;
     Hide();
     if (qv::ui::ShowMessage("Would you like to synchronize with Quorvia now?", "Synchronize with Quorvia",
                             Buttons::YesNo, Icon::Information) == Answer::Yes) {
@@ -285,8 +309,10 @@ void frmConfig::cmdOK_Click() {
     }
   } else if (errorMessage.empty()) {
     LogMessage(failure, 5);
+    loginFailure = failure;
     qv::ui::ShowMessage(failure, "Quorvia Synchronization", Buttons::OK, Icon::Information);
   } else {
+    loginFailure = failure + " Error: " + errorMessage;
     LogMessage(failure + " Error: " + errorMessage, 5);
     qv::ui::ShowMessage(failure + "\r\nError: " + errorMessage, "Quorvia Synchronization", Buttons::OK,
                         Icon::Information);
@@ -295,7 +321,7 @@ void frmConfig::cmdOK_Click() {
 
 void frmConfig::cmdCancel_Click() { Hide(); }
 
-void frmConfig::cmdHelp_Click() { qv::shell::OpenAddress(kHelpAddress); }
+void frmConfig::cmdHelp_Click() { ShowHelp(); }
 
 void frmConfig::cmdView_Click() {
   if (!ViewLog()) {

@@ -17,6 +17,7 @@
 #include "platform/outlook/extensibility.h"
 #include "platform/outlook/outlook.h"
 #include "platform/shell/shell.h"
+#include "platform/ui/terminal.h"
 #include "platform/ui/ui.h"
 #include "tools/qvsync/addin_loader.h"
 
@@ -597,7 +598,9 @@ int Main(int argc, char** argv) {
   // A command of the add-in that failed says why on the error stream.
   if (const std::string failures = qv::ui::CommandFailures(); !failures.empty()) {
     std::istringstream reasons(failures);
-    for (std::string reason; std::getline(reasons, reason);) std::fprintf(stderr, "qvsync: %s\n", reason.c_str());
+    for (std::string reason; std::getline(reasons, reason);) {
+      std::fprintf(stderr, "qvsync: %s\n", qv::ui::terminal::SafeText(reason).c_str());
+    }
     if (status == 0) status = 1;
   }
   return status;

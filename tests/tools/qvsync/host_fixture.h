@@ -129,6 +129,13 @@ class HostTerminal {
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
+    // What the process wrote last is read too.
+    for (pollfd fd{master_, POLLIN, 0}; poll(&fd, 1, 200) > 0;) {
+      char buffer[4096];
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      output_.append(buffer, static_cast<size_t>(n));
+    }
     signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

@@ -1,5 +1,10 @@
-// The host with nobody to answer, and at a terminal a person leaves or
-// interrupts: each case a separate process, the servlet emulator on loopback.
+// The host with nobody to answer, at a terminal a person leaves or
+// interrupts, and against a server that never answers: each case a separate
+// process, the servlet emulator (or a silent server) on loopback.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include "tests/common/stalling_server.h"
 #include "tests/tools/qvsync/host_fixture.h"
 
 namespace {
@@ -115,6 +120,76 @@ TEST_F(Unattended, ASignalAtAPasswordPromptLeavesTheTerminalEchoing) {
     EXPECT_EQ(terminal.signal(), signal) << terminal.output();
     EXPECT_TRUE(terminal.Echoes()) << "after signal " << signal;
   }
+}
+
+// A server that accepts and never answers: the configuration window says
+// whom it waits for, Ctrl-C ends the wait at once, the box names the cause,
+// and the host's exit status says the configuration failed.
+TEST_F(Unattended, CtrlCEndsTheWaitForASilentServer) {
+  qv::testing::StallingServer silent(qv::testing::StallingServer::kSilent);
+  HostTerminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db"), "click", "Configure..."});
+  ASSERT_TRUE(terminal.Expect("Configuration> ")) << terminal.output();
+  terminal.Send("set txtHostName " + silent.host() + "\nset txtUsername alice\nset txtPassword secret\n");
+  terminal.Send("OK\n");
+  ASSERT_TRUE(terminal.Expect("Connecting to " + silent.host() + " ...", 10)) << terminal.output();
+  const auto pressed = std::chrono::steady_clock::now();
+  terminal.Send("\x03");
+  ASSERT_TRUE(terminal.Expect("Error: The request to the server was cancelled", 10)) << terminal.output();
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(3));
+  ASSERT_TRUE(terminal.Expect("(OK) > ")) << terminal.output();
+  terminal.Send("\n");
+  ASSERT_TRUE(terminal.Expect("Configuration> ")) << terminal.output();
+  terminal.Send("close\n");
+  EXPECT_EQ(terminal.Wait(), 1) << terminal.output();
+  EXPECT_NE(terminal.output().find("qvsync: Unable to log in to server as alice"), std::string::npos)
+      << terminal.output();
+}
+
+// Commands that failed make the exit status 1 and say why; the reasons of
+// the transport and of the server reach the boxes.
+TEST_F(Unattended, FailedAccountCommandsExitNonZeroWithTheirReason) {
+  StoreAccount("127.0.0.1:1");  // nothing listens there
+  Result password = Run("--set frmChangePassword.txtCurrentPassword=secret --set frmChangePassword.txtNewPassword=n "
+                        "--set frmChangePassword.txtConfirmNewPassword=n --press frmChangePassword.OK "
+                        "click \"Change Password...\"");
+  EXPECT_EQ(password.status, 1) << password.output;
+  EXPECT_NE(password.output.find("failed with the following error: Could not connect to server (error 12029)"),
+            std::string::npos)
+      << password.output;
+  EXPECT_NE(password.output.find("qvsync: The password change operation failed"), std::string::npos)
+      << password.output;
+
+  StoreAccount(servlet_.host(), "wrong");
+  Result autoResponse = Run("--press frmAutoResponse.Cancel click \"Set Auto Response...\"");
+  EXPECT_EQ(autoResponse.status, 1) << autoResponse.output;
+  EXPECT_NE(autoResponse.output.find("Could not log into the server. Err (0). Invalid user name or password."),
+            std::string::npos)
+      << autoResponse.output;
+
+  StoreAccount(servlet_.host());
+  servlet_.SetCannedReply("SET-AUTORESPONSE", "<RESPONSE><RETURNVALUE>0</RETURNVALUE></RESPONSE>");
+  Result refused = Run("--press frmAutoResponse.OK click \"Set Auto Response...\"");
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("qvsync: The auto response change operation failed"), std::string::npos)
+      << refused.output;
+}
+
+// A synchronisation that finds another run of the account going on does
+// nothing and says so in its exit status.
+TEST_F(Unattended, ARunThatFindsAnotherRunOfTheAccountFails) {
+  StoreAccount(servlet_.host());
+  ASSERT_EQ(Run("click \"&Synchronize\"").status, 0);
+  const std::string lock = FindFile("_sync.lock");
+  ASSERT_FALSE(lock.empty());
+  const int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  Result busy = Run("click \"&Synchronize\"");
+  close(fd);
+  EXPECT_EQ(busy.status, 1) << busy.output;
+  EXPECT_NE(busy.output.find("qvsync: Quorvia Sync Utility is already synchronizing this account."),
+            std::string::npos)
+      << busy.output;
+  EXPECT_NE(Run("--help").output.find("Exit status: 0"), std::string::npos);
 }
 
 }  // namespace
