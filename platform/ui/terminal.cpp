@@ -119,6 +119,12 @@ bool Harmful(char32_t point) {
 
 }  // namespace
 
+size_t PrintableLength(std::string_view text, size_t at) {
+  char32_t point = 0;
+  const size_t length = DecodeUtf8(text, at, &point);
+  return length == 0 || Harmful(point) ? 0 : length;
+}
+
 std::string SafeText(std::string_view text, bool lines) {
   std::string safe;
   safe.reserve(text.size());

@@ -22,6 +22,9 @@ namespace qv::ui::terminal {
 // becomes a space. Line breaks (CR LF, CR or LF) become "\n" when `lines` is
 // true, else a space, so that one line stays one line.
 std::string SafeText(std::string_view text, bool lines = false);
+// The length in bytes of the character at `text[at]` when it may be printed
+// as it is; 0 when SafeText would replace it (a line break or TAB included).
+size_t PrintableLength(std::string_view text, size_t at);
 
 // Changes the modes of the terminal `fd` for the scope's life: `quiet` turns
 // echo off (a password), `keys` turns line editing and echo off (single keys),

@@ -1,3 +1,4 @@
+#include "platform/ui/terminal_front_end.h"
 #include "platform/ui/terminal_progress.h"
 
 #include <fcntl.h>
@@ -143,6 +144,39 @@ TEST(TerminalProgressInterrupt, CtrlCPressesCancelAtTheNextDoEventsAndIsReleased
   raise(SIGINT);
   terminal.Hide(window);
   EXPECT_EQ(window.cancelClicks, 2);
+  struct sigaction after {};
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// Ctrl-C while a request waits for the server ends the wait at once, and,
+// while a progress window is shown, presses its Cancel too; without one the
+// press goes with the wait.
+TEST(TerminalWaitInterrupt, CtrlCEndsTheWaitAndPressesAShownProgressWindowsCancel) {
+  struct sigaction before {};
+  sigaction(SIGINT, nullptr, &before);
+  Captured captured;
+  TerminalFrontEnd boxes(nullptr, captured.out());
+  TerminalProgress terminal(nullptr, captured.out());
+  terminal.SetLive(false);
+  SampleProgress window;
+  terminal.Show(window);
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  EXPECT_FALSE(boxes.WaitCancelled());
+  raise(SIGINT);  // the process lives on
+  EXPECT_TRUE(boxes.WaitCancelled());
+  boxes.EndWait();
+  terminal.DoEvents(window);
+  EXPECT_EQ(window.cancelClicks, 1);
+  terminal.Hide(window);
+
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  raise(SIGINT);
+  EXPECT_TRUE(boxes.WaitCancelled());
+  boxes.EndWait();
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  EXPECT_FALSE(boxes.WaitCancelled()) << "a press ends one wait, not the next";
+  boxes.EndWait();
   struct sigaction after {};
   sigaction(SIGINT, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
