@@ -4,6 +4,7 @@
 #include <string>
 
 #include "addin/config/config_store.h"
+#include "addin/config/qvaiso_binding.h"
 #include "addin/config/sync_config.h"
 #include "addin/server/protocol.h"
 #include "platform/shell/shell.h"
@@ -39,6 +40,17 @@ std::vector<qv::ui::Control*> frmAbout::Controls() {
 void frmAbout::cmdOK_Click() { Hide(); }
 
 void frmAbout::cmdHelp_Click() { ShowHelp(); }
+
+void WarnIfPasswordSavedInClear() {
+  static bool shown = false;  // told once per process
+  std::string why;
+  if (shown || Config().password.find_first_not_of(' ') == std::string::npos || !QvaisoUnavailable(&why)) return;
+  shown = true;
+  qv::ui::ShowMessage(
+      "Your password could not be encrypted because the Quorvia library (QVAISO) is not available. It has been "
+      "saved unencrypted in your settings.",
+      "Warning", Buttons::OK, Icon::Exclamation);
+}
 
 void ShowHelp() {
   if (qv::shell::ShowDocumentDetached(kHelpAddress)) return;
@@ -125,6 +137,7 @@ void frmChangePassword::cmdChangePassword_Click() {
   if (ChangePassword(txtCurrentPassword.text, txtNewPassword.text) == 1) {
     config.password = txtNewPassword.text;
     SavePassword();
+    WarnIfPasswordSavedInClear();
   }
   Hide();
 }

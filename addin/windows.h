@@ -13,6 +13,10 @@ namespace qvsync {
 // configuration windows. The one place it is kept.
 inline constexpr const char* kHelpAddress = "https://www.quorvia.com/support/qvsync";
 
+// Once per process, when QVAISO cannot be had: a box that says the password
+// just saved is kept unencrypted.
+void WarnIfPasswordSavedInClear();
+
 // Help of the about and configuration windows: the help page in a browser of
 // the desktop, or, without a desktop, a box that says where the help is.
 void ShowHelp();

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "addin/config/config_store.h"
-#include "addin/config/qvaiso_binding.h"
 #include "addin/config/sync_config.h"
 #include "addin/connect.h"
 #include "addin/log/activity_log.h"
@@ -50,12 +49,6 @@ bool ParseDays(const std::string& text, int32_t* days) {
   }
   *days = static_cast<int32_t>(value);
   return true;
-}
-
-// The clear-text password is told once per process.
-bool& ClearTextWarningShown() {
-  static bool shown = false;
-  return shown;
 }
 
 }  // namespace
@@ -281,16 +274,7 @@ void frmConfig::cmdOK_Click() {
   config.troubleshootingMode = chkTroubleshoot.value ? 1 : 0;
   SaveConfig();
 
-  // Without QVAISO the password could only be stored in clear: say so once.
-  std::string why;
-  if (config.password.find_first_not_of(' ') != std::string::npos && QvaisoUnavailable(&why) &&
-      !ClearTextWarningShown()) {
-    ClearTextWarningShown() = true;
-    qv::ui::ShowMessage(
-        "Your password could not be encrypted because the Quorvia library (QVAISO) is not available. It has been "
-        "saved unencrypted in your settings.",
-        "Warning", Buttons::OK, Icon::Exclamation);
-  }
+  WarnIfPasswordSavedInClear();
 
   // 5-8. Log in and report.
   int32_t errorCode = 0;

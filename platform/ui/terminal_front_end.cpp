@@ -62,6 +62,7 @@ struct TerminalFrontEnd::Wait {
   std::string what;
   std::chrono::steady_clock::time_point since;
   bool shown = false;
+  bool live = false;  // shown on the terminal's current line
   terminal::InterruptScope interrupts;
 };
 
@@ -159,21 +160,31 @@ Answer TerminalFrontEnd::ShowMessage(const MessageBox& box) {
 }
 
 void TerminalFrontEnd::BeginWait(const std::string& what) {
-  wait_.reset(new Wait{what, std::chrono::steady_clock::now(), false, {}});
+  wait_.reset(new Wait{what, std::chrono::steady_clock::now(), false, false, {}});
 }
 
 bool TerminalFrontEnd::WaitCancelled() {
   if (!wait_) return false;
   if (!wait_->shown && std::chrono::steady_clock::now() - wait_->since >= kWaitShownAfter) {
     wait_->shown = true;
-    std::fprintf(out_, "%s (Ctrl-C cancels)\n", SafeText(wait_->what).c_str());
+    // At a terminal the wait takes the current line (a progress line's too,
+    // which its next update draws again) and gives it back when it ends.
+    wait_->live = out_ != nullptr && isatty(fileno(out_));
+    std::fprintf(out_, wait_->live ? "\r\x1b[K%s (Ctrl-C cancels)" : "%s (Ctrl-C cancels)\n",
+                 SafeText(wait_->what).c_str());
     std::fflush(out_);
   }
   // A press stays pending for a progress window, whose Cancel it presses too.
   return terminal::InterruptPending();
 }
 
-void TerminalFrontEnd::EndWait() { wait_.reset(); }
+void TerminalFrontEnd::EndWait() {
+  if (wait_ && wait_->live) {
+    std::fprintf(out_, "\r\x1b[K");
+    std::fflush(out_);
+  }
+  wait_.reset();
+}
 
 void TerminalFrontEnd::PrintWindow(Window& window) {
   std::fprintf(out_, "\n=== %s ===\n", SafeText(window.caption).c_str());
