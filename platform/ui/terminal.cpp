@@ -171,6 +171,12 @@ ModesScope::ModesScope(int fd, Change change) : fd_(fd) {
       modes.c_lflag |= ICANON | ECHO;
       break;
   }
+  // Modes that are already so are left alone: a process in the background
+  // that changed them would be stopped for it.
+  if (modes.c_lflag == saved_.c_lflag && modes.c_cc[VMIN] == saved_.c_cc[VMIN] &&
+      modes.c_cc[VTIME] == saved_.c_cc[VTIME]) {
+    return;
+  }
   if (g_modesDepth == 0) {
     g_restoreModes = saved_;
     g_restoreFd = fd;

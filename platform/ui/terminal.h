@@ -32,7 +32,7 @@ size_t PrintableLength(std::string_view text, size_t at);
 // modes the scope found are put back when it ends; the modes found by the
 // outermost scope are also put back at exit and when SIGINT (unless it is
 // caught), SIGTERM, SIGHUP or SIGQUIT ends the process. Nothing happens
-// when `fd` is no terminal.
+// when `fd` is no terminal, or its modes are already what the change asks.
 class ModesScope {
  public:
   enum Change { kQuiet, kKeys, kCooked };
