@@ -790,9 +790,9 @@ void SynchronizeAll() {
   AccountLock lock;
   if (lock.busy()) {
     LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");
-    qv::ui::ShowMessage(
-        "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.",
-        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    const char* busy = "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.";
+    qv::ui::ShowMessage(busy, "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    qv::ui::ReportCommandFailure(busy);
     return;
   }
   int32_t errorCode = 0;
