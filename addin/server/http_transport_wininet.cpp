@@ -2,6 +2,12 @@
 // connection and request per call, all closed at its end; the cookies the
 // server sets are kept by WinInet's cookie store, and the session cookie's
 // value goes into the "Quorvia-SessionId" header of every request.
+//
+// The limits of request_limits.h: the connect limit is WinInet's connect
+// time-out, the silence limit its send and receive time-outs (which Wine's
+// WinInet ignores), the whole answer's limit and a person's cancelling are
+// checked between the chunks of the reply. The calls block: connecting,
+// sending and the wait for the first byte are not cut short by the person.
 #include <windows.h>
 #include <wininet.h>
 
@@ -12,6 +18,7 @@
 #include "addin/codec/strings.h"
 #include "addin/server/http_transport.h"
 #include "platform/codepage/codepage.h"
+#include "platform/ui/ui.h"
 
 namespace qvsync {
 namespace {
@@ -155,20 +162,16 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
   if (path.empty() || path.front() != '/') requestPath = "/";
   requestPath += path;
 
-  const TransportTimeouts timeouts = GetTransportTimeouts();
+  const std::string wireBody = qv::codepage::FromUtf8(body);
+  const RequestLimits limits = LimitsFor(GetTransportTimeouts(), KindOfRequest(body), wireBody.size());
   InternetHandle session(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return "";
-  // A stall is bounded by the receive and send time-outs (each wait for data);
-  // the whole request, when bounded, by the clock below as well.
-  DWORD connect = static_cast<DWORD>(timeouts.connectMilliseconds > 0 ? timeouts.connectMilliseconds : 0);
-  DWORD stall = static_cast<DWORD>(timeouts.stallSeconds > 0 ? timeouts.stallSeconds * 1000 : 0);
-  if (timeouts.totalMilliseconds > 0 && (stall == 0 || static_cast<DWORD>(timeouts.totalMilliseconds) < stall)) {
-    stall = static_cast<DWORD>(timeouts.totalMilliseconds);
-  }
+  DWORD connect = static_cast<DWORD>(limits.connectMilliseconds > 0 ? limits.connectMilliseconds : 0);
+  DWORD silence = static_cast<DWORD>(limits.silenceMilliseconds > 0 ? limits.silenceMilliseconds : 0);
   if (connect > 0) InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  if (stall > 0) {
-    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
-    InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
+  if (silence > 0) {
+    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &silence, sizeof silence);
+    InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &silence, sizeof silence);
   }
   InternetHandle connection(InternetConnectW(session.get(), Wide(name).c_str(), port, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
@@ -182,8 +185,8 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
 
   // The session id: the cookie's value (empty before the login).
   std::string sessionId = GetSessionCookie("http://" + std::string(host) + requestPath, kSessionCookie);
-  const size_t cut = sessionId.find_first_of(std::string("\r\n\0", 3));
-  if (cut != std::string::npos) sessionId.erase(cut);
+  const size_t end = sessionId.find_first_of(std::string("\r\n\0", 3));
+  if (end != std::string::npos) sessionId.erase(end);
   sessionId = std::string(TrimSpaces(sessionId));
   const std::wstring headers = Wide("Content-Type: application/x-www-form-urlencoded\r\n" +
                                     std::string(kSessionCookie) + ": " + sessionId + "\r\n");
@@ -192,11 +195,17 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
     return "";
   }
 
-  std::string wireBody = qv::codepage::FromUtf8(body);
+  qv::ui::WaitScope wait("Connecting to " + std::string(host) + " ...");
   const auto started = std::chrono::steady_clock::now();
-  if (!HttpSendRequestW(request.get(), nullptr, 0, wireBody.empty() ? nullptr : wireBody.data(),
+  auto cut = [&](WaitEnd end) {
+    errorCode = ErrorNumberOf(end);
+    errorMessage = MessageOf(end, limits);
+    return std::string();
+  };
+  if (!HttpSendRequestW(request.get(), nullptr, 0, wireBody.empty() ? nullptr : const_cast<char*>(wireBody.data()),
                         static_cast<DWORD>(wireBody.size()))) {
     const DWORD code = GetLastError();
+    if (code == ERROR_INTERNET_TIMEOUT) return cut(WaitEnd::Silence);
     errorCode = static_cast<int32_t>(code);
     errorMessage = FailureMessage(code);
     return "";
@@ -213,18 +222,24 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
     }
   }
 
-  // Every other status is a reply; a read that fails, or the whole request's
-  // time running out, ends it with what has arrived.
+  // Every other status is a reply; a read that fails ends it with what has
+  // arrived. The whole answer's limit and the person's cancelling end the
+  // request without one.
   std::string received;
   char chunk[kChunk];
   for (;;) {
+    if (wait.Cancelled()) return cut(WaitEnd::Cancelled);
+    if (limits.totalMilliseconds > 0 &&
+        std::chrono::steady_clock::now() - started > std::chrono::milliseconds(limits.totalMilliseconds)) {
+      return cut(WaitEnd::Total);
+    }
     DWORD read = 0;
-    if (!InternetReadFile(request.get(), chunk, kChunk, &read) || read == 0) break;
-    received.append(chunk, read);
-    if (timeouts.totalMilliseconds > 0 &&
-        std::chrono::steady_clock::now() - started > std::chrono::milliseconds(timeouts.totalMilliseconds)) {
+    if (!InternetReadFile(request.get(), chunk, kChunk, &read)) {
+      if (GetLastError() == ERROR_INTERNET_TIMEOUT) return cut(WaitEnd::Silence);
       break;
     }
+    if (read == 0) break;
+    received.append(chunk, read);
   }
   if (qv::codepage::IsValidUtf8(received)) return received;
   return qv::codepage::ToUtf8(received);

@@ -8,6 +8,14 @@
 
 typedef unsigned long sigset_t;
 
+// Signals the C runtime never raises: named, so that portable code compiles;
+// sigaction refuses them (EINVAL).
+#ifndef SIGHUP
+#define SIGHUP 1
+#endif
+#ifndef SIGQUIT
+#define SIGQUIT 3
+#endif
 #ifndef SIGKILL
 #define SIGKILL 9
 #endif
