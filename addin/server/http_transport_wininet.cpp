@@ -194,6 +194,11 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
                               HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
     return "";
   }
+  // No connection outlives its request: WinInet keeps idle connections for
+  // the whole process and sends a request again, unasked, when a kept
+  // connection turns out closed, which would carry out a batch twice.
+  HttpAddRequestHeadersW(request.get(), L"Connection: close\r\n", static_cast<DWORD>(-1L),
+                         HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
 
   qv::ui::WaitScope wait("Connecting to " + std::string(host) + " ...");
   const auto started = std::chrono::steady_clock::now();
