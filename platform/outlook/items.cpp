@@ -415,7 +415,9 @@ void DerivePatternEnd(PropertyMap& p) {
   });
   // Either way the end date becomes the day of the last occurrence.
   if (count > 0) p["PatternEndDate"] = Date{static_cast<double>(last)};
-  if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, 999));
+  // The count of a series that ends by date is what it is, beyond the 999
+  // that can be given as a count.
+  if (!byCount) p["Occurrences"] = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
 }
 
 class PatternObject final : public Object {
