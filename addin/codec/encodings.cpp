@@ -265,9 +265,18 @@ std::optional<EncodedWord> ReadEncodedWord(std::string_view s, size_t open) {
   if (close == s.npos) return std::nullopt;
   EncodedWord word{s.substr(open + 2, q1 - open - 2), s.substr(q1 + 1, q2 - q1 - 1),
                    s.substr(q2 + 1, close - q2 - 1), close + 2};
-  if (word.charset.empty() || word.letter.empty() ||
-      word.charset.find_first_of(kSpace) != word.charset.npos ||
-      word.text.find_first_of(kSpace) != word.text.npos || word.text.find('?') != word.text.npos)
+  // As mail has them: the charset a token, the encoding one letter, the
+  // encoded text printable ASCII without spaces (and without "?").
+  const auto printable = [](std::string_view v, std::string_view excluded) {
+    for (char c : v) {
+      if (c <= ' ' || c > '~' || excluded.find(c) != excluded.npos) return false;
+    }
+    return true;
+  };
+  const bool letter = word.letter.size() == 1 &&
+                      ((word.letter[0] >= 'A' && word.letter[0] <= 'Z') || (word.letter[0] >= 'a' && word.letter[0] <= 'z'));
+  if (word.charset.empty() || !printable(word.charset, "()<>@,;:\"/[]?.=") || !letter ||
+      !printable(word.text, "?"))
     return std::nullopt;
   return word;
 }

@@ -529,7 +529,9 @@ int32_t DeserializeItem(const std::string& xml, const Variant& item, const Varia
   Guarded([&] { itemClass = item.get("Class").ToLong(); });
   pugi::xml_document document;
   const pugi::xml_parse_result parsed =
-      document.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
+      // A value of spaces only is a value too.
+      document.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_ws_pcdata,
+                           pugi::encoding_utf8);
   if (!parsed) {
     LogMessage("Parser Error occured on item " + xml + " when deserializing XML: " + xml, 5);
     // An item whose XML does not parse is left as it was (a list is not

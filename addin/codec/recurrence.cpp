@@ -210,6 +210,11 @@ void ApplyRecurrence(const pugi::xml_node& root, const Variant& item, const Time
   Guarded([&] { pattern.put("Interval", number("RECURRENCEINTERVAL")); });
   Guarded([&] { pattern.put("Instance", number("RECURRENCEINSTANCE")); });
   Guarded([&] { pattern.put("PatternStartDate", serverDate("PATTERNSTARTDATE")); });
+  // The days the series falls on before its end: an end date moves to the
+  // last occurrence on or before it, which depends on them.
+  Guarded([&] { pattern.put("DayOfMonth", number("DAYOFMONTH")); });
+  Guarded([&] { pattern.put("DayOfWeekMask", number("DAYOFWEEKMASK")); });
+  Guarded([&] { pattern.put("MonthOfYear", number("MONTHOFYEAR")); });
   Guarded([&] { pattern.put("NoEndDate", true); });
   Guarded([&] {
     auto text = ChildText(root, "NOENDDATE");
@@ -225,9 +230,6 @@ void ApplyRecurrence(const pugi::xml_node& root, const Variant& item, const Time
     if (occurrences >= 1 && Guarded([&] { pattern.put("Occurrences", occurrences); })) return;
     pattern.put("PatternEndDate", serverDate("PATTERNENDDATE"));
   });
-  Guarded([&] { pattern.put("DayOfMonth", number("DAYOFMONTH")); });
-  Guarded([&] { pattern.put("DayOfWeekMask", number("DAYOFWEEKMASK")); });
-  Guarded([&] { pattern.put("MonthOfYear", number("MONTHOFYEAR")); });
 }
 
 }  // namespace qvsync

@@ -477,10 +477,11 @@ TEST_P(ItemCodecTest, ContactNamesNotesAndTitleFromServerXml) {
 TEST_P(ItemCodecTest, AnElementIsReadWhole) {
   Variant a = NewItem(1);
   Deserialize("<R><DESCRIPTION>R<![CDATA[&]]>D <!-- x -->plan<![CDATA[ <1>]]></DESCRIPTION>"
-              "<LOCATION><![CDATA[]]>Room 1</LOCATION></R>",
+              "<LOCATION><![CDATA[]]>Room 1</LOCATION><NOTES> \t </NOTES></R>",
               a);
   EXPECT_EQ(a.get("Subject").ToText(), "R&D plan <1>");
   EXPECT_EQ(a.get("Location").ToText(), "Room 1");
+  EXPECT_EQ(a.get("Body").ToText(), " \t ");  // white space only is a value too
 }
 
 // Encoded words are read in their own character set, their escapes as the
