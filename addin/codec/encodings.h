@@ -66,8 +66,9 @@ std::string B64Decode(std::string_view text);
 // (the system code page when the set is unknown). White space between two
 // encoded words is dropped; everything else outside the words, and every
 // Base64 word ("?b?"), stays as it is; so does anything that only looks like a
-// word (no closing "?=", white space inside). A word of another encoding
-// gives its encoded text. When `charset` is given it receives the charset name
+// word (no closing "?=", a charset that is no token, an encoding of more than
+// one letter, encoded text that is not printable ASCII without spaces). A word
+// of another one-letter encoding gives its encoded text. When `charset` is given it receives the charset name
 // of the first word decoded (lower case), or is cleared.
 std::string DecodeEncodedWord(std::string_view text, std::string* charset = nullptr);
 

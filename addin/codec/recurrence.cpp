@@ -141,6 +141,12 @@ std::optional<int32_t> GetTimeZoneOffset(int32_t timeZoneSource) {
 
 std::optional<int32_t> GetTimeZoneOffset() { return GetTimeZoneOffset(Config().timeZoneSource); }
 
+int64_t InstantOfOutlookDate(Date date, qv::timezone::Fold fold) {
+  const LocalDateTime d = ToLocalDateTime(date);
+  const int64_t wallClock = MinutesOf(d) * 60 + d.second;
+  return qv::timezone::InstantFromWallClock(wallClock, fold);
+}
+
 LocalDateTime ToLocalDateTime(Date date) {
   const qv::outlook::DateParts p = qv::outlook::SplitDate(date);
   return {p.year, p.month, p.day, p.hour, p.minute, p.second};

@@ -12,6 +12,7 @@
 
 #include "addin/codec/encodings.h"
 #include "platform/outlook/outlook.h"
+#include "platform/timezone/timezone.h"
 
 namespace pugi {
 class xml_node;
@@ -61,6 +62,13 @@ class TimeZoneRule {
 std::optional<int32_t> GetTimeZoneOffset();
 std::optional<int32_t> GetTimeZoneOffset(int32_t timeZoneSource);
 
+// The instant an Outlook date (a wall-clock time of the machine's zone)
+// names. Which of two instants a time of the hour repeated in autumn names is
+// `fold`'s choice: a modification time compared with the instant of the last
+// synchronisation is read as the later one, so that an edit made after the
+// clock went back never looks older than a synchronisation before it.
+int64_t InstantOfOutlookDate(qv::outlook::Date date, qv::timezone::Fold fold);
+
 // An Outlook date as a local date and time, and back.
 LocalDateTime ToLocalDateTime(qv::outlook::Date date);
 qv::outlook::Date ToOutlookDate(const LocalDateTime& date);
@@ -76,9 +84,11 @@ std::string RecurrenceFields(const qv::outlook::Variant& item, const TimeZoneRul
                              int32_t itemOffset);
 
 // Sets the item's recurrence from the children of `root` (each assignment
-// guarded). When the server gives both a number of occurrences and an end
-// date, the number is set; when the pattern refuses it (Outlook counts to 999
-// at most), the end date is set instead.
+// guarded): the type, interval, instance, start, the days and month the
+// series falls on, then its end, which depends on them. When the server gives
+// both a number of occurrences and an end date, the number is set; when the
+// pattern refuses it (Outlook counts to 999 at most), the end date is set
+// instead.
 void ApplyRecurrence(const pugi::xml_node& root, const qv::outlook::Variant& item,
                      const TimeZoneRule& rule);
 

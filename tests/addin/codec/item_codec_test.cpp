@@ -590,6 +590,17 @@ TEST_P(ItemCodecTest, ASeriesOfMoreThan999OccurrencesKeepsItsEnd) {
   EXPECT_EQ(pattern.get("PatternEndDate").ToDate(), MakeDate(2026, 9, 25));
 }
 
+// The repeated hour in autumn: an item saved at 02:10 after the clock went
+// back is newer than a synchronisation at 02:50 before it.
+TEST(TimeZoneOffsetTest, AModificationInTheRepeatedHourIsNewerThanTheSyncBeforeIt) {
+  ScopedEnv tz("TZ", "Europe/Berlin");
+  const int64_t lastSync = qv::timezone::DaysFromCivil(2024, 10, 27) * 86400 + 50 * 60;  // 02:50 CEST
+  const Date modified = MakeDate(2024, 10, 27, 2, 10);                                  // 02:10 CET
+  EXPECT_GT(InstantOfOutlookDate(modified, qv::timezone::Fold::kLater), lastSync);
+  EXPECT_EQ(InstantOfOutlookDate(MakeDate(2024, 1, 15, 10, 0, 30), qv::timezone::Fold::kLater),
+            qv::timezone::DaysFromCivil(2024, 1, 15) * 86400 + 9 * 3600 + 30);
+}
+
 TEST(TextConversionTest, TextToLongAndTextToBoolean) {
   EXPECT_EQ(TextToLong("42"), 42);
   EXPECT_EQ(TextToLong(" -7 "), -7);
