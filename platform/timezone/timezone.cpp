@@ -20,6 +20,8 @@ constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 86400;
 // No zone's offset, local mean time included, reaches this far from UTC.
 constexpr int64_t kWidestOffset = 17 * kHour;
+// Some 35 million years: past it, no year's settings are worked out.
+constexpr int64_t kFarInstant = int64_t{1} << 50;
 
 struct Offset {
   int32_t seconds = 0;
@@ -81,6 +83,8 @@ int32_t OffsetAt(int64_t instant) {
 int64_t WallClockAt(int64_t instant) { return instant + OffsetAt(instant); }
 
 int64_t InstantFromWallClock(int64_t wallClock, Fold fold) {
+  // Far beyond any calendar the zone data knows, the clock reads as UTC.
+  if (wallClock > kFarInstant || wallClock < -kFarInstant) return wallClock;
   tzset();
   // Every offset in force within the widest offset either side is a
   // candidate; one that holds at the instant it gives is a reading of the
@@ -111,6 +115,7 @@ int64_t InstantFromWallClock(int64_t wallClock, Fold fold) {
 
 uint32_t GetTimeZoneInformationAt(int64_t instant, TimeZoneInformation* info) {
   tzset();
+  instant = std::clamp(instant, -kFarInstant, kFarInstant);
   const Offset now = OffsetOf(instant);
   const int64_t wallClock = instant + now.seconds;
   int64_t year;

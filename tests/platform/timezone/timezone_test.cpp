@@ -89,6 +89,13 @@ TEST(WallClockTest, TheChangesOfTheClockHaveFixedReadings) {
   EXPECT_EQ(InstantFromWallClock(Wall(2024, 3, 31, 2, 30)), Utc(2024, 3, 31, 1, 30));
   EXPECT_EQ(WallClockAt(Utc(2024, 3, 31, 1, 30)), Wall(2024, 3, 31, 3, 30));
   EXPECT_EQ(InstantFromWallClock(Wall(2024, 3, 31, 3, 0)), Utc(2024, 3, 31, 1, 0));
+  // Far from any calendar: no overflow, the clock reads as UTC.
+  for (const int64_t far : {INT64_MAX, INT64_MIN, int64_t{1} << 55}) {
+    EXPECT_EQ(InstantFromWallClock(far, Fold::kLater), far);
+    TimeZoneInformation info;
+    GetTimeZoneInformationAt(far, &info);
+    EXPECT_EQ(WallClockAt(far) - far, OffsetAt(far));
+  }
 }
 
 // An edit made in the repeated hour, after the clock went back, is newer than
