@@ -216,8 +216,10 @@ void SerializeAppointment(const Variant& item, std::string& out) {
     const Variant uid = Field(item, kTagAppointmentUid);
     if (uid.type() != qv::outlook::VarType::Bytes) return;
     const Bytes bytes = uid.ToBytes();
+    // Escaped like every other value: the server decodes "+" to a space, and
+    // the CR LF of a long text would end a request of a batch.
     out += "&AppointmentUID=" +
-           B64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+           EscapeValue(B64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
   });
   Guarded([&] { out += "&From=" + EscapeValue(Field(item, kTagSentRepresentingEmail).ToText()); });
   Guarded([&] {

@@ -110,6 +110,13 @@ TEST_P(ItemCodecTest, AppointmentFieldsAndTheGroupsTheWrapperFeeds) {
   EXPECT_FALSE(Contains(text, "&RecurrenceInterval="));
   EXPECT_EQ(Contains(text, "&AppointmentUID=AQL6&From=&SenderDisplayName=&Notes=x"), GetParam())
       << text;
+  if (GetParam()) {  // "+" and the line breaks of a long UID are escaped like any value
+    Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(60, 0xFB)));
+    const std::string uid = Serialize(a).substr(Serialize(a).find("&AppointmentUID=") + 16);
+    EXPECT_TRUE(uid.starts_with("%u002B/v7%u002B/v7") && Contains(uid, "%u000D%u000A") &&
+                uid.find_first_of("+\r\n") == std::string::npos)
+        << uid;
+  }
   EXPECT_EQ(Contains(text, "&From="), GetParam());
   EXPECT_TRUE(text.ends_with("&Notes=x"));
 }

@@ -112,8 +112,10 @@ TEST_P(RoundTripTest, RecurringAppointment) {
   p.put("Instance", 2);
   p.put("DayOfWeekMask", 4);
   p.put("Occurrences", 6);
-  if (GetParam())
-    Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(100, 0xAB)));
+  // Bytes whose Base64 holds "+" and "/", long enough to be broken into lines.
+  qv::outlook::Bytes uidBytes(100, 0xAB);
+  for (size_t i = 0; i < uidBytes.size(); i += 3) uidBytes[i] = 0xFB;
+  if (GetParam()) Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(uidBytes));
   a.call("Save");
   Variant back = Fetch(Post(a), 1);
   ExpectSame(a, back,
@@ -121,8 +123,7 @@ TEST_P(RoundTripTest, RecurringAppointment) {
               "Sensitivity", "ReminderSet", "ReminderMinutesBeforeStart", "Body"});
   ExpectSamePattern(a, back);
   if (GetParam())
-    EXPECT_EQ(Access(back).get("Fields", kTagAppointmentUid).ToBytes(),
-              qv::outlook::Bytes(100, 0xAB));
+    EXPECT_EQ(Access(back).get("Fields", kTagAppointmentUid).ToBytes(), uidBytes);
 
   // Attendees travel back in the details a batch GET asks for.
   Variant b = Folder(9).get("Items").call("Add");
