@@ -590,7 +590,7 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
   size_t compared = 0;
   int failures = 0, runsSinceFailure = 0;
   std::string smallestFailure;
-  constexpr int kShrinkRuns = 200;
+  constexpr int kShrinkRuns = 100;
 
   const auto property = [&](const CaseSpec& spec) {
     const std::string user = "u" + std::to_string(++caseNumber);
@@ -694,7 +694,7 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
   metadata.description = metadata.id;
   const auto result = rc::detail::checkTestable(
       [&] {
-        const CaseSpec spec = *rc::gen::resize(60, Case()).as("case");
+        const CaseSpec spec = *rc::gen::resize(30, Case()).as("case");
         // Each run synchronises four times: once a case has failed, the
         // search for a smaller one gets a bounded number of runs.
         std::ostringstream shown;
