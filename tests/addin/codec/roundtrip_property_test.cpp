@@ -69,13 +69,13 @@ using qv::outlook::Variant;
 
 // --- What is made ---
 
-struct PatternSpec {
+struct PatternPlan {
   int type = 0, interval = 1, instance = 1, mask = 1, dayOfMonth = 1, monthOfYear = 1;
   int end = 0;  // 0 no end, 1 a count, 2 an end date
   int count = 1, endDays = 0;
 };
 
-struct AppointmentSpec {
+struct AppointmentPlan {
   int64_t start = 0;  // wall-clock minutes since 1970
   int duration = 30;
   bool allDay = false;
@@ -83,48 +83,48 @@ struct AppointmentSpec {
   int busy = 0, sensitivity = 0, importance = 1, reminderMinutes = 0;
   bool reminderSet = false;
   std::vector<uint8_t> uid;
-  std::optional<PatternSpec> pattern;
+  std::optional<PatternPlan> pattern;
 };
 
-struct TaskSpec {
+struct TaskPlan {
   std::string subject, body, mileage, billing, companies;
   int importance = 1, status = 0, percent = 0, sensitivity = 0, totalWork = 0, actualWork = 0;
   std::optional<int64_t> startDay, dueDay;  // days since 1970
   bool unread = false;
-  std::optional<PatternSpec> pattern;
+  std::optional<PatternPlan> pattern;
 };
 
-struct ContactSpec {
+struct ContactPlan {
   bool byFullName = false;
   std::string fullName, first, middle, last, title, nick, email, company, department, phoneW, phoneH,
       phoneM, body;
   int sensitivity = 0;
 };
 
-struct ListSpec {
+struct ListPlan {
   std::string name;
   std::vector<int> members;  // indexes into the contacts
 };
 
-struct CaseSpec {
+struct CasePlan {
   int timeZoneSource = 0;
   bool wrapper = false, batch = false;
-  std::vector<AppointmentSpec> appointments;
-  std::vector<TaskSpec> tasks;
-  std::vector<ContactSpec> contacts;
-  std::vector<ListSpec> lists;
+  std::vector<AppointmentPlan> appointments;
+  std::vector<TaskPlan> tasks;
+  std::vector<ContactPlan> contacts;
+  std::vector<ListPlan> lists;
 };
 
 Date DateOfMinute(int64_t minutes);
 std::string Shown(Date date);
 
-void showValue(const PatternSpec& p, std::ostream& os) {
+void showValue(const PatternPlan& p, std::ostream& os) {
   os << "{type " << p.type << " interval " << p.interval << " instance " << p.instance << " mask " << p.mask
      << " day " << p.dayOfMonth << " month " << p.monthOfYear << " end " << p.end << " count " << p.count
      << " endDays " << p.endDays << "}";
 }
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-void showValue(const CaseSpec& c, std::ostream& os) {
+void showValue(const CasePlan& c, std::ostream& os) {
   os << "source " << c.timeZoneSource << (c.wrapper ? " wrapper" : "") << (c.batch ? " batch" : "") << "\n";
   for (const auto& a : c.appointments) {
     os << "  appointment start " << Shown(DateOfMinute(a.start)) << " +" << a.duration
@@ -207,10 +207,10 @@ rc::Gen<int64_t> WallClockMinute() {
           rc::gen::inRange(1, 32), rc::gen::inRange(0, 5 * 60)));
 }
 
-rc::Gen<PatternSpec> Pattern() {
+rc::Gen<PatternPlan> Pattern() {
   return rc::gen::apply(
       [](int type, int interval, int instance, int mask, int day, int month, int end, int count, int endDays) {
-        return PatternSpec{type, interval, instance, mask, day, month, end, count, endDays};
+        return PatternPlan{type, interval, instance, mask, day, month, end, count, endDays};
       },
       rc::gen::elementOf(std::vector<int>{0, 1, 2, 3, 5, 6}),
       rc::gen::oneOf(rc::gen::inRange(1, 5), rc::gen::inRange(1, 1000)), rc::gen::inRange(1, 6),
@@ -218,12 +218,12 @@ rc::Gen<PatternSpec> Pattern() {
       rc::gen::oneOf(rc::gen::inRange(1, 20), rc::gen::inRange(1, 1000)), rc::gen::inRange(0, 3000));
 }
 
-rc::Gen<AppointmentSpec> Appointment() {
+rc::Gen<AppointmentPlan> Appointment() {
   return rc::gen::apply(
       [](int64_t start, int duration, bool allDay, std::string subject, std::string location, std::string body,
          std::string from, std::string sender, std::array<int, 4> numbers, bool reminderSet,
-         std::vector<uint8_t> uid, std::optional<PatternSpec> pattern) {
-        AppointmentSpec a;
+         std::vector<uint8_t> uid, std::optional<PatternPlan> pattern) {
+        AppointmentPlan a;
         a.start = start;
         a.duration = duration;
         a.allDay = allDay;
@@ -246,11 +246,11 @@ rc::Gen<AppointmentSpec> Appointment() {
 
 rc::Gen<std::optional<int64_t>> Day() { return Optional(rc::gen::inRange<int64_t>(kFirstDay, kLastDay)); }
 
-rc::Gen<TaskSpec> Task() {
+rc::Gen<TaskPlan> Task() {
   return rc::gen::apply(
       [](std::array<std::string, 5> texts, std::array<int, 6> numbers, std::optional<int64_t> start,
-         std::optional<int64_t> due, bool unread, std::optional<PatternSpec> pattern) {
-        TaskSpec t;
+         std::optional<int64_t> due, bool unread, std::optional<PatternPlan> pattern) {
+        TaskPlan t;
         t.subject = texts[0], t.body = texts[1], t.mileage = texts[2], t.billing = texts[3], t.companies = texts[4];
         t.importance = numbers[0], t.status = numbers[1], t.percent = numbers[2], t.sensitivity = numbers[3];
         t.totalWork = numbers[4], t.actualWork = numbers[5];
@@ -269,10 +269,10 @@ rc::Gen<TaskSpec> Task() {
       Optional(Pattern()));
 }
 
-rc::Gen<ContactSpec> Contact() {
+rc::Gen<ContactPlan> Contact() {
   return rc::gen::apply(
       [](bool byFullName, std::array<std::string, 14> texts, std::string email, int sensitivity) {
-        ContactSpec c;
+        ContactPlan c;
         c.email = email;
         c.byFullName = byFullName;
         c.fullName = texts[0], c.first = texts[1], c.middle = texts[2], c.last = texts[3], c.title = texts[4];
@@ -300,21 +300,21 @@ rc::Gen<std::vector<T>> Few(rc::Gen<T> gen, int most = 3) {
                          [gen](int n) { return rc::gen::container<std::vector<T>>(static_cast<size_t>(n), gen); });
 }
 
-rc::Gen<CaseSpec> Case() {
+rc::Gen<CasePlan> Case() {
   return rc::gen::apply(
-      [](int source, bool wrapper, bool batch, std::vector<AppointmentSpec> a, std::vector<TaskSpec> t,
-         std::vector<ContactSpec> c, std::vector<std::pair<std::string, std::vector<int>>> lists) {
-        CaseSpec spec{source, wrapper, batch, std::move(a), std::move(t), std::move(c), {}};
+      [](int source, bool wrapper, bool batch, std::vector<AppointmentPlan> a, std::vector<TaskPlan> t,
+         std::vector<ContactPlan> c, std::vector<std::pair<std::string, std::vector<int>>> lists) {
+        CasePlan plan{source, wrapper, batch, std::move(a), std::move(t), std::move(c), {}};
         // A direct ADD of a list names no class, and the server refuses it:
         // lists travel in batch mode.
         if (!batch) lists.clear();
         for (auto& [name, members] : lists) {
-          ListSpec list{name, {}};
+          ListPlan list{name, {}};
           for (int m : members)
-            if (!spec.contacts.empty()) list.members.push_back(m % static_cast<int>(spec.contacts.size()));
-          spec.lists.push_back(list);
+            if (!plan.contacts.empty()) list.members.push_back(m % static_cast<int>(plan.contacts.size()));
+          plan.lists.push_back(list);
         }
-        return spec;
+        return plan;
       },
       rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}}), rc::gen::arbitrary<bool>(),
       rc::gen::arbitrary<bool>(), Few(Appointment()), Few(Task()), Few(Contact()),
@@ -409,21 +409,21 @@ void Try(F&& f) {
   }
 }
 
-void ApplyPattern(const Variant& item, const PatternSpec& spec, Date start) {
+void ApplyPattern(const Variant& item, const PatternPlan& plan, Date start) {
   Variant p = item.call("GetRecurrencePattern");
-  Try([&] { p.put("RecurrenceType", spec.type); });
-  Try([&] { p.put("Interval", spec.interval); });
-  Try([&] { p.put("Instance", spec.instance); });
-  Try([&] { p.put("DayOfMonth", spec.dayOfMonth); });
-  Try([&] { p.put("DayOfWeekMask", spec.mask); });
-  Try([&] { p.put("MonthOfYear", spec.monthOfYear); });
-  if (spec.end == 1) Try([&] { p.put("Occurrences", spec.count); });
-  if (spec.end == 2) Try([&] { p.put("PatternEndDate", qv::outlook::AddSeconds(start, spec.endDays * 86400.0)); });
+  Try([&] { p.put("RecurrenceType", plan.type); });
+  Try([&] { p.put("Interval", plan.interval); });
+  Try([&] { p.put("Instance", plan.instance); });
+  Try([&] { p.put("DayOfMonth", plan.dayOfMonth); });
+  Try([&] { p.put("DayOfWeekMask", plan.mask); });
+  Try([&] { p.put("MonthOfYear", plan.monthOfYear); });
+  if (plan.end == 1) Try([&] { p.put("Occurrences", plan.count); });
+  if (plan.end == 2) Try([&] { p.put("PatternEndDate", qv::outlook::AddSeconds(start, plan.endDays * 86400.0)); });
 }
 
-void Make(const CaseSpec& spec, Side& side) {
+void Make(const CasePlan& plan, Side& side) {
   const Variant app = side.application();
-  for (const AppointmentSpec& s : spec.appointments) {
+  for (const AppointmentPlan& s : plan.appointments) {
     Variant a = side.Folder(9).get("Items").call("Add");
     const Date start = DateOfMinute(s.start);
     a.put("Start", start);
@@ -438,7 +438,7 @@ void Make(const CaseSpec& spec, Side& side) {
     a.put("ReminderSet", s.reminderSet);
     a.put("ReminderMinutesBeforeStart", s.reminderMinutes);
     if (s.pattern) ApplyPattern(a, *s.pattern, a.get("Start").ToDate());
-    if (spec.wrapper) {
+    if (plan.wrapper) {
       Variant w = testing::AccessObject(app, a, true);
       w.put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(s.uid)));
       w.put("Fields", {Variant(kTagSentRepresentingEmail)}, Variant(s.from));
@@ -446,7 +446,7 @@ void Make(const CaseSpec& spec, Side& side) {
     }
     a.call("Save");
   }
-  for (const TaskSpec& s : spec.tasks) {
+  for (const TaskPlan& s : plan.tasks) {
     Variant t = side.Folder(13).get("Items").call("Add");
     t.put("Subject", s.subject);
     t.put("Body", s.body);
@@ -469,7 +469,7 @@ void Make(const CaseSpec& spec, Side& side) {
     t.call("Save");
   }
   std::vector<Variant> contacts;
-  for (const ContactSpec& s : spec.contacts) {
+  for (const ContactPlan& s : plan.contacts) {
     Variant c = side.Folder(10).get("Items").call("Add");
     if (s.byFullName) {
       c.put("FullName", s.fullName);
@@ -500,7 +500,7 @@ void Make(const CaseSpec& spec, Side& side) {
   std::map<std::string, int> names;
   for (const Variant& c : contacts)
     for (const char* property : {"FullName", "FileAs", "Email1Address"}) ++names[lower(c.get(property).ToText())];
-  for (const ListSpec& s : spec.lists) {
+  for (const ListPlan& s : plan.lists) {
     Variant list = side.Folder(10).get("Items").call("Add", 7);
     list.put("DLName", s.name);
     Variant recipients = app.call("CreateItem", 0).get("Recipients");
@@ -592,7 +592,7 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
   std::string smallestFailure;
   constexpr int kShrinkRuns = 100;
 
-  const auto property = [&](const CaseSpec& spec) {
+  const auto property = [&](const CasePlan& plan) {
     const std::string user = "u" + std::to_string(++caseNumber);
     servlet.AddUser(user, "pw");
     qv::testing::TempDir dir;
@@ -603,15 +603,15 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
     config.username = user;
     config.password = "pw";
     config.taskSyncMode = config.calendarSyncMode = config.contactSyncMode = 1;
-    config.batchMode = spec.batch ? 1 : 0;
-    config.timeZoneSource = spec.timeZoneSource;
+    config.batchMode = plan.batch ? 1 : 0;
+    config.timeZoneSource = plan.timeZoneSource;
     // QV_ROUNDTRIP_LOG names a file for the activity log of the runs.
     if (const char* log = std::getenv("QV_ROUNDTRIP_LOG")) {
       config.troubleshootingMode = 1;
       SetLogFilePathForTesting(log);
     }
-    Side made(dir, "made", spec.wrapper), empty(dir, "empty", spec.wrapper);
-    Make(spec, made);
+    Side made(dir, "made", plan.wrapper), empty(dir, "empty", plan.wrapper);
+    Make(plan, made);
     // Twice each: a list goes once its members have server UIDs, and comes
     // once its members are there.
     made.Sync();
@@ -640,12 +640,12 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
           Same(a, b, {"Subject", "Location", "Body", "AllDayEvent", "BusyStatus", "Sensitivity", "Importance",
                       "ReminderSet", "ReminderMinutesBeforeStart"},
                what);
-          SameDate(a.get("Start").ToDate(), b.get("Start").ToDate(), spec.timeZoneSource, what + " Start");
-          SameDate(a.get("End").ToDate(), b.get("End").ToDate(), spec.timeZoneSource, what + " End");
-          SamePattern(a, b, spec.timeZoneSource, true, what);
+          SameDate(a.get("Start").ToDate(), b.get("Start").ToDate(), plan.timeZoneSource, what + " Start");
+          SameDate(a.get("End").ToDate(), b.get("End").ToDate(), plan.timeZoneSource, what + " End");
+          SamePattern(a, b, plan.timeZoneSource, true, what);
           // The engine hands the wrapper to the codec for items it makes
           // from a batch reply; those made by a single GET are not wrapped.
-          if (spec.wrapper && spec.batch) {
+          if (plan.wrapper && plan.batch) {
             const Variant wa = testing::AccessObject(made.application(), a, true);
             const Variant wb = testing::AccessObject(empty.application(), b, true);
             RC_ASSERT(wa.get("Fields", kTagAppointmentUid).ToBytes() == wb.get("Fields", kTagAppointmentUid).ToBytes());
@@ -654,7 +654,7 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
             RC_ASSERT(wa.get("Fields", kTagSentRepresentingName).ToText() ==
                       wb.get("Fields", kTagSentRepresentingName).ToText());
           }
-          if (spec.timeZoneSource == 0) {
+          if (plan.timeZoneSource == 0) {
             const std::string reply = servlet.Execute(user, "Cmd=GET-APPOINTMENT&ID=" + uid);
             ServerUtc(reply, "STARTTIME", a.get("Start").ToDate(), what);
             ServerUtc(reply, "FINISHTIME", a.get("End").ToDate(), what);
@@ -670,7 +670,7 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
                       "DueDate", "UnRead", "Mileage", "BillingInformation", "Companies", "TotalWork", "ActualWork"},
                what);
           RC_ASSERT(b.get("Body").ToText().empty());  // a task's body is not sent
-          SamePattern(a, b, spec.timeZoneSource, true, what);
+          SamePattern(a, b, plan.timeZoneSource, true, what);
         } else if (cls == 40) {
           Same(a, b, {"FirstName", "MiddleName", "LastName", "FullName", "Title", "NickName", "Email1Address",
                       "CompanyName", "Sensitivity", "Department", "BusinessTelephoneNumber", "HomeTelephoneNumber",
@@ -694,14 +694,14 @@ TEST_P(RoundTripProperty, EveryCarriedFieldSurvives) {
   metadata.description = metadata.id;
   const auto result = rc::detail::checkTestable(
       [&] {
-        const CaseSpec spec = *rc::gen::resize(30, Case()).as("case");
+        const CasePlan plan = *rc::gen::resize(30, Case()).as("case");
         // Each run synchronises four times: once a case has failed, the
         // search for a smaller one gets a bounded number of runs.
         std::ostringstream shown;
-        showValue(spec, shown);
+        showValue(plan, shown);
         if (failures > 0 && ++runsSinceFailure > kShrinkRuns && shown.str() != smallestFailure) return;
         try {
-          property(spec);
+          property(plan);
         } catch (...) {
           ++failures;
           smallestFailure = shown.str();
