@@ -296,7 +296,7 @@ rc::Gen<ContactPlan> Contact() {
 // Up to `most` items (three by default), each of the full size.
 template <typename T>
 rc::Gen<std::vector<T>> Few(rc::Gen<T> gen, int most = 3) {
-  return rc::gen::mapcat(rc::gen::inRange(0, most + 1),
+  return rc::gen::mapcat(rc::gen::resize(100, rc::gen::inRange(0, most + 1)),
                          [gen](int n) { return rc::gen::container<std::vector<T>>(static_cast<size_t>(n), gen); });
 }
 
