@@ -415,8 +415,9 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
     return "";
   }
   // Any other status is a reply; a read that broke off keeps what arrived.
-  if (qv::codepage::IsValidUtf8(received)) return received;
-  return qv::codepage::ToUtf8(received);
+  // A stray byte that is not UTF-8 is read in the code page on its own; the
+  // rest of the reply stays UTF-8.
+  return qv::codepage::Utf8OrCodePageToUtf8(received);
 }
 
 }  // namespace qvsync

@@ -46,8 +46,8 @@ TransportTimeouts GetTransportTimeouts();
 //   status 404: 404 and the page-not-found text, empty reply.
 // Every other status is a reply (an HTML error page included). A request that
 // cannot even be formed (empty or malformed host) returns "" with 0/"".
-// The reply is decoded as UTF-8 when it is valid UTF-8, else in the system code
-// page. A read that breaks off after the answer has begun ends the reply with
+// The reply is decoded as UTF-8; a byte that is not part of a well-formed
+// UTF-8 character is read in the system code page. A read that breaks off after the answer has begun ends the reply with
 // what has arrived.
 std::string HttpPost(std::string_view host, std::string_view path, std::string_view body,
                      std::string_view httpVersion, int32_t& errorCode, std::string& errorMessage);

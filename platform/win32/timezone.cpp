@@ -4,8 +4,10 @@
 // that instant's year.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
+#include <ctime>
 
 #include "platform/timezone/timezone.h"
 
@@ -18,8 +20,9 @@ std::atomic<int64_t> testingNow{kUseSystemClock};
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
 constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
-bool ToSystemTime(std::time_t when, SYSTEMTIME* out) {
-  const int64_t ticks = static_cast<int64_t>(when) * 10000000LL + kUnixEpochAsFileTime;
+bool ToSystemTime(int64_t when, SYSTEMTIME* out) {
+  if (when < -11644473600LL || when > 910692730085LL) return false;  // FILETIME's range
+  const int64_t ticks = when * 10000000LL + kUnixEpochAsFileTime;
   if (ticks < 0) return false;
   FILETIME file{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32)};
   return FileTimeToSystemTime(&file, out) != 0;
@@ -49,20 +52,52 @@ bool IsDaylightOffset(const TIME_ZONE_INFORMATION& rules, int64_t minutesAhead) 
   return minutesAhead == -(static_cast<int64_t>(rules.Bias) + rules.DaylightBias);
 }
 
+// The rules of the instant's year and the offset in force (seconds east of
+// UTC); false when Windows has no rules for it.
+bool OffsetOf(int64_t instant, TIME_ZONE_INFORMATION* rules, int32_t* offset) {
+  SYSTEMTIME utc{}, local{};
+  if (!ToSystemTime(instant, &utc) || !RulesForYear(utc.wYear, rules)) return false;
+  if (!SystemTimeToTzSpecificLocalTime(rules, &utc, &local)) return false;
+  *offset = static_cast<int32_t>(MinutesBetween(local, utc) * 60);
+  return true;
+}
+
 }  // namespace
 
-uint32_t GetTimeZoneInformationAt(std::time_t when, TimeZoneInformation* info) {
+int32_t OffsetAt(int64_t instant) {
+  TIME_ZONE_INFORMATION rules{};
+  int32_t offset = 0;
+  return OffsetOf(instant, &rules, &offset) ? offset : 0;
+}
+
+int64_t WallClockAt(int64_t instant) { return instant + OffsetAt(instant); }
+
+int64_t InstantFromWallClock(int64_t wallClock, Fold fold) {
+  // The instants the wall clock may name: one per offset in force around it.
+  const int32_t before = OffsetAt(wallClock - 2 * 86400);
+  const int32_t after = OffsetAt(wallClock + 2 * 86400);
+  const int64_t first = wallClock - before, second = wallClock - after;
+  const bool firstNames = WallClockAt(first) == wallClock;
+  const bool secondNames = WallClockAt(second) == wallClock;
+  if (firstNames && secondNames && first != second) {
+    return fold == Fold::kEarlier ? std::min(first, second) : std::max(first, second);
+  }
+  if (firstNames) return first;
+  if (secondNames) return second;
+  // A time the clock skips: read with the offset in force before the change.
+  return first;
+}
+
+uint32_t GetTimeZoneInformationAt(int64_t instant, TimeZoneInformation* info) {
   SYSTEMTIME utc{};
   TIME_ZONE_INFORMATION rules{};
-  if (!ToSystemTime(when, &utc) || !RulesForYear(utc.wYear, &rules)) {
+  if (!ToSystemTime(instant, &utc) || !RulesForYear(utc.wYear, &rules)) {
     if (info) *info = TimeZoneInformation{};
     return kTimeZoneIdInvalid;
   }
   TimeZoneInformation result;
-  result.bias = rules.Bias;
-  result.standardBias = 0;
+  result.bias = rules.Bias + rules.StandardBias;
   result.daylightBias = HasDaylight(rules) ? rules.DaylightBias - rules.StandardBias : 0;
-  result.bias += rules.StandardBias;
   if (info) *info = result;
   if (!HasDaylight(rules)) return kTimeZoneIdUnknown;
   SYSTEMTIME local{};
@@ -72,31 +107,11 @@ uint32_t GetTimeZoneInformationAt(std::time_t when, TimeZoneInformation* info) {
 
 uint32_t GetTimeZoneInformation(TimeZoneInformation* info) { return GetTimeZoneInformationAt(Now(), info); }
 
-bool IsDaylightAt(int year, int month, int day, int hour, int minute, int second) {
-  TIME_ZONE_INFORMATION rules{};
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || !RulesForYear(year, &rules) ||
-      !HasDaylight(rules)) {
-    return false;
-  }
-  SYSTEMTIME local{};
-  local.wYear = static_cast<WORD>(year);
-  local.wMonth = static_cast<WORD>(month);
-  local.wDay = static_cast<WORD>(day);
-  local.wHour = static_cast<WORD>(hour < 0 || hour > 23 ? 0 : hour);
-  local.wMinute = static_cast<WORD>(minute < 0 || minute > 59 ? 0 : minute);
-  local.wSecond = static_cast<WORD>(second < 0 || second > 59 ? 0 : second);
-  SYSTEMTIME utc{};
-  if (!TzSpecificLocalTimeToSystemTime(&rules, &local, &utc)) return false;
-  return IsDaylightOffset(rules, MinutesBetween(local, utc));
-}
-
-std::time_t Now() {
+int64_t Now() {
   const int64_t set = testingNow.load();
-  return set == kUseSystemClock ? std::time(nullptr) : static_cast<std::time_t>(set);
+  return set == kUseSystemClock ? static_cast<int64_t>(std::time(nullptr)) : set;
 }
 
-void SetNowForTesting(std::optional<std::time_t> when) {
-  testingNow.store(when ? static_cast<int64_t>(*when) : kUseSystemClock);
-}
+void SetNowForTesting(std::optional<int64_t> instant) { testingNow.store(instant ? *instant : kUseSystemClock); }
 
 }  // namespace qv::timezone

@@ -8,13 +8,13 @@
 namespace qv::timezone {
 namespace {
 
-std::time_t Utc(int year, int month, int day, int hour, int minute, int second) {
-  return static_cast<std::time_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
+  return static_cast<int64_t>(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
 }
 
 TEST(Win32TimeZone, TheRulesOfTheInstantsYearDecide) {
   struct Case {
-    std::time_t when;
+    int64_t when;
     uint32_t expected;
   } cases[] = {
       {Utc(2026, 1, 15, 12, 0, 0), kTimeZoneIdStandard},
@@ -36,14 +36,16 @@ TEST(Win32TimeZone, TheRulesOfTheInstantsYearDecide) {
   SetNowForTesting(std::nullopt);
 }
 
-TEST(Win32TimeZone, LocalTimesOnEitherSideOfTheChanges) {
-  EXPECT_FALSE(IsDaylightAt(2026, 3, 29, 1, 59, 59));
-  EXPECT_TRUE(IsDaylightAt(2026, 3, 29, 3, 0, 0));
-  EXPECT_TRUE(IsDaylightAt(2026, 10, 25, 1, 59, 59));
-  EXPECT_FALSE(IsDaylightAt(2026, 10, 25, 3, 0, 0));
-  // Dates that are none are no daylight time.
-  EXPECT_FALSE(IsDaylightAt(2026, 2, 30, 12, 0, 0));
-  EXPECT_FALSE(IsDaylightAt(2026, 13, 1, 12, 0, 0));
+TEST(Win32TimeZone, WallClockTimesAroundTheChanges) {
+  EXPECT_EQ(OffsetAt(Utc(2026, 3, 29, 0, 59, 59)), 3600);
+  EXPECT_EQ(OffsetAt(Utc(2026, 3, 29, 1, 0, 0)), 7200);
+  EXPECT_EQ(WallClockAt(Utc(2026, 7, 1, 10, 0, 0)), Utc(2026, 7, 1, 12, 0, 0));
+  // 02:30 on 29 March is skipped: read with winter time, it names 01:30 UTC.
+  EXPECT_EQ(InstantFromWallClock(Utc(2026, 3, 29, 2, 30, 0)), Utc(2026, 3, 29, 1, 30, 0));
+  // 02:30 on 25 October comes twice: 00:30 and 01:30 UTC.
+  EXPECT_EQ(InstantFromWallClock(Utc(2026, 10, 25, 2, 30, 0), Fold::kEarlier), Utc(2026, 10, 25, 0, 30, 0));
+  EXPECT_EQ(InstantFromWallClock(Utc(2026, 10, 25, 2, 30, 0), Fold::kLater), Utc(2026, 10, 25, 1, 30, 0));
+  EXPECT_EQ(InstantFromWallClock(Utc(2026, 1, 15, 12, 0, 0)), Utc(2026, 1, 15, 11, 0, 0));
 }
 
 }  // namespace

@@ -190,6 +190,12 @@ TEST_F(TransportTest, Utf8ReplyKeepsItsCharacters) {
 TEST_F(TransportTest, ReplyThatIsNotUtf8IsTakenInTheCodePage) {
   servlet_.SetCannedReply("X", "<R>Caf\xE9 \x80</R>");
   EXPECT_EQ(Post("Cmd=X"), "<R>Caf\xC3\xA9 \xE2\x82\xAC</R>");
+  // One stray byte in a UTF-8 reply: only that byte is read in the code page.
+  servlet_.SetCannedReply("X", "<R>Jos\xC3\xA9 M\xC3\xBCller \xE9</R>");
+  EXPECT_EQ(Post("Cmd=X"), "<R>Jos\xC3\xA9 M\xC3\xBCller \xC3\xA9</R>");
+  // A truncated character at the very end, too.
+  servlet_.SetCannedReply("X", "<R>\xE2\x82\xAC\xE2\x82");
+  EXPECT_EQ(Post("Cmd=X"), "<R>\xE2\x82\xAC\xC3\xA2\xE2\x80\x9A");
 }
 
 TEST_F(TransportTest, BodyTravelsInTheCodePage) {
