@@ -32,6 +32,16 @@ link_libraries(qv_posix)
 
 add_subdirectory(library)
 add_subdirectory(providers/registry)
+if(TARGET SQLite::SQLite3)
+  add_subdirectory(platform/outlook)
+endif()
+# The add-in, qvsync.dll, as a COM server, and the windows' model.
+add_subdirectory(platform/ui)
+add_subdirectory(addin)
+# The host that plays Outlook through COM, over the emulated Outlook.
+if(TARGET qv_outlook_emulation)
+  add_subdirectory(tools/qvsync)
+endif()
 if(QV_TESTS)
   enable_testing()
   add_subdirectory(tests/windows)

@@ -30,3 +30,14 @@ endif()
 # The POSIX calls the library's portable code makes (open, flock, dlopen,
 # sockets...) come on Windows from the thin layer in platform/win32/posix,
 # whose headers stand in for the POSIX ones and whose functions sit on Win32.
+
+# SQLite, for the emulated Outlook's profiles of the Windows host: the
+# amalgamation made from Debian's source package (scripts/test-windows.sh).
+set(QV_SQLITE_SOURCE "" CACHE PATH "folder with sqlite3.c and sqlite3.h made from Debian's sqlite3 source")
+if(EXISTS "${QV_SQLITE_SOURCE}/sqlite3.c")
+  add_library(qv_sqlite STATIC ${QV_SQLITE_SOURCE}/sqlite3.c)
+  target_include_directories(qv_sqlite SYSTEM PUBLIC ${QV_SQLITE_SOURCE})
+  target_compile_definitions(qv_sqlite PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0)
+  target_compile_options(qv_sqlite PRIVATE -w)
+  add_library(SQLite::SQLite3 ALIAS qv_sqlite)
+endif()

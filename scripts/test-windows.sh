@@ -21,7 +21,7 @@ SUDO=""
 # --- packages ---
 bash scripts/install-deps.sh
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-          binutils-mingw-w64-i686 wine64 dpkg-dev python3)
+          binutils-mingw-w64-i686 wine64 dpkg-dev python3 tcl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -32,28 +32,48 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# --- pugixml from Debian's source package ---
+# --- third-party sources from Debian's source packages ---
 src="$build/src"
-pugixml=$(ls -d "$src"/pugixml-*/ 2>/dev/null | head -1 || true)
-if [ -z "$pugixml" ] || [ ! -f "$pugixml/src/pugixml.cpp" ]; then
+mkdir -p "$src"
+debian_source() {  # unpacks Debian's source package $1 into $src
   # Debian's source index for the release this machine runs.
-  list=/etc/apt/sources.list.d/quorvia-deb-src.sources
+  local list=/etc/apt/sources.list.d/quorvia-deb-src.sources
   if [ ! -f "$list" ]; then
+    local suite
     suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
     printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
       "$suite" | $SUDO tee "$list" >/dev/null
   fi
-  $SUDO apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
-    -o APT::Get::List-Cleanup=0
-  rm -rf "$src" && mkdir -p "$src"
-  (cd "$src" && apt-get source -qq pugixml >/dev/null 2>&1)
+  if [ -z "${deb_src_updated:-}" ]; then
+    $SUDO apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
+      -o APT::Get::List-Cleanup=0
+    deb_src_updated=1
+  fi
+  (cd "$src" && apt-get source -qq "$1" >/dev/null 2>&1)
+}
+pugixml=$(ls -d "$src"/pugixml-*/ 2>/dev/null | head -1 || true)
+if [ -z "$pugixml" ] || [ ! -f "$pugixml/src/pugixml.cpp" ]; then
+  rm -rf "$src"/pugixml*
+  debian_source pugixml
   pugixml=$(ls -d "$src"/pugixml-*/ | head -1)
 fi
 pugixml=${pugixml%/}
+# SQLite (the Windows host's profiles): its amalgamation, made once from the
+# source tree with the tree's own tools (tclsh).
+sqlite="$src/sqlite-amalgamation"
+if [ ! -f "$sqlite/sqlite3.c" ]; then
+  rm -rf "$src"/sqlite3* "$src/sqlite-build"
+  debian_source sqlite3
+  mkdir -p "$src/sqlite-build" "$sqlite"
+  (cd "$src/sqlite-build" && "$(ls -d "$src"/sqlite3-*/ | head -1)configure" >/dev/null && make sqlite3.c >/dev/null)
+  cp "$src/sqlite-build/sqlite3.c" "$src/sqlite-build/sqlite3.h" "$sqlite/"
+  rm -rf "$src/sqlite-build"
+fi
 
-# --- the Linux library and probe the interoperability test compares with ---
+# --- the Linux side the tests compare with: the library and its probe, and
+# the host, add-in, servlet emulator and registry tool ---
 cmake -S . -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCH=OFF >/dev/null
-nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind
+nice cmake --build "$build/linux" -j "$jobs" --target qvaiso qvadmind qvsync qvsync_host qvservlet qvreg
 nice c++ -std=c++20 -O1 -I. tests/windows/interop/qvaiso_probe.cpp -ldl -o "$build/linux/qvaiso_probe"
 
 # --- the two Windows builds ---
@@ -61,8 +81,9 @@ for arch in x86_64 i686; do
   cmake -S . -B "$build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
     -DQV_PUGIXML_SOURCE="$pugixml" \
+    $([ "$arch" = x86_64 ] && echo "-DQV_SQLITE_SOURCE=$sqlite") \
     -DQV_LINUX_PROBE="$build/linux/qvaiso_probe" -DQV_LINUX_QVAISO="$build/linux/library/libqvaiso.so" \
-    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" >/dev/null
+    -DQV_LINUX_QVADMIND="$build/linux/tools/qvadmind/qvadmind" -DQV_LINUX_BUILD="$build/linux" >/dev/null
   nice cmake --build "$build/$arch" -j "$jobs"
 done
 

@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer (fuzz targets included) and runs the whole test
 # suite: the tests, each fuzz target for QV_FUZZ_SECONDS (default 30) and each
 # benchmark once, briefly. Any sanitizer report fails the run. Then the
-# Windows build of the library (scripts/test-windows.sh), tested under Wine.
+# Windows build (scripts/test-windows.sh): both DLLs and the host, tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,5 +18,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j "$(nproc)" --timeout 900
 cd - >/dev/null
-# The Windows build of the library, its tests under Wine.
+# The Windows build of the DLLs and the host, its tests under Wine.
 bash scripts/test-windows.sh

@@ -3,16 +3,25 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <vector>
 
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
+#include "platform/shell/shell.h"
 
 namespace qvsync {
 namespace {
 
 using CryptFunction = int (*)(const char* passPhrase, const char* input, char* output);
+
+// QVAISO's file on this platform, and whether it is found by the loader's own
+// search (on Linux the add-in's run path) when it is not beside the add-in.
+// On Windows only the file beside the add-in is taken: a search by name would
+// reach the host program's folder, the current folder and PATH.
+constexpr const char* kQvaisoFile = QV_QVAISO_FILE;
+constexpr bool kQvaisoByName = QV_QVAISO_BY_NAME;
 
 // The size of the output buffer the add-in hands to QVAISO.
 constexpr size_t kOutputCapacity = 1024;
@@ -38,11 +47,15 @@ bool Bind() {
     b.tried = true;
     std::string why;
     const char* configured = std::getenv("QUORVIA_QVAISO");
-    const char* name = configured && *configured ? configured : "libqvaiso.so";
-    b.library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    std::string name = configured && *configured ? configured : "";
+    if (name.empty()) {
+      name = qv::shell::FileBesideModule(reinterpret_cast<const void*>(&Bind), kQvaisoFile);
+      if (kQvaisoByName && (name.empty() || !std::filesystem::exists(name))) name = kQvaisoFile;
+    }
+    b.library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (b.library == nullptr) {
       const char* error = dlerror();
-      why = std::string("QVAISO could not be loaded (") + (error ? error : name) + ")";
+      why = "QVAISO could not be loaded (" + (error ? std::string(error) : name) + ")";
     } else {
       b.encrypt = reinterpret_cast<CryptFunction>(dlsym(b.library, "EncryptString"));
       b.decrypt = reinterpret_cast<CryptFunction>(dlsym(b.library, "DecryptString"));

@@ -1,9 +1,9 @@
 // The add-in's binding to the QVAISO library: EncryptString and DecryptString,
 // looked up by name at first use, as the add-in does on Windows.
 //
-// The library is found as $QUORVIA_QVAISO when set, else as "libqvaiso.so"
-// through the add-in library's run path (its own folder when installed, the
-// build tree's library folder when built). When the library or one of the two
+// The library is found as $QUORVIA_QVAISO when set, else beside the add-in
+// library ("libqvaiso.so", "qvaiso.dll"); on Linux, when it is not there,
+// through the add-in library's run path (the build tree's library folder). When the library or one of the two
 // functions cannot be found, both calls return 0 and the activity log says why,
 // once per process, at the first call made while troubleshooting mode is on.
 //

@@ -13,6 +13,7 @@
 
 #include "addin/log/activity_log.h"
 #include "addin/sync/conversion_table.h"
+#include "platform/files/files.h"
 
 namespace qvsync {
 
@@ -191,13 +192,8 @@ size_t FoldTableJournal(ConversionTable& table, const JournalContents& contents,
 }
 
 std::string JournalBaseOf(const std::string& tablePath) {
-  struct stat info {};
-  if (tablePath.empty() || ::stat(tablePath.c_str(), &info) != 0) return "none";
-  return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ' ' +
-         std::to_string(static_cast<unsigned long long>(info.st_ino)) + ' ' +
-         std::to_string(static_cast<long long>(info.st_size)) + ' ' +
-         std::to_string(static_cast<long long>(info.st_mtim.tv_sec)) + ' ' +
-         std::to_string(static_cast<long long>(info.st_mtim.tv_nsec));
+  const std::string identity = qv::files::FileIdentity(tablePath);
+  return identity.empty() ? "none" : identity;
 }
 
 std::string TableJournalPath(std::string_view folderName) {

@@ -31,6 +31,11 @@ std::string ResolveLinks(const std::string& path);
 // temporary file is left.
 int ReplaceFile(const std::string& path, std::string_view data, mode_t newFileMode = 0666);
 
+// Text that changes whenever the file at `path` is replaced or written: its
+// device, file number, size and modification time (to the nanosecond where
+// the system keeps it). "" when the file cannot be examined.
+std::string FileIdentity(const std::string& path);
+
 }  // namespace qv::files
 
 #endif

@@ -298,34 +298,4 @@ ObjectRef MakeExplorer() { return std::make_shared<ExplorerObject>(); }
 
 }  // namespace detail
 
-// ---------------------------------------------------------------------------
-
-ClickBinding::ClickBinding(const Variant& button, ClickHandler handler) {
-  const ObjectRef& object = button.ToObject();
-  cookie_ = object->Advise("Click", std::move(handler));
-  button_ = object;
-}
-
-ClickBinding::~ClickBinding() { Reset(); }
-
-ClickBinding::ClickBinding(ClickBinding&& other) noexcept
-    : button_(std::move(other.button_)), cookie_(other.cookie_) {
-  other.button_.reset();
-}
-
-ClickBinding& ClickBinding::operator=(ClickBinding&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    button_ = std::move(other.button_);
-    cookie_ = other.cookie_;
-    other.button_.reset();
-  }
-  return *this;
-}
-
-void ClickBinding::Reset() {
-  if (auto object = button_.lock()) object->Unadvise(cookie_);
-  button_.reset();
-}
-
 }  // namespace qv::outlook

@@ -156,6 +156,12 @@ std::string ModuleFolder(const void* address) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string FileBesideModule(const void* address, const std::string& file) {
+  const std::string folder = ModuleFolder(address);
+  if (folder.empty()) return "";
+  return folder.back() == '/' ? folder + file : folder + '/' + file;
+}
+
 bool CreateFolder(const std::string& path) {
   if (mkdir(path.c_str(), 0755) == 0) return true;
   struct stat info;

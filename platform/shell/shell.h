@@ -58,6 +58,10 @@ std::string ModuleFolder(const void* address);
 // The full path of that module; "" when it cannot be found.
 std::string ModulePath(const void* address);
 
+// The full path a file named `file` has in the folder of that module (with
+// the platform's separator); "" when the folder cannot be found.
+std::string FileBesideModule(const void* address, const std::string& file);
+
 // Creates one directory; true when it exists afterwards.
 bool CreateFolder(const std::string& path);
 

@@ -6,8 +6,14 @@
 // Paths that name the 32-bit view's folder themselves
 // ("Software\Wow6432Node\Quorvia...") are rewritten by the library before they
 // get here.
+//
+// COM's classes ("Software\Classes\...") are the exception: a class belongs to
+// the view of the module that serves it (64-bit Windows keeps the 32-bit
+// view's CLSID keys apart), so they are read and written in the process's
+// own view, where COM of a process of the same kind looks for them.
 #include <windows.h>
 
+#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -16,7 +22,18 @@
 namespace qv::registry {
 namespace {
 
-constexpr REGSAM kView = KEY_WOW64_32KEY;
+constexpr REGSAM kSystemView = KEY_WOW64_32KEY;
+
+// The view a normalised path is read and written in (see above).
+REGSAM ViewOf(const std::string& key) {
+  constexpr char kClasses[] = "software\\classes";
+  constexpr size_t kLength = sizeof kClasses - 1;
+  if (key.size() < kLength || (key.size() > kLength && key[kLength] != '\\')) return kSystemView;
+  for (size_t i = 0; i < kLength; ++i) {
+    if (static_cast<char>(std::tolower(static_cast<unsigned char>(key[i]))) != kClasses[i]) return kSystemView;
+  }
+  return 0;
+}
 
 Status StatusFromError(LONG error) {
   switch (error) {
@@ -57,7 +74,7 @@ class Win32Store final : public Store {
     std::string key;
     if (!NormalizePath(path, &key)) return Status::InvalidArgument;
     KeyHandle handle;
-    return StatusFromError(RegOpenKeyExA(root_, key.c_str(), 0, KEY_READ | kView, handle.out()));
+    return StatusFromError(RegOpenKeyExA(root_, key.c_str(), 0, KEY_READ | ViewOf(key), handle.out()));
   }
 
   Status CreateKey(std::string_view path) override {
@@ -65,7 +82,7 @@ class Win32Store final : public Store {
     if (!NormalizePath(path, &key)) return Status::InvalidArgument;
     KeyHandle handle;
     return StatusFromError(RegCreateKeyExA(root_, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS | kView, nullptr, handle.out(), nullptr));
+                                           KEY_ALL_ACCESS | ViewOf(key), nullptr, handle.out(), nullptr));
   }
 
   Status GetValue(std::string_view path, std::string_view name, Value* out) override {
@@ -119,7 +136,7 @@ class Win32Store final : public Store {
     if (LONG error = RegDeleteTreeA(handle.get(), nullptr); error != ERROR_SUCCESS) {
       return StatusFromError(error);
     }
-    return StatusFromError(RegDeleteKeyExA(root_, key.c_str(), kView, 0));
+    return StatusFromError(RegDeleteKeyExA(root_, key.c_str(), ViewOf(key), 0));
   }
 
   Status EnumSubkeys(std::string_view path, std::vector<std::string>* names) override {
@@ -193,7 +210,7 @@ class Win32Store final : public Store {
   Status Open(std::string_view path, REGSAM access, KeyHandle* handle) {
     std::string key;
     if (!NormalizePath(path, &key)) return Status::InvalidArgument;
-    return StatusFromError(RegOpenKeyExA(root_, key.c_str(), 0, access | kView, handle->out()));
+    return StatusFromError(RegOpenKeyExA(root_, key.c_str(), 0, access | ViewOf(key), handle->out()));
   }
 
   // Texts lose the terminators the registry keeps; a multi-string keeps one

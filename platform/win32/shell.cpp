@@ -80,6 +80,10 @@ bool OpenAddress(const std::string& address) {
   return ShellOpen(address);
 }
 
+// Windows always has a desktop, and ShellExecute returns without waiting for
+// the program it starts.
+bool ShowDocumentDetached(const std::string& path) { return OpenDocument(path); }
+
 bool OpenInTextEditor(const std::string& path) {
   static ProcessLauncher process;
   Launcher* launcher = g_launcher.load();
@@ -115,6 +119,12 @@ std::string ModuleFolder(const void* address) {
   size_t slash = path.find_last_of("\\/");
   if (slash == std::string::npos) return "";
   return path.substr(0, slash);
+}
+
+std::string FileBesideModule(const void* address, const std::string& file) {
+  const std::string folder = ModuleFolder(address);
+  if (folder.empty()) return "";
+  return folder.back() == '\\' ? folder + file : folder + '\\' + file;
 }
 
 bool CreateFolder(const std::string& path) {

@@ -267,6 +267,31 @@ TEST_F(Win32Registry, KeysLiveInTheThirtyTwoBitViewAndDeleteAsATree) {
   EXPECT_EQ(Key::Create(Hive::LocalMachine, "Software\\\\Bad", &parent), Status::InvalidArgument);
 }
 
+TEST_F(Win32Registry, ComClassesLiveInTheProcesssOwnView) {
+  using namespace qv::registry;
+  // A class is registered where COM of a process like this one looks: the
+  // 64-bit view here (HKLM, which Wine redirects as Windows does); every
+  // other key in the 32-bit view.
+  struct Case {
+    const char* path;
+    const char* raw64;  // where a 64-bit program finds it
+    const char* top;    // what the case removes afterwards
+  } cases[] = {
+      {"Software\\Classes\\QvViewTest\\Sub", "Software\\Classes\\QvViewTest\\Sub", "Software\\Classes\\QvViewTest"},
+      {"SOFTWARE\\CLASSES\\QvViewTest2", "Software\\Classes\\QvViewTest2", "Software\\Classes\\QvViewTest2"},
+      {"Software\\ClassesX\\QvViewTest", "Software\\Wow6432Node\\ClassesX\\QvViewTest", "Software\\ClassesX"},
+  };
+  for (const Case& c : cases) {
+    Key key;
+    ASSERT_EQ(Key::Create(Hive::LocalMachine, c.path, &key), Status::Ok) << c.path;
+    HKEY raw = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, c.raw64, 0, KEY_READ | KEY_WOW64_64KEY, &raw), ERROR_SUCCESS)
+        << c.path;
+    if (raw) RegCloseKey(raw);
+    EXPECT_EQ(DeleteKeyTree(Hive::LocalMachine, c.top), Status::Ok) << c.path;
+  }
+}
+
 TEST_F(Win32Registry, ChangesApplyInOrder) {
   using namespace qv::registry;
   Store& store = HiveStore(Hive::CurrentUser);

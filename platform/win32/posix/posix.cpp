@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -16,6 +17,11 @@
 
 #include "platform/win32/posix/include/dlfcn.h"
 #include "platform/win32/posix/include/sys/file.h"
+#include "platform/win32/posix/include/sys/random.h"
+#include "platform/win32/posix/include/sys/ioctl.h"
+#include "platform/win32/posix/include/poll.h"
+#include "platform/win32/posix/include/signal.h"
+#include "platform/win32/posix/include/termios.h"
 #include "platform/win32/posix/include/sys/socket.h"
 #include "platform/win32/posix/qv_posix.h"
 
@@ -390,6 +396,153 @@ int qv_posix_getaddrinfo(const char* node, const char* service, const struct add
                          struct addrinfo** result) {
   if (!StartWinsock()) return EAI_FAIL;
   return ::getaddrinfo(node, service, hints, result);
+}
+
+ssize_t getrandom(void* buffer, size_t length, unsigned int) {
+  size_t done = 0;
+  while (done < length) {
+    const ULONG chunk = static_cast<ULONG>(length - done > 0x10000000 ? 0x10000000 : length - done);
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer) + done, chunk,
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      errno = EIO;
+      return -1;
+    }
+    done += chunk;
+  }
+  return static_cast<ssize_t>(length);
+}
+
+// ---- Consoles: terminal modes, window size, pending keys ----
+
+namespace {
+
+// The console behind a descriptor, or nullptr when it is none.
+HANDLE ConsoleOf(int fd) {
+  const intptr_t handle = _get_osfhandle(fd);
+  DWORD mode = 0;
+  if (handle == -1 || !GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode)) return nullptr;
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+constexpr int kSignals = 32;
+struct sigaction g_actions[kSignals];
+
+// The C runtime puts a signal back to its default before running a handler;
+// sigaction's handler stays until changed.
+void SignalTrampoline(int signal) {
+  if (signal <= 0 || signal >= kSignals) return;
+  const struct sigaction action = g_actions[signal];
+  if (action.sa_flags & SA_RESETHAND) {
+    g_actions[signal] = {};
+  } else {
+    ::signal(signal, SignalTrampoline);
+  }
+  if (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN) action.sa_handler(signal);
+}
+
+}  // namespace
+
+int tcgetattr(int fd, struct termios* modes) {
+  HANDLE console = ConsoleOf(fd);
+  if (console == nullptr || modes == nullptr) {
+    errno = ENOTTY;
+    return -1;
+  }
+  DWORD mode = 0;
+  GetConsoleMode(console, &mode);
+  *modes = {};
+  if (mode & ENABLE_ECHO_INPUT) modes->c_lflag |= ECHO;
+  if (mode & ENABLE_LINE_INPUT) modes->c_lflag |= ICANON;
+  if (mode & ENABLE_PROCESSED_INPUT) modes->c_lflag |= ISIG;
+  modes->c_cc[VMIN] = 1;
+  return 0;
+}
+
+int tcsetattr(int fd, int, const struct termios* modes) {
+  HANDLE console = ConsoleOf(fd);
+  if (console == nullptr || modes == nullptr) {
+    errno = ENOTTY;
+    return -1;
+  }
+  DWORD mode = 0;
+  GetConsoleMode(console, &mode);
+  mode &= ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT);
+  if (modes->c_lflag & ICANON) mode |= ENABLE_LINE_INPUT;
+  // A console echoes only whole lines.
+  if ((modes->c_lflag & ECHO) && (modes->c_lflag & ICANON)) mode |= ENABLE_ECHO_INPUT;
+  if (!SetConsoleMode(console, mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const intptr_t handle = _get_osfhandle(fd);
+  if (request != TIOCGWINSZ || handle == -1 ||
+      !GetConsoleScreenBufferInfo(reinterpret_cast<HANDLE>(handle), &info)) {
+    errno = ENOTTY;
+    return -1;
+  }
+  va_list args;
+  va_start(args, request);
+  struct winsize* size = va_arg(args, struct winsize*);
+  va_end(args);
+  if (size == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  *size = {};
+  size->ws_col = static_cast<unsigned short>(info.srWindow.Right - info.srWindow.Left + 1);
+  size->ws_row = static_cast<unsigned short>(info.srWindow.Bottom - info.srWindow.Top + 1);
+  return 0;
+}
+
+int poll(struct pollfd* fds, nfds_t count, int) {
+  int ready = 0;
+  for (nfds_t i = 0; i < count; ++i) {
+    fds[i].revents = 0;
+    HANDLE console = (fds[i].events & POLLIN) ? ConsoleOf(fds[i].fd) : nullptr;
+    if (console == nullptr) continue;
+    // Events that are not typed characters (focus, mouse, key releases) are
+    // taken out of the way, so that a read after POLLIN finds a character.
+    for (;;) {
+      INPUT_RECORD record{};
+      DWORD got = 0;
+      if (!PeekConsoleInputW(console, &record, 1, &got) || got == 0) break;
+      if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown && record.Event.KeyEvent.uChar.UnicodeChar) {
+        fds[i].revents = POLLIN;
+        ++ready;
+        break;
+      }
+      ReadConsoleInputW(console, &record, 1, &got);
+    }
+  }
+  return ready;
+}
+
+int sigaction(int signal, const struct sigaction* action, struct sigaction* previous) {
+  if (signal <= 0 || signal >= kSignals) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (previous != nullptr) *previous = g_actions[signal];
+  if (action != nullptr) {
+    const bool plain = action->sa_handler == SIG_DFL || action->sa_handler == SIG_IGN;
+    if (::signal(signal, plain ? action->sa_handler : SignalTrampoline) == SIG_ERR) {
+      errno = EINVAL;
+      return -1;
+    }
+    g_actions[signal] = *action;
+  }
+  return 0;
+}
+
+#undef raise
+int qv_posix_raise(int signal) {
+  if (signal == SIGKILL) TerminateProcess(GetCurrentProcess(), 128 + SIGKILL);
+  return ::raise(signal);
 }
 
 }  // extern "C"

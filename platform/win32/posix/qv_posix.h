@@ -86,6 +86,13 @@ static inline int geteuid(void) { return 0; }
 }
 #endif
 
+#ifdef __cplusplus
+// std::rename and std::remove reach the same functions.
+namespace std {
+using ::qv_posix_rename;
+}
+#endif
+
 #define open(...) qv_posix_open(__VA_ARGS__)
 #define mkdir(path, mode) qv_posix_mkdir(path, mode)
 #define rename(from, to) qv_posix_rename(from, to)

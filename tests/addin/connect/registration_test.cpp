@@ -1,5 +1,6 @@
 // The COM server exports, called as the host calls them.
 #include "addin/connect.h"
+#include "addin/registration_rows.h"
 #include "platform/outlook/extensibility.h"
 #include "platform/registry/registry.h"
 #include "tests/common/test_support.h"
@@ -80,6 +81,61 @@ TEST_F(Registration, TheFactoryServesOnlyItsClass) {
   const std::string clsid = Default("Software\\Classes\\QVSync.Connect\\CLSID");
   EXPECT_EQ(DllGetClassObject(clsid.c_str(), "{00000000-0000-0000-0000-000000000000}", &object),
             qv::outlook::kE_NOINTERFACE);
+}
+
+TEST_F(Registration, UnregisteringRemovesExactlyWhatRegistrationWrote) {
+  // What was there before, and what someone else adds later, stays.
+  Key other;
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, "Software\\Microsoft\\Office\\Outlook\\Addins\\Other.Addin", &other),
+            Status::Ok);
+  ASSERT_EQ(other.SetDword("LoadBehavior", 3), Status::Ok);
+  ASSERT_EQ(DllRegisterServer(), qv::outlook::kS_OK);
+  const std::string clsidKey = "Software\\Classes\\CLSID\\" + RegisteredClassId();
+  Key foreign;
+  ASSERT_EQ(Key::Create(Hive::CurrentUser, clsidKey + "\\Implemented Categories", &foreign), Status::Ok);
+  ASSERT_EQ(DllUnregisterServer(), qv::outlook::kS_OK);
+
+  EXPECT_EQ(Key::Open(Hive::CurrentUser, clsidKey + "\\Implemented Categories", Access::Read, &foreign), Status::Ok);
+  EXPECT_EQ(Default(clsidKey), "") << "our value is gone, the key stays for what it still holds";
+  EXPECT_EQ(Key::Open(Hive::CurrentUser, clsidKey + "\\InprocServer32", Access::Read, &foreign), Status::NotFound);
+  EXPECT_EQ(Key::Open(Hive::CurrentUser, "Software\\Microsoft\\Office\\Outlook\\Addins\\Other.Addin", Access::Read,
+                      &other),
+            Status::Ok);
+  for (const RegistrationRow& row : RegistrationRows()) {
+    if (row.key.find("CLSID\\{") != std::string::npos && row.key.find('\\', row.key.find('{')) == std::string::npos) {
+      continue;  // the class key itself, kept above
+    }
+    EXPECT_EQ(Key::Open(Hive::CurrentUser, row.key, Access::Read, &foreign), Status::NotFound) << row.key;
+  }
+}
+
+TEST(RegistrationRows, MalformedLinesAreRefusedWithTheirLineNumber) {
+  struct Case {
+    const char* text;
+    const char* error;  // "" when the text parses
+  } cases[] = {
+      {"# comment\r\n\nA\\B\t@\tREG_SZ\t[LIBRARY]\r\nA\\B\tN\tREG_DWORD\t4294967295\nA\n", ""},
+      {"A\\B\t@\tREG_SZ", "line 1: KEY alone"},
+      {"A\\B\t\tREG_SZ\tx", "line 1: an empty value name"},
+      {"\n\\A\t@\tREG_SZ\tx", "line 2: a key path"},
+      {"A\\\\B", "line 1: a key path"},
+      {"A\tN\tREG_DWORD\t4294967296", "line 1: REG_DWORD"},
+      {"A\tN\tREG_DWORD\t-1", "line 1: REG_DWORD"},
+      {"A\tN\tREG_DWORD\t", "line 1: REG_DWORD"},
+      {"A\tN\tREG_BINARY\t00", "line 1: unknown type"},
+  };
+  for (const Case& c : cases) {
+    std::vector<RegistrationRow> rows;
+    std::string error;
+    const bool parsed = ParseRegistrationRows(c.text, &rows, &error);
+    EXPECT_EQ(parsed, *c.error == '\0') << c.text;
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " gave " << error;
+  }
+  // The library's own rows: the class, its ProgID, and Outlook's entry.
+  EXPECT_EQ(RegisteredClassId().size(), 38u);
+  int placeholders = 0;
+  for (const RegistrationRow& row : RegistrationRows()) placeholders += row.data == kLibraryPlaceholder ? 1 : 0;
+  EXPECT_EQ(placeholders, 1);
 }
 
 }  // namespace
