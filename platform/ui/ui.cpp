@@ -17,6 +17,7 @@ constexpr const char* kHostAnswer = "QUORVIA_UI_ANSWER";
 constexpr const char* kHostFillScript = "QUORVIA_UI_SCRIPT";
 constexpr const char* kFillIncomplete = "QUORVIA_UI_FILL_INCOMPLETE";
 constexpr const char* kCommandFailures = "QUORVIA_COMMAND_FAILURES";
+constexpr const char* kHostFrontEnd = "QUORVIA_UI_FRONT_END";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -91,6 +92,10 @@ void SetFrontEnd(FrontEnd* frontEnd) { g_frontEnd = frontEnd; }
 void SetHostAnswer(Answer answer) { WriteProcessNote(kHostAnswer, Lower(AnswerName(answer))); }
 
 bool HostAnswer(Answer* answer) { return ParseAnswer(ReadProcessNote(kHostAnswer).c_str(), answer); }
+
+void SetHostFrontEnd(const std::string& name) { WriteProcessNote(kHostFrontEnd, name); }
+
+std::string HostFrontEnd() { return ReadProcessNote(kHostFrontEnd); }
 
 void SetHostFillScript(const std::string& text) { WriteProcessNote(kHostFillScript, text); }
 
