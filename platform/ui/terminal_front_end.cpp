@@ -41,7 +41,7 @@ constexpr std::chrono::milliseconds kWaitShownAfter(500);
 
 }  // namespace
 
-FrontEnd& PlatformFrontEnd() {
+TerminalFrontEnd& HostTerminalFrontEnd() {
   static TerminalFrontEnd* terminal = [] {
     auto* front = new TerminalFrontEnd(stdin, stdout);  // lives for the process
     Answer fixed;
