@@ -67,6 +67,7 @@ class SyncFixture : public qv::testing::RegistryTest {
     EXPECT_TRUE(CheckSpecialFolders());
     SyncCancelled = false;
     modBatch::ResetBatch();
+    qv::ui::ClearCommandFailures();
   }
 
   ~SyncFixture() override {
@@ -77,6 +78,7 @@ class SyncFixture : public qv::testing::RegistryTest {
     SetLogFilePathForTesting("");
     Config() = SyncConfig{};
     loggedIn = false;
+    qv::ui::ClearCommandFailures();
   }
 
   // One synchronisation, as the Synchronize command runs it.
