@@ -8,6 +8,7 @@
 #include "addin/log/activity_log.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/item_access.h"
+#include "addin/sync/item_state.h"
 
 namespace qvsync {
 
@@ -60,6 +61,7 @@ bool ParseRecord(std::string_view row, Record& record) {
 // An Outlook item of the folder that no row ties to the server.
 struct Untied {
   std::string entryId, itemClass, subject;
+  std::string state;   // its state as made (item_state.h)
   double seconds = 0;  // made at, local time
   bool taken = false;
 };
@@ -87,8 +89,10 @@ PendingCreation::~PendingCreation() {
   if (!done_) table_.SetRow(row_, "\t\t");
 }
 
-void PendingCreation::Saved(const std::string& entryId) {
-  table_.SetRow(row_, entryId + "\t" + uid_ + "\t" + serverDate_);
+void PendingCreation::Saved(const std::string& entryId, const std::string& itemState) {
+  std::string row = entryId + "\t" + uid_ + "\t" + serverDate_;
+  if (!itemState.empty()) row += "\t" + itemState;
+  table_.SetRow(row_, std::move(row));
   done_ = true;
 }
 
@@ -112,6 +116,7 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
         candidate.itemClass = std::to_string(LongOf(item, "Class"));
         candidate.subject = SubjectField(TextOf(item, "Subject"));
         candidate.seconds = item.get("CreationTime").ToDate().serial * 86400.0;
+        candidate.state = FormatItemState(ItemState::Exchanged(item.get("LastModificationTime").ToDate()));
         untied.push_back(std::move(candidate));
       } catch (const Error&) {
       }
@@ -145,7 +150,7 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
     match->taken = true;
     LogMessage("The Outlook item [" + record.subject + "] made from server item UID=" + record.uid +
                " before the last synchronization stopped is tied to it again (EID=" + match->entryId + ").");
-    table.SetRow(row, match->entryId + "\t" + record.uid + "\t" + record.serverDate);
+    table.SetRow(row, match->entryId + "\t" + record.uid + "\t" + record.serverDate + "\t" + match->state);
     ++tied;
   }
   return tied;

@@ -39,8 +39,9 @@ class PendingCreation {
   PendingCreation& operator=(const PendingCreation&) = delete;
 
   // After the item's Save: the record becomes the item's row, as
-  // AddItemIdConversion would have appended it.
-  void Saved(const std::string& entryId);
+  // AddItemIdConversion would have appended it, with the item's state as
+  // made (see item_state.h).
+  void Saved(const std::string& entryId, const std::string& itemState = "");
 
  private:
   ConversionTable& table_;

@@ -27,14 +27,6 @@ class GuardTest : public SyncFixture, public ::testing::WithParamInterface<bool>
     ClearLog();
   }
 
-  void Attended(bool attended) {
-    application_ = qv::outlook::StartOutlook(
-        profile_, attended ? qv::outlook::StartMode::Interactive : qv::outlook::StartMode::Automation);
-    AddinState().outlookApplication = application_;
-    AddinState().mapiNamespace = application_.call("GetNamespace", "MAPI");
-    EXPECT_TRUE(CheckSpecialFolders());
-  }
-
   static std::string Name(int i) { return "Task " + std::to_string(100 + i); }
 
   // Deletes items `from` to `to` (not included) on the server; the first

@@ -97,6 +97,22 @@ class SyncFixture : public qv::testing::RegistryTest {
   // than every table written so far.
   void Advance() { lead_ += 10; }
 
+  // Outlook with its window (someone at the screen to answer questions), or
+  // started for automation (nobody to ask).
+  void Attended(bool attended) {
+    application_ = qv::outlook::StartOutlook(
+        profile_, attended ? qv::outlook::StartMode::Interactive : qv::outlook::StartMode::Automation);
+    AddinState().outlookApplication = application_;
+    AddinState().mapiNamespace = application_.call("GetNamespace", "MAPI");
+    EXPECT_TRUE(CheckSpecialFolders());
+  }
+
+  // Sets the time of every table to now plus `hours`.
+  void SetTableTimes(int hours) {
+    for (const auto& [path, time] : TableTimes())
+      std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() + std::chrono::hours(hours));
+  }
+
   std::string AccountDirectory() const { return Config().dataDirectory + "/" + kUser + "@" + servlet_.host(); }
 
   std::map<std::string, std::filesystem::file_time_type> TableTimes() const {
