@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <pugixml.hpp>
 #include <sstream>
 #include <system_error>
@@ -363,17 +364,27 @@ int ProcessBatch(FolderRun& run) {
         if (table.FindByUID(uid) >= 0) continue;
         NewItem made = CreateItemForClass(folder, element.cls);
         std::unique_ptr<ServerItem> serverItem = MakeServerItem(made.access, &table, folder);
+        // A list saves itself while its members are set: its record goes first.
+        const bool list = element.cls == "CONTACTGROUP";
+        std::optional<PendingCreation> creation;
+        if (list) {
+          creation.emplace(table, made.item, uid, batch.dates[n]);
+          KeepRecordsOrStop(run);
+        }
         if (serverItem->DeserializeItem(element.xml) != 1) {
           LogMessage("Skipping Item for next pass");
+          // A list may wait for contacts this reply brings.
+          if (list) run.deferredPulls.push_back({uid, "", batch.dates[n]});
           continue;
         }
-        PendingCreation creation(table, made.item, uid, batch.dates[n]);
+        if (list) creation->Named(TextOf(made.item, "Subject"));
+        else creation.emplace(table, made.item, uid, batch.dates[n]);
         KeepRecordsOrStop(run);
         made.item.call("Save");
         const std::string subject = TextOf(made.item, "Subject");
         SetSyncStatus("Created Outlook item: " + subject);
         LogMessage("Created [" + subject + "] from server");
-        creation.Saved(TextOf(made.item, "EntryID"), ExchangedState(made.item));
+        creation->Saved(TextOf(made.item, "EntryID"), ExchangedState(made.item));
       } else if (element.verb == "DELETE") {
         SetSyncStatus("Removing server item: " + uid);
         table.RemoveItemIdConversionByUID(uid);
@@ -428,9 +439,12 @@ int ProcessBatch(FolderRun& run) {
   }
   if (!localDeletions.empty() && run.guard.Allows(DeletionSide::Outlook, localDeletions.size(), tiedAtStart)) {
     for (const LocalDeletion& deletion : localDeletions) {
-      table.RemoveItemIdConversionByUID(deletion.uid);
+      // The item first: a run that dies in between leaves a row whose item
+      // is in "Deleted Items", which the next run clears; the other way round
+      // it would leave an item no row knows, added again as new.
       try {
         deletion.item.call("Delete");
+        table.RemoveItemIdConversionByUID(deletion.uid);
       } catch (const Error&) {
       }
     }

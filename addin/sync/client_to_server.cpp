@@ -37,9 +37,12 @@ struct LocalDeletion {
 void CarryOutLocalDeletions(FolderRun& run, std::vector<LocalDeletion>& deletions, size_t tied) {
   if (!deletions.empty() && run.guard.Allows(DeletionSide::Outlook, deletions.size(), tied)) {
     for (LocalDeletion& deletion : deletions) {
-      run.table.RemoveItemIdConversionByUID(deletion.uid);
+      // The item first: a run that dies in between leaves a row whose item
+      // is in "Deleted Items", which the next run clears; the other way round
+      // it would leave an item no row knows, added again as new.
       try {
         deletion.item.call("Delete");
+        run.table.RemoveItemIdConversionByUID(deletion.uid);
       } catch (const Error&) {
       }
     }
@@ -58,13 +61,16 @@ bool IsList(const Variant& item) { return LongOf(item, "Class") == kClassDistrib
 void SendEdit(FolderRun& run, const Variant& item, const Variant& access, const std::string& entryId,
               const std::string& uid, const std::string& subject, std::vector<LocalDeletion>& deletions) {
   if (modBatch::IsBatchMode()) {
-    if (modBatch::QueueInRun(run, "EDIT", access, uid, "") == 0 && IsList(item)) run.deferredLists.push_back(entryId);
+    if (modBatch::QueueInRun(run, "EDIT", access, uid, "") == 0 && IsList(item)) {
+      // Owed all the same: no pull of the server's version may overwrite it.
+      MarkOwed(run, entryId);
+      run.deferredLists.push_back(entryId);
+    }
     return;
   }
   LogMessage("Updating Outlook Item to Server: " + subject);
   std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
   const std::string state = ExchangedState(item);
-  const std::string before = run.table.GetItemStateFromEntryID(entryId);
   // Owed before it goes out: when no answer comes (or the run dies), the
   // next run sends it again whatever the times.
   MarkOwed(run, entryId);
@@ -90,8 +96,7 @@ void SendEdit(FolderRun& run, const Variant& item, const Variant& access, const 
       break;
     case Outcome::kNotSent:
       // A list with a member the server does not know yet: tried again once
-      // the adds of this run are in.
-      run.table.RecordItemState(entryId, "", before);
+      // the adds of this run are in, owed until then.
       run.deferredLists.push_back(entryId);
       break;
   }

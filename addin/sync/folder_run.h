@@ -40,6 +40,14 @@ struct PendingAdd {
   bool answerLost = false;   // sent singly in this run, no answer came
 };
 
+// A server list Outlook could not take yet: one of its members is a contact
+// the same run brings over.
+struct DeferredPull {
+  std::string uid;
+  std::string entryId;  // its Outlook list, or "" for a list to make
+  std::string serverDate;
+};
+
 struct FolderRun {
   Variant folder;
   std::string messageClass;
@@ -61,6 +69,8 @@ struct FolderRun {
   // Distribution lists that could not be sent yet (a member the server does
   // not know yet): tried again once the adds of the run are in.
   std::vector<std::string> deferredLists;
+  // Server lists that wait for the contacts of the run (see DeferredPull).
+  std::vector<DeferredPull> deferredPulls;
 
   // What the user and a calling script learn at the end.
   int refused = 0;           // adds and edits the server refused
@@ -133,6 +143,8 @@ void SendOwedChanges(FolderRun& run);
 void SendDeferredLists(FolderRun& run);
 // False when the server list could not be fetched.
 bool ServerToClientPass(FolderRun& run);
+// Brings over the server lists that waited for the contacts of the run.
+void PullDeferredLists(FolderRun& run);
 // False when the server list could not be fetched.
 bool RecoverFailedBatch(FolderRun& run);
 // Rewrites the batch file with the adds still out (removes it when none).

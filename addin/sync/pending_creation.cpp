@@ -29,7 +29,16 @@ std::string SubjectField(std::string subject) {
 // person making an item of the same name waits for Outlook to start again.
 constexpr double kSameMomentSeconds = 120;
 
-double NowInSeconds() { return qv::outlook::LocalNow().serial * 86400.0; }
+// The moment an item is being made, in the clock its CreationTime will be
+// read in: Outlook's own where an unsaved item tells it, else the system's.
+double MakingInSeconds(const Variant& item) {
+  try {
+    const qv::outlook::Date created = item.get("CreationTime").ToDate();
+    if (created.serial > 0 && created < qv::outlook::kNoDate) return created.serial * 86400.0;
+  } catch (const Error&) {
+  }
+  return qv::outlook::LocalNow().serial * 86400.0;
+}
 
 struct Record {
   std::string uid, serverDate, itemClass, subject;
@@ -80,10 +89,12 @@ bool IsPendingCreationRow(std::string_view row) {
 PendingCreation::PendingCreation(ConversionTable& table, const Variant& item, std::string uid,
                                  std::string serverDate)
     : table_(table), row_(table.size()), uid_(std::move(uid)), serverDate_(std::move(serverDate)) {
-  table_.AppendRow("\t" + uid_ + "\t" + serverDate_ + "\t" + std::to_string(LongOf(item, "Class")) + "\t" +
-                   std::to_string(static_cast<long long>(NowInSeconds())) + "\t" +
-                   SubjectField(TextOf(item, "Subject")));
+  head_ = "\t" + uid_ + "\t" + serverDate_ + "\t" + std::to_string(LongOf(item, "Class")) + "\t" +
+          std::to_string(static_cast<long long>(MakingInSeconds(item))) + "\t";
+  table_.AppendRow(head_ + SubjectField(TextOf(item, "Subject")));
 }
+
+void PendingCreation::Named(const std::string& subject) { table_.SetRow(row_, head_ + SubjectField(subject)); }
 
 PendingCreation::~PendingCreation() {
   if (!done_) table_.SetRow(row_, "\t\t");
@@ -135,7 +146,8 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
     // made closest to it.
     Untied* match = nullptr;
     for (Untied& candidate : untied) {
-      if (candidate.taken || candidate.itemClass != record.itemClass || candidate.subject != record.subject)
+      if (candidate.taken || candidate.itemClass != record.itemClass ||
+          (!record.subject.empty() && candidate.subject != record.subject))
         continue;
       const double distance = std::fabs(candidate.seconds - record.seconds);
       if (distance > kSameMomentSeconds) continue;

@@ -3,6 +3,7 @@
 // both ways and the server's changes into Outlook; the second makes Outlook
 // items of the server items the table does not know.
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -53,6 +54,75 @@ class AskedAsContact final : public ServerItem {
  private:
   std::unique_ptr<ServerItem> inner_;
 };
+
+// A distribution list of the contacts run: it becomes a distribution list in
+// Outlook, not a contact.
+bool IsGroup(const FolderRun& run, const std::string& uid) {
+  return run.messageClass == "CONTACT" && EndsWith(uid, ".GRP");
+}
+
+// Brings the Outlook item of a row up to date from the server item `uid`;
+// false when it could not be (no answer, or a list whose members are not all
+// known to Outlook yet).
+bool UpdateFromServer(FolderRun& run, const Variant& item, const std::string& entryId, const std::string& uid,
+                      const std::string& serverDate) {
+  try {
+    std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
+    if (LongOf(item, "Class") == kClassDistributionList)
+      serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
+    if (!GetItemFromServer(uid, *serverItem)) {
+      LogMessage("Could not update outlook item from server item with UID:" + uid);
+      return false;
+    }
+    SetSyncStatus("Uploading Item to Server: " + TextOf(item, "Subject"));
+    item.call("Save");
+    // Pulled, not changed in Outlook: its own time now is the one kept.
+    run.table.RecordItemState(entryId, serverDate, ExchangedState(item));
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// Makes an Outlook item of the server item `uid` (direct mode); false when
+// it was not made.
+bool CreateFromServer(FolderRun& run, const std::string& uid, const std::string& serverDate) {
+  Variant item;
+  try {
+    // Asked for as a contact when it is a list, the class the list command
+    // gave it under.
+    const bool group = IsGroup(run, uid);
+    item = group ? run.folder.get("Items").call("Add", kOutlookDistributionListType)
+                 : run.folder.get("Items").call("Add");
+    std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
+    if (group) serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
+    // A list saves itself while its members are set: its record goes first.
+    std::optional<PendingCreation> creation;
+    if (group) {
+      creation.emplace(run.table, item, uid, serverDate);
+      KeepRecordsOrStop(run);
+    }
+    if (!GetItemFromServer(uid, *serverItem)) {
+      LogMessage("Could not update Outlook item from server item with UID:" + uid +
+                 "Item will not be created in outlook.");
+      try {
+        item.call("Delete");
+      } catch (const Error&) {
+      }
+      return false;
+    }
+    if (group) creation->Named(TextOf(item, "Subject"));
+    else creation.emplace(run.table, item, uid, serverDate);
+    KeepRecordsOrStop(run);
+    item.call("Save");
+    SetSyncStatus("Created Outlook item: " + uid);
+    LogMessage("Created [" + TextOf(item, "Subject") + "] from server");
+    creation->Saved(TextOf(item, "EntryID"), ExchangedState(item));
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
 
 // What the first sweep decided for one row.
 enum class RowAction { kNone, kGet, kRewrite, kDeleteLocal, kDeleteServer, kRemoveRow };
@@ -172,22 +242,13 @@ bool ServerToClientPass(FolderRun& run) {
     const RowFields& row = decision.fields;
     try {
       switch (decision.action) {
-        case RowAction::kGet: {
+        case RowAction::kGet:
           LogMessage("Item " + row.uid + " seems to have been modified on the server, so we will update the outlook "
                      "copy");
-          std::unique_ptr<ServerItem> serverItem = MakeServerItem(decision.item, &run.table, run.folder);
-          if (LongOf(decision.item, "Class") == kClassDistributionList)
-            serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
-          if (GetItemFromServer(row.uid, *serverItem)) {
-            SetSyncStatus("Uploading Item to Server: " + TextOf(decision.item, "Subject"));
-            decision.item.call("Save");
-            // Pulled, not changed in Outlook: its own time now is the one kept.
-            run.table.RecordItemState(row.entryId, decision.serverDate, ExchangedState(decision.item));
-          } else {
-            LogMessage("Could not update outlook item from server item with UID:" + row.uid);
-          }
+          if (!UpdateFromServer(run, decision.item, row.entryId, row.uid, decision.serverDate) &&
+              LongOf(decision.item, "Class") == kClassDistributionList)
+            run.deferredPulls.push_back({row.uid, row.entryId, decision.serverDate});
           break;
-        }
         case RowAction::kRewrite: {
           // The server's stamp, learnt without a change of the item: it does not
           // by itself make the table worth saving, nor the next run take this
@@ -203,7 +264,6 @@ bool ServerToClientPass(FolderRun& run) {
           const std::string subject = TextOf(decision.item, "Subject");
           LogMessage("Outlook Item [" + subject +
                      "] could not be found on the server because it has been removed. The item has been deleted");
-          run.table.RemoveItemIdConversionByUID(row.uid);
           bool recurring = false;
           try {
             recurring = decision.item.get("IsRecurring").ToBool();
@@ -215,7 +275,9 @@ bool ServerToClientPass(FolderRun& run) {
             } catch (const Error&) {
             }
           }
+          // The item before its row (see CarryOutLocalDeletions).
           decision.item.call("Delete");
+          run.table.RemoveItemIdConversionByUID(row.uid);
           break;
         }
         case RowAction::kDeleteServer:
@@ -287,36 +349,25 @@ bool ServerToClientPass(FolderRun& run) {
       modBatch::QueueInRun(run, "GET", Variant(), uid, serverDate);
       continue;
     }
-    Variant item;
-    try {
-      // A distribution list of the contacts run becomes a distribution list
-      // in Outlook, not a contact; it is asked for as a contact, the class the
-      // list command gave it under.
-      const bool group = run.messageClass == "CONTACT" && EndsWith(uid, ".GRP");
-      item = group ? run.folder.get("Items").call("Add", kOutlookDistributionListType)
-                   : run.folder.get("Items").call("Add");
-      std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
-      if (group) serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
-      if (!GetItemFromServer(uid, *serverItem)) {
-        LogMessage("Could not update Outlook item from server item with UID:" + uid +
-                   "Item will not be created in outlook.");
-        try {
-          item.call("Delete");
-        } catch (const Error&) {
-        }
-        continue;
-      }
-      PendingCreation creation(run.table, item, uid, serverDate);
-      KeepRecordsOrStop(run);
-      item.call("Save");
-      SetSyncStatus("Created Outlook item: " + uid);
-      LogMessage("Created [" + TextOf(item, "Subject") + "] from server");
-      creation.Saved(TextOf(item, "EntryID"), ExchangedState(item));
-    } catch (const Error&) {
-    }
+    if (!CreateFromServer(run, uid, serverDate) && IsGroup(run, uid)) run.deferredPulls.push_back({uid, "", serverDate});
   }
   if (cancelled) CloseSyncProgress();
   return true;
+}
+
+void PullDeferredLists(FolderRun& run) {
+  std::vector<DeferredPull> pulls;
+  pulls.swap(run.deferredPulls);
+  for (const DeferredPull& pull : pulls) {
+    if (pull.entryId.empty()) {
+      if (run.table.FindByUID(pull.uid) < 0) CreateFromServer(run, pull.uid, pull.serverDate);
+      continue;
+    }
+    int32_t number = 0;
+    std::string description;
+    const Variant item = ItemFromEntryId(run.folder, pull.entryId, number, description);
+    if (!item.IsNothing()) UpdateFromServer(run, item, pull.entryId, pull.uid, pull.serverDate);
+  }
 }
 
 }  // namespace qvsync

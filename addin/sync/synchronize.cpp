@@ -141,6 +141,7 @@ bool RunStages(FolderRun& run) {
     return false;
   }
   if (modBatch::IsBatchMode()) SendBatch(run);
+  PullDeferredLists(run);
   KeepAddsStillOut(run);
   SaveUIDToEntryIDMappings(run.table, run.folderName, false);
   return true;
