@@ -33,7 +33,8 @@ bool Replace(const std::string& path, std::string_view bytes);
 bool FolderTakesRecords(const std::string& folder, size_t bytes);
 
 // Tests: every record write fails with ENOSPC once `bytes` more bytes have
-// been written (as a disk that fills up); a negative value ends that.
+// been written (as a disk that fills up during a run; the probe of
+// FolderTakesRecords still asks the real folder); a negative value ends that.
 void SetWriteBudgetForTesting(long bytes);
 
 // Thrown inside a folder run when a record cannot be written: the run stops

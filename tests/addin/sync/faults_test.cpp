@@ -200,10 +200,7 @@ TEST_F(FaultTest, AnAddThatNeverArrivedIsSentEvenWhenThePassNoLongerReachesIt) {
   Config().contactSyncMode = 0;
   qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Synced"}});
   Sync();
-  SetTableTimes(-72);  // that run was three days ago
-  lead_ = -48 * 3600;  // the item was made two days ago
-  qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Never arrived"}});
-  lead_ = 0;
+  AddItemMadeDaysAgo("TASK", "Never arrived");
   servlet_.SetFault(Fault::kBatchAsHtml);
   Sync();
   ASSERT_TRUE(modBatch::BatchFileExists("TASK"));

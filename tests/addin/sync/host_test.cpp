@@ -85,6 +85,27 @@ class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithPar
     return subjects;
   }
 
+  // Three runs that cannot keep their records: each exits 1 saying why, and
+  // neither side changes.
+  void ExpectRunsChangeNothing() {
+    for (int run = 0; run < 3; ++run) {
+      Result result = Run("click \"&Synchronize\"");
+      EXPECT_EQ(result.status, 1) << result.output;
+      EXPECT_NE(result.output.find("cannot keep"), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(ServerSubjects(), std::vector<std::string>{"Server task"});
+    EXPECT_EQ(OutlookSubjects("Tasks"), std::vector<std::string>{"Local task"});
+  }
+
+  // Once the folder takes records again, one run leaves each item once on each side.
+  void ExpectOneRunConverges() {
+    Result result = Run("click \"&Synchronize\"");
+    EXPECT_EQ(result.status, 0) << result.output;
+    const std::vector<std::string> both = {"Local task", "Server task"};
+    EXPECT_EQ(ServerSubjects(), both);
+    EXPECT_EQ(OutlookSubjects("Tasks"), both);
+  }
+
   qv::testing::ScopedEnv data_;
   qv::testing::ScopedEnv answer_;
   std::string addin_;
@@ -317,8 +338,7 @@ class ReadOnlyFolder {
 };
 
 // A run whose account folder cannot keep its records (read-only, or its disk
-// full) changes nothing on either side, says why, and exits 1; once the folder
-// takes records again, one run leaves every item once on each side.
+// full) changes nothing on either side, says why, and exits 1.
 TEST_P(SyncHostTest, ARunThatCannotKeepItsRecordsChangesNothingAndSaysWhy) {
   ASSERT_EQ(Run("add Tasks \"Subject=Local task\"").status, 0);
   servlet_.AddItem("ann", "TASK", {{"Subject", "Server task"}});
@@ -327,19 +347,9 @@ TEST_P(SyncHostTest, ARunThatCannotKeepItsRecordsChangesNothingAndSaysWhy) {
   {
     ReadOnlyFolder readOnly(account);
     if (readOnly.Writable()) GTEST_SKIP() << "no way to make a folder read-only here";
-    for (int run = 0; run < 3; ++run) {
-      Result result = Run("click \"&Synchronize\"");
-      EXPECT_EQ(result.status, 1) << result.output;
-      EXPECT_NE(result.output.find("cannot keep"), std::string::npos) << result.output;
-    }
-    EXPECT_EQ(ServerSubjects(), std::vector<std::string>{"Server task"});
-    EXPECT_EQ(OutlookSubjects("Tasks"), std::vector<std::string>{"Local task"});
+    ExpectRunsChangeNothing();
   }
-  Result result = Run("click \"&Synchronize\"");
-  EXPECT_EQ(result.status, 0) << result.output;
-  const std::vector<std::string> both = {"Local task", "Server task"};
-  EXPECT_EQ(ServerSubjects(), both);
-  EXPECT_EQ(OutlookSubjects("Tasks"), both);
+  ExpectOneRunConverges();
 }
 
 TEST_P(SyncHostTest, ARunOnAFullDiskChangesNothingAndSaysWhy) {
@@ -361,20 +371,9 @@ TEST_P(SyncHostTest, ARunOnAFullDiskChangesNothingAndSaysWhy) {
     }
     std::fclose(file);
   }
-  for (int run = 0; run < 3; ++run) {
-    Result result = Run("click \"&Synchronize\"");
-    EXPECT_EQ(result.status, 1) << result.output;
-    EXPECT_NE(result.output.find("cannot keep"), std::string::npos) << result.output;
-  }
-  EXPECT_EQ(ServerSubjects(), std::vector<std::string>{"Server task"});
-  EXPECT_EQ(OutlookSubjects("Tasks"), std::vector<std::string>{"Local task"});
-
+  ExpectRunsChangeNothing();
   std::filesystem::remove(filler);
-  Result result = Run("click \"&Synchronize\"");
-  EXPECT_EQ(result.status, 0) << result.output;
-  const std::vector<std::string> both = {"Local task", "Server task"};
-  EXPECT_EQ(ServerSubjects(), both);
-  EXPECT_EQ(OutlookSubjects("Tasks"), both);
+  ExpectOneRunConverges();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SyncHostTest, ::testing::Bool(),

@@ -107,6 +107,16 @@ class SyncFixture : public qv::testing::RegistryTest {
     EXPECT_TRUE(CheckSpecialFolders());
   }
 
+  // An item made two days ago, after a run three days ago: the next run
+  // reaches it, and once a table is written again none after that does.
+  Variant AddItemMadeDaysAgo(const char* messageClass, const std::string& subject) {
+    SetTableTimes(-72);
+    lead_ = -48 * 3600;
+    Variant item = qv::outlook::AddItem(Folder(messageClass), {{"Subject", subject}});
+    lead_ = 0;
+    return item;
+  }
+
   // Sets the time of every table to now plus `hours`.
   void SetTableTimes(int hours) {
     for (const auto& [path, time] : TableTimes())
