@@ -10,9 +10,11 @@
 // on either side wins over an edit on the other).
 //
 // RapidCheck drives it and shrinks a failure to its fewest rounds and changes.
-// QV_CONVERGENCE_CASES (default 30) histories of up to QV_CONVERGENCE_ROUNDS
+// QV_CONVERGENCE_CASES (default 50) histories of up to QV_CONVERGENCE_ROUNDS
 // (default 12) rounds each run from QV_CONVERGENCE_SEED (default 19); a
-// failure prints its seed for a replay.
+// failure prints its seed and an RC_PARAMS="reproduce=..." that replays the
+// shrunk history. QV_CONVERGENCE_NO_SHRINK=1 reports the first failure as it
+// came; QV_CONVERGENCE_LOG=1 adds the activity log to the report.
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
 #include <sys/wait.h>
@@ -69,7 +71,12 @@ struct Round {
   Trouble trouble;
   bool troubledBatch = false;  // batch mode of the troubled run
   bool cleanBatch = false;     // and of the clean run
+  int zone = 0;                // the time zone of the round (kZones)
+  bool clockBack = false;      // the clock is set back an hour before the changes
 };
+
+// Zones far apart, one with a half-hour daylight shift.
+const char* const kZones[] = {"UTC", "Asia/Tokyo", "America/New_York", "Australia/Lord_Howe"};
 
 void showValue(const Change& c, std::ostream& os) {
   static const char* kinds[] = {"add", "edit", "delete", "edit-both", "edit+delete"};
@@ -89,7 +96,8 @@ void showValue(const Round& r, std::ostream& os) {
   }
   os << "], trouble: ";
   showValue(r.trouble, os);
-  os << (r.troubledBatch ? " batch" : " direct") << ", clean run " << (r.cleanBatch ? "batch" : "direct") << "}";
+  os << (r.troubledBatch ? " batch" : " direct") << ", clean run " << (r.cleanBatch ? "batch" : "direct") << ", zone "
+     << kZones[r.zone] << (r.clockBack ? ", clock set back" : "") << "}";
 }
 
 }  // namespace
@@ -126,7 +134,9 @@ struct Arbitrary<qvsync::testing::Round> {
         gen::set(&Round::changes, gen::resize(12, gen::container<std::vector<qvsync::testing::Change>>(
                                                       gen::resize(100, gen::arbitrary<qvsync::testing::Change>())))),
         gen::set(&Round::trouble, gen::resize(100, gen::arbitrary<qvsync::testing::Trouble>())),
-        gen::set(&Round::troubledBatch, gen::arbitrary<bool>()), gen::set(&Round::cleanBatch, gen::arbitrary<bool>()));
+        gen::set(&Round::troubledBatch, gen::arbitrary<bool>()), gen::set(&Round::cleanBatch, gen::arbitrary<bool>()),
+        gen::set(&Round::zone, gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}})),
+        gen::set(&Round::clockBack, gen::weightedElement<bool>({{9, false}, {1, true}})));
   }
 };
 }  // namespace rc
@@ -149,20 +159,27 @@ class World : public SyncFixture {
  public:
   void TestBody() override {}
 
-  World() {
+  World() : zone_("TZ", "UTC") {
+    tzset();
     Config().calendarSyncMode = Config().contactSyncMode = Config().taskSyncMode = 1;
     profilePath_ = profile_->path();
   }
 
   void Play(const Round& round) {
     ++roundNumber_;
+    setenv("TZ", kZones[round.zone], 1);
+    tzset();
+    if (round.clockBack) lead_ -= 3600;
     Advance();
     for (const Change& change : round.changes) Apply(change);
     Advance();
     Troubled(round);
     Advance();
+    // Someone at the screen answers the deletion guard (Yes, the first button).
+    Attended(true);
     Config().batchMode = round.cleanBatch ? 1 : 0;
     Sync();
+    Attended(false);
     Settle();
     Check();
   }
@@ -557,9 +574,6 @@ class World : public SyncFixture {
 
   void Check() {
     const Strings outlook = OutlookSide(), server = ServerSide(), expected = Expected();
-    if (std::getenv("QV_CONVERGENCE_VERBOSE"))
-      std::cout << "round " << roundNumber_ << ": " << expected.size() << " items, " << servlet_.Requests().size()
-                << " requests\n" << Show(expected);
     if (outlook == expected && server == expected) return;
     std::string log;
     for (const std::string& line : LogLines()) log += "    " + line + "\n";
@@ -567,6 +581,7 @@ class World : public SyncFixture {
             Show(outlook) + "server:\n" + Show(server) + (std::getenv("QV_CONVERGENCE_LOG") ? "log:\n" + log : ""));
   }
 
+  qv::testing::ScopedEnv zone_;
   std::string profilePath_;
   std::map<std::string, Item> model_;
   std::map<std::string, Touch> touched_;
@@ -578,7 +593,7 @@ class World : public SyncFixture {
 TEST(Convergence, AfterEveryCleanRunBothSidesHoldTheSameItemsAndNoChangeIsLost) {
   rc::detail::TestParams params;
   params.seed = static_cast<uint64_t>(EnvNumber("QV_CONVERGENCE_SEED", 19));
-  params.maxSuccess = static_cast<int>(EnvNumber("QV_CONVERGENCE_CASES", 30));
+  params.maxSuccess = static_cast<int>(EnvNumber("QV_CONVERGENCE_CASES", 50));
   params.maxSize = 100;
   params.disableShrinking = EnvNumber("QV_CONVERGENCE_NO_SHRINK", 0) != 0;
   const int maxRounds = static_cast<int>(EnvNumber("QV_CONVERGENCE_ROUNDS", 12));
