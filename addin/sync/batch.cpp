@@ -414,7 +414,10 @@ int ProcessBatch(FolderRun& run) {
       } else if (element.verb == "ADD") {
         if (Config().direction != 0 && Config().direction != 1) continue;
         PendingAdd& add = run.adds[entryId];
-        if (element.returnValue == "0") {
+        if (element.returnValue.empty()) {
+          // No answer to it: the next run's recovery asks the server's list.
+          unanswered = true;
+        } else if (element.returnValue == "0") {
           const std::string subject = hasItem ? TextOf(item, "Subject") : "";
           LogMessage("Error: " + element.verb + ": Unable to process Outlook item with subject \"" + subject +
                      "\". Reason: " + element.errorDescription);

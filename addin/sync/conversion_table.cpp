@@ -93,7 +93,15 @@ void AppendUnit(std::string& out, unsigned unit) {
 
 // One row in the code page: a character it cannot carry as "%uXXXX" (two for
 // one beyond U+FFFF), and a "%" that would read as such as "%u0025".
+bool IsAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 std::string RowBytes(const std::string& row) {
+  // Nearly every row is ASCII (hexadecimal EntryIDs, the server's IDs, digits).
+  if (IsAscii(row) && row.find("%u") == std::string::npos) return row;
   std::string bytes = qv::codepage::FromUtf8(row);
   if (row.find("%u") == std::string::npos && qv::codepage::ToUtf8(bytes) == row) return bytes;
   std::string escaped;
@@ -129,7 +137,7 @@ std::string RowBytes(const std::string& row) {
 
 // A row line read back: "%uXXXX" to its character.
 std::string RowText(std::string_view line) {
-  std::string text = qv::codepage::ToUtf8(line);
+  std::string text = IsAscii(line) ? std::string(line) : qv::codepage::ToUtf8(line);
   if (text.find("%u") == std::string::npos) return text;
   std::string out;
   for (size_t pos = 0; pos < text.size();) {

@@ -29,7 +29,13 @@ int64_t StampOf(const std::string& text) {
 
 Date ModifiedOf(const Variant& item) { return item.get("LastModificationTime").ToDate(); }
 
-std::string ExchangedState(const Variant& item) { return FormatItemState(ItemState::Exchanged(ModifiedOf(item))); }
+std::string ExchangedState(const Variant& item) {
+  try {
+    return FormatItemState(ItemState::Exchanged(ModifiedOf(item)));
+  } catch (const Error&) {
+    return "";  // not known: the table's time decides for this item
+  }
+}
 
 ItemState RowState(const FolderRun& run, const std::string& entryId) {
   return ParseItemState(run.table.GetItemStateFromEntryID(entryId));

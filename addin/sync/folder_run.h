@@ -92,7 +92,8 @@ int64_t StampOf(const std::string& text);
 // The item's LastModificationTime; Error when it cannot be read.
 Date ModifiedOf(const Variant& item);
 
-// The state to record for an item exchanged now (its own modification time).
+// The state to record for an item exchanged now (its own modification time;
+// "" when that cannot be read).
 std::string ExchangedState(const Variant& item);
 
 // The state of an item's row (unknown without a row or a fourth field).

@@ -141,7 +141,7 @@ bool RunStages(FolderRun& run) {
     return false;
   }
   if (modBatch::IsBatchMode()) SendBatch(run);
-  PullDeferredLists(run);
+  if (!SyncCancelled) PullDeferredLists(run);
   KeepAddsStillOut(run);
   SaveUIDToEntryIDMappings(run.table, run.folderName, false);
   return true;
@@ -199,7 +199,7 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     KeepRecordsOrStop(run);
     if (!RunStages(run)) ReportListFailure(messageClass);
     ReportOutcome(run);
-  } catch (const records::RecordsLost& lost) {
+  } catch (const records::RecordsLost&) {
     modBatch::ResetBatch();
     // What the journal could not keep, the table may.
     SaveUIDToEntryIDMappings(run.table, run.folderName, false);

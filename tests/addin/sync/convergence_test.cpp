@@ -373,7 +373,9 @@ TEST_P(ConvergenceTest, EditsInTheLastSecondDuringARunAndAfterTheClockWentBackAr
   Sync();
   ASSERT_TRUE(edited);
   progress_.CancelWhen(nullptr);
-  lead_ -= 3600;  // the clock is set back an hour
+  // The clock is set back an hour (by hand, or the repeated hour when summer
+  // time ends): an edit whose local time is before the last sync.
+  lead_ -= 3600;
   EditTask("Clock back", "Companies", "earlier");
   Sync();
   EXPECT_EQ(ServerField("Same second", "Companies"), "quick");
