@@ -91,19 +91,26 @@ void AppendUnit(std::string& out, unsigned unit) {
   out += buffer;
 }
 
-// One row in the code page: a character it cannot carry as "%uXXXX" (two for
-// one beyond U+FFFF), and a "%" that would read as such as "%u0025".
 bool IsAscii(std::string_view text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
 }
 
+// A character that would end or damage a line of the file (a server's ID
+// may hold any).
+bool IsLineControl(char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; }
+
+// One row in the code page: a character it cannot carry, or a control
+// character that would end the line, as "%uXXXX" (two for one beyond
+// U+FFFF), and a "%" that would read as such as "%u0025".
 std::string RowBytes(const std::string& row) {
+  const bool plain = row.find("%u") == std::string::npos &&
+                     std::find_if(row.begin(), row.end(), IsLineControl) == row.end();
   // Nearly every row is ASCII (hexadecimal EntryIDs, the server's IDs, digits).
-  if (IsAscii(row) && row.find("%u") == std::string::npos) return row;
+  if (plain && IsAscii(row)) return row;
   std::string bytes = qv::codepage::FromUtf8(row);
-  if (row.find("%u") == std::string::npos && qv::codepage::ToUtf8(bytes) == row) return bytes;
+  if (plain && qv::codepage::ToUtf8(bytes) == row) return bytes;
   std::string escaped;
   for (size_t pos = 0; pos < row.size();) {
     const unsigned char lead = static_cast<unsigned char>(row[pos]);
@@ -115,7 +122,7 @@ std::string RowBytes(const std::string& row) {
       continue;
     }
     const std::string converted = qv::codepage::FromUtf8(character);
-    if (qv::codepage::ToUtf8(converted) == character) {
+    if (!IsLineControl(character[0]) && qv::codepage::ToUtf8(converted) == character) {
       escaped += converted;
       continue;
     }
@@ -614,6 +621,19 @@ std::string ConversionTableText(const ConversionTable& table) {
     bytes += "\r\n";
   }
   return bytes;
+}
+
+bool IsDamagedTableFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char buffer[256];
+  const size_t n = std::fread(buffer, 1, sizeof buffer, file);
+  std::fclose(file);
+  if (n == 0) return false;
+  const std::string_view head(buffer, n);
+  const std::string_view line = head.substr(0, head.find('\n'));
+  return line.find_first_of("0123456789") == std::string_view::npos;
 }
 
 void LoadConversionTableFile(ConversionTable& table, const std::string& path) {

@@ -198,12 +198,18 @@ bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view fol
                               bool force);
 
 // The table file's text for `table`, and the rows of a table file's text:
-// lines in the system code page, characters it cannot carry as "%u" and
-// four hexadecimal digits (and a "%" that would read as one as "%u0025").
+// lines in the system code page, characters it cannot carry and control
+// characters (but TAB) as "%u" and four hexadecimal digits (and a "%" that
+// would read as one as "%u0025").
 // Every row line is read, whatever the count line says (a disagreement is
 // logged).
 std::string ConversionTableText(const ConversionTable& table);
 std::vector<std::string> ConversionTableRows(std::string_view bytes, const std::string& path);
+
+// Whether the file at `path` is there but is no table: not empty, and its
+// first line holds no row count (it was damaged outside the add-in, which
+// replaces its tables whole).
+bool IsDamagedTableFile(const std::string& path);
 
 // The same load and save on an explicit path.
 void LoadConversionTableFile(ConversionTable& table, const std::string& path);

@@ -169,6 +169,19 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     run.folderName = folder.get("Name").ToText();
   } catch (const Error&) {
   }
+  // A table damaged from outside would read as no table at all, and every
+  // item would be added again on both sides: the folder waits until it is
+  // repaired or moved away.
+  if (IsDamagedTableFile(GetConversionTablePath(run.folderName))) {
+    const std::string path = GetConversionTablePath(run.folderName);
+    LogMessage("Error: The item ID table " + path + " is damaged. Operation aborted!");
+    qv::ui::ShowMessage("The synchronization records of " + run.folderName + " (" + path +
+                            ") are damaged. Restore the file, or move it away to synchronize the folder anew "
+                            "(every item is then added again on both sides).",
+                        kTitle, qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+    qv::ui::ReportCommandFailure("The synchronization records of " + run.folderName + " are damaged: " + path);
+    return;
+  }
   const Date lastSyncAtStart = GetLastSyncTime(run.folderName);
   GetUIDToEntryIDMappings(run.table, run.folderName);
   run.lastSyncTime = GetLastSyncTime(run.folderName);

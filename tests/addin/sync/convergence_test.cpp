@@ -21,13 +21,10 @@ using qv::servlet::Loss;
 constexpr const char* kFailedBatchBox =
     "There was a problem with the last batch sent to the server. Please sync again to send any which failed again.";
 
-class ConvergenceTest : public SyncFixture, public ::testing::WithParamInterface<bool> {
+class Convergence : public SyncFixture {
  protected:
-  ConvergenceTest() {
-    Config().batchMode = GetParam() ? 1 : 0;
-    Config().calendarSyncMode = Config().contactSyncMode = 0;
-  }
-  bool Batch() const { return GetParam(); }
+  Convergence() { Config().calendarSyncMode = Config().contactSyncMode = 0; }
+  bool Batch() const { return Config().batchMode == 1; }
 
   Variant Task(const std::string& subject) { return OutlookItem("TASK", subject); }
   void EditTask(const std::string& subject, const std::string& field, const std::string& value) {
@@ -82,6 +79,19 @@ class ConvergenceTest : public SyncFixture, public ::testing::WithParamInterface
   }
 };
 
+// The tests that hold in both modes.
+class ConvergenceTest : public Convergence, public ::testing::WithParamInterface<bool> {
+ protected:
+  ConvergenceTest() { Config().batchMode = GetParam() ? 1 : 0; }
+};
+
+// Those that hold in one.
+class BatchConvergenceTest : public Convergence {
+ protected:
+  BatchConvergenceTest() { Config().batchMode = 1; }
+};
+class DirectConvergenceTest : public Convergence {};
+
 INSTANTIATE_TEST_SUITE_P(Modes, ConvergenceTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? std::string("Batch") : std::string("Direct"); });
 
@@ -128,8 +138,7 @@ TEST_P(ConvergenceTest, AnEditSurvivesTwoFailedRunsInARow) {
 }
 
 // A BATCH answered with anything but a batch reply was not carried out.
-TEST_P(ConvergenceTest, ABatchAnsweredWithAnErrorDocumentOrStrangeElementsCountsAsFailed) {
-  if (!Batch()) GTEST_SKIP() << "batch mode only";
+TEST_F(BatchConvergenceTest, ABatchAnsweredWithAnErrorDocumentOrStrangeElementsCountsAsFailed) {
   qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Edited"}});
   Sync();
   for (const char* reply : {"", "<BATCHRESPONSE><SOMETHING>1</SOMETHING><ELSE/></BATCHRESPONSE>"}) {
@@ -154,8 +163,7 @@ TEST_P(ConvergenceTest, ABatchAnsweredWithAnErrorDocumentOrStrangeElementsCounts
 
 // Direct mode: an add that got no answer is sent again, however old its
 // item (batch mode: FaultTest.AnAddThatNeverArrivedIsSentEvenWhenThePassNoLongerReachesIt).
-TEST_P(ConvergenceTest, AnUnansweredAddIsSentAgainWhenThePassNoLongerReachesIt) {
-  if (Batch()) GTEST_SKIP() << "direct mode only";
+TEST_F(DirectConvergenceTest, AnUnansweredAddIsSentAgainWhenThePassNoLongerReachesIt) {
   qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Synced"}});
   Sync();
   AddItemMadeDaysAgo("TASK", "Never arrived");
@@ -317,8 +325,7 @@ TEST_P(ConvergenceTest, ALearntStampLeavesNothingForTheNextRunToRecover) {
 }
 
 // A batch reply that answers only some requests: the rest wait for the next run.
-TEST_P(ConvergenceTest, ABatchReplyCutShortLeavesTheUnansweredForTheNextRun) {
-  if (!Batch()) GTEST_SKIP() << "batch mode only";
+TEST_F(BatchConvergenceTest, ABatchReplyCutShortLeavesTheUnansweredForTheNextRun) {
   for (const char* subject : {"A", "B", "C"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
   servlet_.AddItem(kUser, "TASK", {{"Subject", "S"}});
   servlet_.SetBatchReplyLimit(1);
@@ -435,6 +442,20 @@ TEST_P(ConvergenceTest, ATableWhoseCountLineSaysLessIsReadByItsRows) {
   EXPECT_EQ(ServerSubjects(), (Strings{"1", "2", "3"}));
   EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"1", "2", "3"}));
   EXPECT_TRUE(LoggedContaining("holds 3 rows, but its first line says 1"));
+}
+
+// A table damaged from outside stops its folder rather than have every item
+// added again on both sides.
+TEST_F(DirectConvergenceTest, ADamagedTableStopsItsFolderRatherThanAddEverythingAgain) {
+  for (const char* subject : {"1", "2"}) qv::outlook::AddItem(Folder("TASK"), {{"Subject", subject}});
+  Sync();
+  ASSERT_TRUE(qv::testing::WriteFile(AccountDirectory() + "/ic_Tasks.tab", "\x01\xFFgarbage\r\nA\tB\tC\r\n"));
+  servlet_.ClearRequests();
+  Sync();
+  EXPECT_EQ(Commands(), Strings{"LOGIN"});
+  EXPECT_NE(qv::ui::CommandFailures().find("damaged"), std::string::npos);
+  EXPECT_EQ(ServerSubjects(), (Strings{"1", "2"}));
+  EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"1", "2"}));
 }
 
 TEST_P(ConvergenceTest, AServerSpelledAnotherWayKeepsItsRecordsOrSaysSoFirst) {

@@ -293,6 +293,7 @@ TEST_F(ConversionTableTest, RowsTravelInTheSystemCodePageAndComeBackWhole) {
       {"\xF0\x9F\x98\x80.TSK", "%uD83D%uDE00.TSK"},
       {"100%u0041.TSK", "100%u0025u0041.TSK"},
       {"100%.TSK", "100%.TSK"},
+      {std::string("line\nfeed\0.TSK", 14), "line%u000Afeed%u0000.TSK"},  // would end the line
   };
   ConversionTable table;
   std::string expected = " " + std::to_string(uids.size()) + " \r\n";
