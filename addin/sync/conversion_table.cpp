@@ -632,8 +632,13 @@ bool IsDamagedTableFile(const std::string& path) {
   std::fclose(file);
   if (n == 0) return false;
   const std::string_view head(buffer, n);
-  const std::string_view line = head.substr(0, head.find('\n'));
-  return line.find_first_of("0123456789") == std::string_view::npos;
+  std::string_view line = head.substr(0, head.find('\n'));
+  // A count line: blanks, an optional sign, digits, blanks.
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  if (!line.empty() && (line.front() == '-' || line.front() == '+')) line.remove_prefix(1);
+  return line.empty() || line.size() > 12 || line.find_first_not_of("0123456789") != std::string_view::npos;
 }
 
 void LoadConversionTableFile(ConversionTable& table, const std::string& path) {

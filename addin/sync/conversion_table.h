@@ -207,7 +207,7 @@ std::string ConversionTableText(const ConversionTable& table);
 std::vector<std::string> ConversionTableRows(std::string_view bytes, const std::string& path);
 
 // Whether the file at `path` is there but is no table: not empty, and its
-// first line holds no row count (it was damaged outside the add-in, which
+// first line is no row count (it was damaged outside the add-in, which
 // replaces its tables whole).
 bool IsDamagedTableFile(const std::string& path);
 
