@@ -206,6 +206,7 @@ void Connect::UnbindButtons() {
 
 void Connect::AddinInstance_OnConnection(const Variant& Application, int ConnectMode, const Variant& /*AddInInst*/,
                                          const Variant& /*custom*/) {
+  LogSession log;  // the log stays open for the connection and its start-up run
   AddinStateRecord& state = AddinState();
   loggedIn = false;
   const bool external = ConnectMode == qv::outlook::ext_cm_External;
@@ -247,6 +248,7 @@ void Connect::AddinInstance_OnConnection(const Variant& Application, int Connect
 void Connect::AddinInstance_OnBeginShutdown(const Variant& /*custom*/) {}
 
 void Connect::AddinInstance_OnDisconnection(int /*RemoveMode*/, const Variant& /*custom*/) {
+  LogSession log;  // the log stays open for the command
   AddinStateRecord& state = AddinState();
   // Every step is tried on its own; failures are ignored.
   auto attempt = [](auto&& step) {
@@ -285,33 +287,40 @@ void Connect::DoSynchronize(SyncOccasion occasion) {
 }
 
 void Connect::BhSynchronize_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
+  LogSession log;  // the log stays open for the command
   LoadConfig();
   DoSynchronize(SyncOccasion::Command);
 }
 
 void Connect::BhChangePassword_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
+  LogSession log;  // the log stays open for the command
   LoadConfig();
   frmChangePassword window;
   window.ShowModal();
 }
 
 void Connect::BhSetAutoResponse_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
+  LogSession log;  // the log stays open for the command
   LoadConfig();
   frmAutoResponse window;
   window.ShowModal();
 }
 
 void Connect::BhConfigure_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
+  LogSession log;  // the log stays open for the command
   LoadConfig();
   try {
     frmConfig window;
     window.ShowModal();
+    // A login that failed at OK and was not put right tells the host.
+    if (!window.loginFailure.empty()) qv::ui::ReportCommandFailure(window.loginFailure);
   } catch (...) {
     // Errors while showing the configuration window are ignored.
   }
 }
 
 void Connect::BhAbout_Click(const Variant& /*ctrl*/, bool& /*Cancel*/) {
+  LogSession log;  // the log stays open for the command
   try {
     frmAbout about;
     about.ShowModal();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "addin/config/config_store.h"
+#include "addin/config/qvaiso_binding.h"
 #include "addin/config/sync_config.h"
 #include "addin/server/protocol.h"
 #include "platform/shell/shell.h"
@@ -37,7 +39,25 @@ std::vector<qv::ui::Control*> frmAbout::Controls() {
 
 void frmAbout::cmdOK_Click() { Hide(); }
 
-void frmAbout::cmdHelp_Click() { qv::shell::OpenAddress(kHelpAddress); }
+void frmAbout::cmdHelp_Click() { ShowHelp(); }
+
+void WarnIfPasswordSavedInClear() {
+  static bool shown = false;  // told once per process
+  std::string why;
+  if (shown || Config().password.find_first_not_of(' ') == std::string::npos || !QvaisoUnavailable(&why)) return;
+  shown = true;
+  qv::ui::ShowMessage(
+      "Your password could not be encrypted because the Quorvia library (QVAISO) is not available. It has been "
+      "saved unencrypted in your settings.",
+      "Warning", Buttons::OK, Icon::Exclamation);
+}
+
+void ShowHelp() {
+  if (qv::shell::ShowDocumentDetached(kHelpAddress)) return;
+  qv::ui::ShowMessage(std::string("The help cannot be shown here, since no desktop is available. It is at ") +
+                          kHelpAddress,
+                      "Quorvia Synchronization", Buttons::OK, Icon::Information);
+}
 
 // ---- frmChangePassword ----
 
@@ -100,14 +120,25 @@ void frmChangePassword::cmdChangePassword_Click() {
   }
   // The server takes a password change only within a session: log in with
   // the configured account first unless that has happened already (a change
-  // right after start-up would otherwise always fail). A failed login is left
-  // to the change's own report.
-  const SyncConfig& config = Config();
+  // right after start-up would otherwise always fail). A login the server
+  // refused is left to the change's own report; a server that cannot be
+  // reached is reported at once, with the transport's reason.
+  SyncConfig& config = Config();
   int32_t errorCode = 0;
   std::string errorMessage;
-  EnsureLoggedIn(config.username, config.password, errorCode, errorMessage);
-  // The command shows the outcome; the window closes whatever it was.
-  ChangePassword(txtCurrentPassword.text, txtNewPassword.text);
+  if (EnsureLoggedIn(config.username, config.password, errorCode, errorMessage) == 0 && errorCode != 0) {
+    ReportPasswordChangeFailure(errorMessage);
+    Hide();
+    return;
+  }
+  // The command shows the outcome; the window closes whatever it was. The
+  // password the server now has becomes the stored one, or the next command
+  // could not log in.
+  if (ChangePassword(txtCurrentPassword.text, txtNewPassword.text) == 1) {
+    config.password = txtNewPassword.text;
+    SavePassword();
+    WarnIfPasswordSavedInClear();
+  }
   Hide();
 }
 
@@ -153,8 +184,9 @@ void frmAutoResponse::Form_Load() {
       txtBody.text = body;
     }
   } else {
-    qv::ui::ShowMessage("Could not log into the server. Err (" + std::to_string(errorCode) + "). " + errorMessage,
-                        "Error", Buttons::OK, Icon::Information);
+    const std::string text = "Could not log into the server. Err (" + std::to_string(errorCode) + "). " + errorMessage;
+    qv::ui::ShowMessage(text, "Error", Buttons::OK, Icon::Information);
+    qv::ui::ReportCommandFailure(text);
   }
 }
 

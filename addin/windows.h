@@ -13,6 +13,14 @@ namespace qvsync {
 // configuration windows. The one place it is kept.
 inline constexpr const char* kHelpAddress = "https://www.quorvia.com/support/qvsync";
 
+// Once per process, when QVAISO cannot be had: a box that says the password
+// just saved is kept unencrypted.
+void WarnIfPasswordSavedInClear();
+
+// Help of the about and configuration windows: the help page in a browser of
+// the desktop, or, without a desktop, a box that says where the help is.
+void ShowHelp();
+
 // The about window.
 class frmAbout : public qv::ui::Window {
  public:
@@ -32,7 +40,8 @@ class frmAbout : public qv::ui::Window {
 
 // The change-password window: the three boxes start empty; OK checks them in
 // order and sends CHANGE-PASSWORD for the configured user, which shows the
-// result; the window then closes whatever the result.
+// result; a change the server took becomes the stored password. The window
+// then closes whatever the result.
 class frmChangePassword : public qv::ui::Window {
  public:
   frmChangePassword();

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -136,6 +137,10 @@ std::string FormatServerDate(const LocalDateTime& date) {
 }
 
 LocalDateTime ParseServerDate(std::string_view text, long offsetMinutes) {
+  return TryParseServerDate(text, offsetMinutes).value_or(NowLocal());
+}
+
+std::optional<LocalDateTime> TryParseServerDate(std::string_view text, long offsetMinutes) {
   std::vector<std::string_view> parts;
   size_t start = 0;
   for (;;) {
@@ -144,14 +149,14 @@ LocalDateTime ParseServerDate(std::string_view text, long offsetMinutes) {
     if (dash == text.npos) break;
     start = dash + 1;
   }
-  if (parts.size() < 3 || parts.size() == 4) return NowLocal();
+  if (parts.size() < 3 || parts.size() == 4) return std::nullopt;
   int64_t year, month, day, hour = 0, minute = 0;
   if (!ParseDatePart(parts[0], year) || !ParseDatePart(parts[1], month) ||
       !ParseDatePart(parts[2], day)) {
-    return NowLocal();
+    return std::nullopt;
   }
   if (parts.size() > 3 && (!ParseDatePart(parts[3], hour) || !ParseDatePart(parts[4], minute))) {
-    return NowLocal();
+    return std::nullopt;
   }
   // Month carry-over first (month 0 is December of the year before), then the
   // day counts from the first of that month.
@@ -166,7 +171,7 @@ LocalDateTime ParseServerDate(std::string_view text, long offsetMinutes) {
   LocalDateTime result;
   int64_t y;
   CivilFromDays(dayCount, y, result.month, result.day);
-  if (y < 100 || y > 9999) return NowLocal();
+  if (y < 100 || y > 9999) return std::nullopt;
   result.year = static_cast<int>(y);
   result.hour = static_cast<int>(minuteOfDay / 60);
   result.minute = static_cast<int>(minuteOfDay % 60);
@@ -237,86 +242,148 @@ std::string B64Decode(std::string_view text) {
   return out;
 }
 
-std::string DecodeEncodedWord(std::string_view text, std::string* charset) {
-  if (charset) charset->clear();
-  std::string_view s = TrimSpaces(text);
-  size_t open = s.find("=?");
-  size_t close = s.find("?=");
-  if (open == s.npos || close == s.npos || close <= open) return std::string(text);
+namespace {
 
-  const auto lower = [](std::string v) {
-    for (char& c : v) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+constexpr std::string_view kSpace = " \t\r\n";
+
+// One encoded word "=?charset?letter?text?=" at `open` of `s`: its parts and
+// the position after its closing "?=". The charset and the letter hold no
+// "?"; the encoded text holds no "?" and no white space (it may begin with
+// "=", as in "=?x?q?=E9t=E9?=").
+struct EncodedWord {
+  std::string_view charset, letter, text;
+  size_t end = 0;
+};
+
+std::optional<EncodedWord> ReadEncodedWord(std::string_view s, size_t open) {
+  if (s.compare(open, 2, "=?") != 0) return std::nullopt;
+  const size_t q1 = s.find('?', open + 2);
+  if (q1 == s.npos) return std::nullopt;
+  const size_t q2 = s.find('?', q1 + 1);
+  if (q2 == s.npos) return std::nullopt;
+  const size_t close = s.find("?=", q2 + 1);
+  if (close == s.npos) return std::nullopt;
+  EncodedWord word{s.substr(open + 2, q1 - open - 2), s.substr(q1 + 1, q2 - q1 - 1),
+                   s.substr(q2 + 1, close - q2 - 1), close + 2};
+  // As mail has them: the charset a token, the encoding one letter, the
+  // encoded text printable ASCII without spaces (and without "?").
+  const auto printable = [](std::string_view v, std::string_view excluded) {
+    for (char c : v) {
+      if (c <= ' ' || c > '~' || excluded.find(c) != excluded.npos) return false;
     }
-    return v;
+    return true;
   };
-  std::string name = lower(GetToken(s, "?", 2));
-  std::string letter = lower(GetToken(s, "?", 3));
-  std::string encoded = GetToken(s, "?", 4);
-  if (charset) *charset = name;
+  const bool letter = word.letter.size() == 1 &&
+                      ((word.letter[0] >= 'A' && word.letter[0] <= 'Z') || (word.letter[0] >= 'a' && word.letter[0] <= 'z'));
+  if (word.charset.empty() || !printable(word.charset, "()<>@,;:\"/[]?.=") || !letter ||
+      !printable(word.text, "?"))
+    return std::nullopt;
+  return word;
+}
 
-  // The "?" that ends the encoding letter: when the first "?=" is that one, the
-  // encoded text begins with "=" and the word ends at the next "?=".
-  size_t third = s.npos;
-  for (size_t pos = 0, seen = 0; pos < s.size(); ++pos) {
-    if (s[pos] == '?' && ++seen == 3) {
-      third = pos;
-      break;
-    }
+std::string Lower(std::string_view v) {
+  std::string out(v);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (close == third) {
-    close = s.find("?=", close + 2);
-    if (close == s.npos) return "";
-  }
-
-  std::string decoded;
-  if (letter == "q") {
-    for (char& c : encoded) {
-      if (c == '_') c = ' ';
-    }
-    decoded = DecodeQuotedPrintable(encoded, false);
-  } else if (letter == "b") {
-    return std::string(text);
-  } else {
-    decoded = encoded;
-  }
-  std::string out(s.substr(0, open));
-  out += decoded;
-  out += s.substr(close + 2);
   return out;
 }
 
-std::string DecodeQuotedPrintable(std::string_view input, bool onlyLessThan) {
-  std::string text = ReplaceAll(input, "=\r\n", "");
-  if (!text.empty() && text.back() == '=') text.pop_back();
-  text = ReplaceAll(text, "=20\r\n", " \r\n");
-  text = ReplaceAll(text, "=3D", "~3D~");
-  if (text.find('=') == std::string::npos) return ReplaceAll(text, "~3D~", "=");
+// Bytes of a named character set as text; the system code page when the set
+// is unknown.
+std::string CharsetText(std::string_view charset, std::string_view bytes) {
+  if (auto text = qv::codepage::CharsetToUtf8(charset, bytes)) return *text;
+  return qv::codepage::ToUtf8(bytes);
+}
 
-  std::string bytes;
-  bytes.reserve(text.size());
+}  // namespace
+
+std::string DecodeEncodedWord(std::string_view text, std::string* charset) {
+  if (charset) charset->clear();
+  std::string out;
+  size_t pos = 0;            // start of the text not yet copied
+  size_t afterWord = text.npos;  // end of the last word decoded, when only white space followed
+  size_t open = 0;
+  bool first = true;
+  while ((open = text.find("=?", open)) != text.npos) {
+    const std::optional<EncodedWord> word = ReadEncodedWord(text, open);
+    if (!word) {
+      open += 1;
+      continue;
+    }
+    const std::string letter = Lower(word->letter);
+    if (letter == "b") {  // Base64 words are left as they are
+      open = word->end;
+      continue;
+    }
+    if (first && charset) *charset = Lower(word->charset);
+    first = false;
+    // White space between two encoded words separates nothing; between a
+    // word and plain text it is kept.
+    const std::string_view between = text.substr(pos, open - pos);
+    if (!(afterWord == pos && between.find_first_not_of(kSpace) == between.npos)) out += between;
+    if (letter == "q") {
+      std::string encoded(word->text);
+      for (char& c : encoded) {
+        if (c == '_') c = ' ';
+      }
+      out += DecodeQuotedPrintable(encoded, word->charset);
+    } else {
+      out += word->text;  // an unknown encoding: the text as it stands
+    }
+    pos = open = afterWord = word->end;
+  }
+  out += text.substr(pos);
+  return out;
+}
+
+std::string DecodeQuotedPrintable(std::string_view input, std::string_view charset) {
+  std::string out;
+  out.reserve(input.size());
+  std::string bytes;  // escaped and plain ASCII bytes waiting for the character set
+  const auto flush = [&] {
+    if (bytes.empty()) return;
+    out += charset.empty() ? qv::codepage::ToUtf8(bytes) : CharsetText(charset, bytes);
+    bytes.clear();
+  };
   size_t pos = 0;
-  size_t literal = 0;  // start of the text not yet turned into bytes
-  while ((pos = text.find('=', pos)) != std::string::npos) {
-    int hi = pos + 1 < text.size() ? HexValue(text[pos + 1]) : -1;
-    int lo = pos + 2 < text.size() ? HexValue(text[pos + 2]) : -1;
-    if (hi < 0 || lo < 0) {  // not an escape: the "=" stays as text
+  while (pos < input.size()) {
+    const char c = input[pos];
+    if (c == '=') {
+      // A soft line break (CR LF, or LF once an XML parser has read it), or
+      // an "=" that ends the text: nothing.
+      if (input.compare(pos, 3, "=\r\n") == 0) {
+        pos += 3;
+        continue;
+      }
+      if (input.compare(pos, 2, "=\n") == 0) {
+        pos += 2;
+        continue;
+      }
+      if (pos + 1 == input.size()) break;
+      const int hi = pos + 1 < input.size() ? HexValue(input[pos + 1]) : -1;
+      const int lo = pos + 2 < input.size() ? HexValue(input[pos + 2]) : -1;
+      if (hi >= 0 && lo >= 0) {
+        bytes += static_cast<char>(hi * 16 + lo);
+        pos += 3;
+        continue;
+      }
+      // Not an escape: the "=" stays as it is.
+    }
+    if (static_cast<unsigned char>(c) < 0x80) {
+      bytes += c;
       ++pos;
       continue;
     }
-    bytes += qv::codepage::FromUtf8(std::string_view(text).substr(literal, pos - literal));
-    int v = hi * 16 + lo;
-    bool reference = onlyLessThan ? v == 60 : (v == 34 || v == 38 || v == 60);
-    if (v < 0xA0 && reference) {
-      bytes += "&#" + std::to_string(v) + ";";
-    } else {
-      bytes += static_cast<char>(v);
-    }
-    pos += 3;
-    literal = pos;
+    // A character outside ASCII is already text: kept as it is.
+    flush();
+    size_t end = pos;
+    while (end < input.size() && static_cast<unsigned char>(input[end]) >= 0x80) ++end;
+    out += input.substr(pos, end - pos);
+    pos = end;
   }
-  bytes += qv::codepage::FromUtf8(std::string_view(text).substr(literal));
-  return ReplaceAll(qv::codepage::ToUtf8(bytes), "~3D~", "=");
+  flush();
+  return out;
 }
 
 }  // namespace qvsync

@@ -9,6 +9,7 @@
 #ifndef QVSYNC_CODEC_ENCODINGS_H
 #define QVSYNC_CODEC_ENCODINGS_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,8 @@ std::string FormatServerDate(const LocalDateTime& date);
 // (fewer than three parts, exactly four, a part that is not a decimal number, a
 // year outside 100-9999) gives NowLocal() without the offset.
 LocalDateTime ParseServerDate(std::string_view text, long offsetMinutes);
+// The same, with std::nullopt where ParseServerDate falls back to now.
+std::optional<LocalDateTime> TryParseServerDate(std::string_view text, long offsetMinutes);
 
 // Standard Base64 with "=" padding. An encoded text longer than 76 characters
 // is broken into lines of 76 joined by CR LF; when its length is an exact
@@ -58,19 +61,24 @@ std::string B64Encode(std::string_view bytes);
 // character nothing. Never fails.
 std::string B64Decode(std::string_view text);
 
-// Decodes the first quoted-printable encoded word ("=?charset?q?text?=") of
-// `text`, with "_" standing for a space; the bytes are taken in the system code
-// page whatever charset the word names. A Base64 word ("?b?") or a text without
-// a word comes back unchanged. When `charset` is given it receives the charset
-// name of the word (lower case), or is cleared.
+// Decodes the quoted-printable encoded words ("=?charset?q?text?=") of
+// `text`, with "_" standing for a space, each in the character set it names
+// (the system code page when the set is unknown). White space between two
+// encoded words is dropped; everything else outside the words, and every
+// Base64 word ("?b?"), stays as it is; so does anything that only looks like a
+// word (no closing "?=", a charset that is no token, an encoding of more than
+// one letter, encoded text that is not printable ASCII without spaces). A word
+// of another one-letter encoding gives its encoded text. When `charset` is given it receives the charset name
+// of the first word decoded (lower case), or is cleared.
 std::string DecodeEncodedWord(std::string_view text, std::string* charset = nullptr);
 
-// Decodes quoted-printable text: soft line breaks removed, "=XX" escapes turned
-// into bytes of the system code page; escapes of "\"" and "&" (and "<") become
-// the XML character references "&#34;", "&#38;", "&#60;" (only "&#60;" when
-// `onlyLessThan`). An "=" that is not followed by two hexadecimal digits is not
-// an escape and is kept as it is. Never fails.
-std::string DecodeQuotedPrintable(std::string_view text, bool onlyLessThan);
+// Decodes quoted-printable text: soft line breaks ("=" and CR LF or LF)
+// removed, a final "=" dropped, "=XX" escapes turned into bytes, and the bytes
+// read in `charset` (as CharsetToUtf8 of platform/codepage names it; the
+// system code page when it is empty or unknown). An "=" that is not followed
+// by two hexadecimal digits is not an escape and is kept as it is; characters
+// outside ASCII in `text` are kept as they are. Never fails.
+std::string DecodeQuotedPrintable(std::string_view text, std::string_view charset = {});
 
 }  // namespace qvsync
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "addin/codec/encodings.h"
+#include "addin/codec/item_xml.h"
 #include "addin/codec/recurrence.h"
 #include "addin/codec/strings.h"
 #include "addin/log/activity_log.h"
@@ -38,10 +39,6 @@ bool Guarded(F&& step) {
 
 std::string Text(const Variant& item, const char* name) { return item.get(name).ToText(); }
 std::string Escaped(const Variant& item, const char* name) { return EscapeValue(Text(item, name)); }
-std::string ServerDate(Date date) {
-  const qv::outlook::DateParts p = qv::outlook::SplitDate(date);
-  return FormatServerDate({p.year, p.month, p.day, p.hour, p.minute, p.second});
-}
 Variant Field(const Variant& item, uint32_t tag) { return item.get("Fields", tag); }
 
 enum class Form {
@@ -49,9 +46,8 @@ enum class Form {
   kNumber,     // the integer in decimal
   kBoolean,    // "True" or "False"
   kOneOrZero,  // "1" or "0"
-  kRaw,        // the text unchanged
-  kDate,       // "YYYY-MM-DD-HH-mm"
-  kTaskDate,   // the same, empty for Outlook's "no date"
+  kDate,       // "YYYY-MM-DD-HH-mm", the item's UTC time plus its offset
+  kTaskDate,   // the local date, empty for Outlook's "no date"
   kBody,       // escaped, CR LF line ends sent as LF
   kCount,      // the Count of the collection property
   kAttendees,  // the attendee list gathered beforehand, escaped
@@ -66,8 +62,15 @@ struct RequestField {
   Form form;
 };
 
-std::string FieldValue(const Variant& item, const RequestField& field,
-                       const std::string& attendees) {
+// What the fields of one item share: the attendee list gathered beforehand,
+// the time zone rule and the item's "&offset=".
+struct ItemContext {
+  TimeZoneRule rule;
+  std::string attendees;
+  std::optional<int32_t> offset;
+};
+
+std::string FieldValue(const Variant& item, const RequestField& field, const ItemContext& context) {
   const auto value = [&] { return item.get(field.property); };
   switch (field.form) {
     case Form::kEscaped:
@@ -78,35 +81,31 @@ std::string FieldValue(const Variant& item, const RequestField& field,
       return value().ToBool() ? "True" : "False";
     case Form::kOneOrZero:
       return value().ToBool() ? "1" : "0";
-    case Form::kRaw:
-      return value().ToText();
     case Form::kDate:
-      return ServerDate(value().ToDate());
+      return context.rule.ServerDate(ToLocalDateTime(value().ToDate()), context.offset.value_or(0));
     case Form::kTaskDate: {
       const Date date = value().ToDate();
-      return date == qv::outlook::kNoDate ? std::string() : ServerDate(date);
+      return date == qv::outlook::kNoDate ? std::string() : FormatServerDate(ToLocalDateTime(date));
     }
     case Form::kBody:
       return ReplaceAll(Escaped(item, field.property), "%u000D%u000A", "%u000A");
     case Form::kCount:
       return std::to_string(value().get("Count").ToLong());
     case Form::kAttendees:
-      return EscapeValue(attendees);
-    case Form::kOffset: {
-      const std::optional<int32_t> offset = GetTimeZoneOffset();
-      return offset ? std::to_string(*offset) : std::string();
-    }
+      return EscapeValue(context.attendees);
+    case Form::kOffset:
+      return context.offset ? std::to_string(*context.offset) : std::string();
   }
   return std::string();
 }
 
 // Appends a group of fields in one step: a failed read leaves the whole group out.
 void AppendGroup(const Variant& item, std::span<const RequestField> fields, std::string& out,
-                 const std::string& attendees = std::string()) {
+                 const ItemContext& context) {
   Guarded([&] {
     std::string group;
     for (const RequestField& field : fields)
-      group.append(field.name).append(FieldValue(item, field, attendees));
+      group.append(field.name).append(FieldValue(item, field, context));
     out += group;
   });
 }
@@ -138,7 +137,7 @@ constexpr RequestField kTaskFields[] = {
     {"&StartDate=", "StartDate", Form::kTaskDate},
     {"&DueDate=", "DueDate", Form::kTaskDate},
     {"&Read=", "UnRead", Form::kBoolean},
-    {"&Mileage=", "Mileage", Form::kRaw},
+    {"&Mileage=", "Mileage", Form::kEscaped},  // escaped: "&" and "+" would change the request
     {"&BillingInformation=", "BillingInformation", Form::kEscaped},
     {"&Companies=", "Companies", Form::kEscaped},
     {"&PercentComplete=", "PercentComplete", Form::kNumber},
@@ -168,9 +167,10 @@ constexpr RequestField kContactFields[] = {
 constexpr RequestField kContactNote[] = {{"&Note=", "Body", Form::kBody}};
 
 // The ten recurrence fields, when the item is recurring.
-void AppendRecurrence(const Variant& item, std::string& out) {
+void AppendRecurrence(const Variant& item, std::string& out, const ItemContext& context) {
   Guarded([&] {
-    if (item.get("IsRecurring").ToBool()) out += RecurrenceFields(item);
+    if (item.get("IsRecurring").ToBool())
+      out += RecurrenceFields(item, context.rule, context.offset.value_or(0));
   });
 }
 
@@ -206,14 +206,18 @@ std::string AttendeeList(const Variant& item) {
 }
 
 void SerializeAppointment(const Variant& item, std::string& out) {
-  AppendGroup(item, kAppointmentFields, out, AttendeeList(item));
-  AppendRecurrence(item, out);
+  ItemContext context{TimeZoneRule::Current(), AttendeeList(item), std::nullopt};
+  // The offset in force at the item's start (a Start that cannot be read
+  // leaves the group out anyway).
+  Guarded([&] { context.offset = context.rule.ItemOffset(ToLocalDateTime(item.get("Start").ToDate())); });
+  AppendGroup(item, kAppointmentFields, out, context);
+  AppendRecurrence(item, out, context);
   Guarded([&] {
     const Variant uid = Field(item, kTagAppointmentUid);
     if (uid.type() != qv::outlook::VarType::Bytes) return;
     const Bytes bytes = uid.ToBytes();
-    // Escaped like every value: "+" would arrive as a space, and the line
-    // breaks of a long text would end the field.
+    // Escaped like every other value: the server decodes "+" to a space, and
+    // the CR LF of a long text would end a request of a batch.
     out += "&AppointmentUID=" +
            EscapeValue(B64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
   });
@@ -221,17 +225,32 @@ void SerializeAppointment(const Variant& item, std::string& out) {
   Guarded([&] {
     out += "&SenderDisplayName=" + EscapeValue(Field(item, kTagSentRepresentingName).ToText());
   });
-  AppendGroup(item, kAppointmentNotes, out);
+  AppendGroup(item, kAppointmentNotes, out, context);
 }
 
 void SerializeTask(const Variant& item, std::string& out) {
-  AppendGroup(item, kTaskFields, out);
-  AppendRecurrence(item, out);
+  ItemContext context{TimeZoneRule::Current(), {}, std::nullopt};
+  // The offset in force at the task's start, else at its due date, else now;
+  // only its recurrence dates are converted with it.
+  LocalDateTime start = NowLocal();
+  bool dated = false;
+  for (const char* name : {"StartDate", "DueDate"}) {
+    Guarded([&] {
+      const Date date = item.get(name).ToDate();
+      if (dated || date == qv::outlook::kNoDate) return;
+      start = ToLocalDateTime(date);
+      dated = true;
+    });
+  }
+  context.offset = dated ? context.rule.ItemOffset(start) : context.rule.OffsetNow();
+  AppendGroup(item, kTaskFields, out, context);
+  AppendRecurrence(item, out, context);
 }
 
 void SerializeContact(const Variant& item, std::string& out) {
-  AppendGroup(item, kContactFields, out);
-  AppendGroup(item, kContactNote, out);
+  const ItemContext context{TimeZoneRule::ForSource(-1), {}, std::nullopt};  // no dates
+  AppendGroup(item, kContactFields, out, context);
+  AppendGroup(item, kContactNote, out, context);
 }
 
 // False when a member contact has no server UID (the list has then been saved).
@@ -271,12 +290,14 @@ bool SerializeDistList(const Variant& item, const ConversionTable* table, std::s
 
 // How an element's text becomes a property value.
 enum class Conversion {
-  kText,        // DecodeEncodedWord
-  kInteger,     // TextToLong: 0 when not a number
-  kPassed,      // the text as it is; the property's own conversion applies
-  kBoolean,     // TextToBoolean
-  kServerDate,  // ParseServerDate plus GetTimeZoneOffset minutes
-  kTaskDate,    // empty: Outlook's "no date"; else ParseServerDate without offset
+  kText,          // DecodeEncodedWord
+  kTextUnlessEmpty,  // the same; an empty text is not assigned
+  kFullName,      // the same; not assigned when the name parts just read compose it
+  kInteger,       // TextToLong: 0 when not a number
+  kPassed,        // the text as it is; the property's own conversion applies
+  kBoolean,       // TextToBoolean
+  kServerDate,    // a UTC date text, to local time by the time zone rule
+  kTaskDate,      // empty: Outlook's "no date"; else ParseServerDate without offset
 };
 
 struct ElementField {
@@ -285,13 +306,11 @@ struct ElementField {
   Conversion conversion;
 };
 
-Variant OutlookDate(const LocalDateTime& d) {
-  return Variant(qv::outlook::MakeDate(d.year, d.month, d.day, d.hour, d.minute, d.second));
-}
-
-Variant Converted(const std::string& text, Conversion conversion) {
+Variant Converted(const std::string& text, Conversion conversion, const TimeZoneRule& rule) {
   switch (conversion) {
     case Conversion::kText:
+    case Conversion::kTextUnlessEmpty:
+    case Conversion::kFullName:
       return Variant(DecodeEncodedWord(text));
     case Conversion::kInteger:
       return Variant(TextToLong(text));
@@ -300,28 +319,29 @@ Variant Converted(const std::string& text, Conversion conversion) {
     case Conversion::kBoolean:
       return Variant(TextToBoolean(text));
     case Conversion::kServerDate:
-      return OutlookDate(ParseServerDate(text, GetTimeZoneOffset().value_or(0)));
+      return Variant(ToOutlookDate(rule.LocalDate(text)));
     case Conversion::kTaskDate:
-      return text.empty() ? Variant(qv::outlook::kNoDate) : OutlookDate(ParseServerDate(text, 0));
+      return text.empty() ? Variant(qv::outlook::kNoDate) : Variant(ToOutlookDate(ParseServerDate(text, 0)));
   }
   return Variant();
 }
 
-// The root's child element's text; nothing when there is no such child.
-std::optional<std::string> Element(const pugi::xml_node& root, const char* name) {
-  const pugi::xml_node child = root.child(name);
-  if (!child) return std::nullopt;
-  return std::string(child.text().get());
-}
-
 // Each field in order, each in its own step: a missing element, a failed
 // conversion or a rejected assignment skips that one field.
-void ReadElements(const pugi::xml_node& root, const Variant& item,
-                  std::span<const ElementField> fields) {
+void ReadElements(const pugi::xml_node& root, const Variant& item, std::span<const ElementField> fields,
+                  const TimeZoneRule& rule) {
   for (const ElementField& field : fields) {
     Guarded([&] {
-      if (auto text = Element(root, field.element))
-        item.put(field.property, Converted(*text, field.conversion));
+      const std::optional<std::string> text = ChildText(root, field.element);
+      if (!text) return;
+      const Variant value = Converted(*text, field.conversion, rule);
+      if (field.conversion == Conversion::kTextUnlessEmpty && value.ToText().empty()) return;
+      // Outlook splits an assigned full name into parts of its own choosing
+      // ("Jean Claude Van Damme": "Claude Van" / "Damme"); when the server's
+      // parts already make up its full name, they are kept.
+      if (field.conversion == Conversion::kFullName && item.get(field.property).ToText() == value.ToText())
+        return;
+      item.put(field.property, value);
     });
   }
 }
@@ -346,15 +366,18 @@ constexpr ElementField kContactElements[] = {
     {"LASTNAME", "LastName", Conversion::kText},
     {"MIDDLENAME", "MiddleName", Conversion::kText},
     {"SENSITIVITY", "Sensitivity", Conversion::kInteger},
-    {"FULLNAME", "FullName", Conversion::kText},
+    {"FULLNAME", "FullName", Conversion::kFullName},
+    {"TITLE", "Title", Conversion::kText},
     {"PHONEH", "HomeTelephoneNumber", Conversion::kText},
     {"PHONEW", "BusinessTelephoneNumber", Conversion::kText},
     {"PHONEM", "MobileTelephoneNumber", Conversion::kText},
     {"BUSINESS", "CompanyName", Conversion::kText},
     {"DEPARTMENT", "Department", Conversion::kText},
     {"NICKNAME", "FileAs", Conversion::kText},
-    {"NICKNAME", "Subject", Conversion::kText},
+    // An empty nickname would blank the name Outlook shows for the contact.
+    {"NICKNAME", "Subject", Conversion::kTextUnlessEmpty},
     {"EMAIL", "Email1Address", Conversion::kText},
+    {"NOTE", "Body", Conversion::kText},
 };
 
 constexpr ElementField kTaskElements[] = {
@@ -366,6 +389,14 @@ constexpr ElementField kTaskElements[] = {
     {"DUEDATE", "DueDate", Conversion::kTaskDate},
     {"IMPORTANCE", "Importance", Conversion::kPassed},
     {"STATUS", "Status", Conversion::kPassed},
+    // What the task's request carries besides, read back so that an edit in
+    // Outlook does not send them empty.
+    {"READ", "UnRead", Conversion::kBoolean},
+    {"MILEAGE", "Mileage", Conversion::kText},
+    {"BILLINGINFORMATION", "BillingInformation", Conversion::kText},
+    {"COMPANIES", "Companies", Conversion::kText},
+    {"TOTALWORK", "TotalWork", Conversion::kPassed},
+    {"ACTUALWORK", "ActualWork", Conversion::kPassed},
 };
 
 constexpr ElementField kDistListElements[] = {{"NAME", "Subject", Conversion::kText}};
@@ -376,9 +407,9 @@ void ReadAttendees(const pugi::xml_node& root, const Variant& item) {
   for (const pugi::xml_node attendee : details.children()) {
     if (attendee.type() != pugi::node_element) continue;
     const std::string id = attendee.attribute("ID").value();
-    const std::string cn = attendee.child("CN").text().get();
-    const std::string partstat = attendee.child("PARTSTAT").text().get();
-    const std::string role = attendee.child("ROLE").text().get();
+    const std::string cn = ChildText(attendee, "CN").value_or("");
+    const std::string partstat = ChildText(attendee, "PARTSTAT").value_or("");
+    const std::string role = ChildText(attendee, "ROLE").value_or("");
     Variant recipient;
     if (!Guarded([&] { recipient = item.get("Recipients").call("Add", cn); })) continue;
     Guarded([&] { recipient.put("Fields", {Variant(kTagEmailAddress)}, Variant(id)); });
@@ -396,27 +427,37 @@ void ReadAttendees(const pugi::xml_node& root, const Variant& item) {
 }
 
 void DeserializeAppointment(const pugi::xml_node& root, const Variant& item) {
-  ReadElements(root, item, kAppointmentElements);
+  const TimeZoneRule rule = TimeZoneRule::Current();
+  ReadElements(root, item, kAppointmentElements, rule);
   Guarded([&] {
-    auto text = Element(root, "APPOINTMENTUID");
+    auto text = ChildText(root, "APPOINTMENTUID");
     if (!text || text->empty()) return;
     const std::string decoded = B64Decode(*text);
     item.put("Fields", {Variant(kTagAppointmentUid)},
              Variant(Bytes(decoded.begin(), decoded.end())));
   });
+  // The sender the request carries, where the wrapper can write it.
+  for (const auto& sender : {std::pair{"FROM", kTagSentRepresentingEmail},
+                             std::pair{"SENDERDISPLAYNAME", kTagSentRepresentingName}}) {
+    Guarded([&] {
+      if (auto text = ChildText(root, sender.first))
+        item.put("Fields", {Variant(sender.second)}, Variant(DecodeEncodedWord(*text)));
+    });
+  }
   ReadAttendees(root, item);
   Guarded([&] { item.get("Recipients").call("ResolveAll"); });
-  ApplyRecurrence(root, item);
+  ApplyRecurrence(root, item, rule);
 }
 
 void DeserializeContact(const pugi::xml_node& root, const Variant& item) {
-  ReadElements(root, item, kContactElements);
+  ReadElements(root, item, kContactElements, TimeZoneRule::ForSource(-1));
   Guarded([&] { item.put("FileAs", item.get("FullName")); });
 }
 
 void DeserializeTask(const pugi::xml_node& root, const Variant& item) {
-  ReadElements(root, item, kTaskElements);
-  ApplyRecurrence(root, item);
+  const TimeZoneRule rule = TimeZoneRule::Current();
+  ReadElements(root, item, kTaskElements, rule);
+  ApplyRecurrence(root, item, rule);
 }
 
 // Recipients (on a scratch item kept in `scratch`) for the contacts of
@@ -475,7 +516,7 @@ int32_t DeserializeDistList(const pugi::xml_document& document, const pugi::xml_
                "member [" + unresolved + "] is not exactly one contact. It is left as it was.");
     return 0;
   }
-  ReadElements(root, item, kDistListElements);
+  ReadElements(root, item, kDistListElements, TimeZoneRule::ForSource(-1));
   RemoveAllMembers(item);
   if (!entryIds.empty() && !Guarded([&] {
         item.call("AddMembers", recipients);
@@ -537,13 +578,16 @@ int32_t DeserializeItem(const std::string& xml, const Variant& item, const Varia
   Guarded([&] { itemClass = item.get("Class").ToLong(); });
   pugi::xml_document document;
   const pugi::xml_parse_result parsed =
-      document.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
+      // A value of spaces only is a value too.
+      document.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_ws_pcdata,
+                           pugi::encoding_utf8);
   if (!parsed) {
     LogMessage("Parser Error occured on item " + xml + " when deserializing XML: " + xml, 5);
-    // A list whose XML does not parse is left untouched.
-    if (itemClass == kDistList) return 0;
+    // An item whose XML does not parse is left as it was (a list is not
+    // brought up to date).
+    return itemClass == kDistList ? 0 : 1;
   }
-  const pugi::xml_node root = parsed ? document.document_element() : pugi::xml_node();
+  const pugi::xml_node root = document.document_element();
   switch (itemClass) {
     case kAppointment:
       DeserializeAppointment(root, item);

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "addin/config/config_store.h"
-#include "addin/config/qvaiso_binding.h"
 #include "addin/config/sync_config.h"
 #include "addin/connect.h"
 #include "addin/log/activity_log.h"
@@ -52,13 +51,20 @@ bool ParseDays(const std::string& text, int32_t* days) {
   return true;
 }
 
-// The clear-text password is told once per process.
-bool& ClearTextWarningShown() {
-  static bool shown = false;
-  return shown;
-}
-
 }  // namespace
+
+HostProblem CheckHostName(const std::string& name) {
+  if (name.empty() || !IsValidHostName(name)) return HostProblem::kName;
+  const size_t colon = name.find(':');
+  if (colon == std::string::npos) return HostProblem::kNone;
+  if (colon == 0) return HostProblem::kName;
+  const std::string port = name.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
+    return HostProblem::kPort;
+  }
+  const long number = std::stol(port);
+  return number >= 1 && number <= 65535 ? HostProblem::kNone : HostProblem::kPort;
+}
 
 bool IsValidHostName(const std::string& name) {
   static const std::string kAllowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz1234567890-.:";
@@ -220,8 +226,17 @@ void frmConfig::cmdOK_Click() {
       break;
     }
   }
-  if (txtHostName.text.empty() || !IsValidHostName(txtHostName.text)) {
+  const HostProblem problem = CheckHostName(txtHostName.text);
+  if (problem == HostProblem::kName) {
     qv::ui::ShowMessage("Please enter a valid server name to connect to.", "Error", Buttons::OK, Icon::Exclamation);
+    SetFocus(txtHostName);
+    return;
+  }
+  // The transport connects to no other port; a login failure would blame the
+  // credentials.
+  if (problem == HostProblem::kPort) {
+    qv::ui::ShowMessage("Please enter a port number from 1 to 65535 after the \":\" in the server name.", "Error",
+                        Buttons::OK, Icon::Exclamation);
     SetFocus(txtHostName);
     return;
   }
@@ -259,16 +274,7 @@ void frmConfig::cmdOK_Click() {
   config.troubleshootingMode = chkTroubleshoot.value ? 1 : 0;
   SaveConfig();
 
-  // Without QVAISO the password could only be stored in clear: say so once.
-  std::string why;
-  if (config.password.find_first_not_of(' ') != std::string::npos && QvaisoUnavailable(&why) &&
-      !ClearTextWarningShown()) {
-    ClearTextWarningShown() = true;
-    qv::ui::ShowMessage(
-        "Your password could not be encrypted because the Quorvia library (QVAISO) is not available. It has been "
-        "saved unencrypted in your settings.",
-        "Warning", Buttons::OK, Icon::Exclamation);
-  }
+  WarnIfPasswordSavedInClear();
 
   // 5-8. Log in and report.
   int32_t errorCode = 0;
@@ -278,6 +284,8 @@ void frmConfig::cmdOK_Click() {
                               "is compatible with this utility.";
   if (ServerLogin(config.username, config.password, errorCode, errorMessage) == 1) {
     LogMessage("Successfully logged in to server as " + config.username, 5);
+    loginFailure.clear();
+    accepted = true;
     Hide();
     if (qv::ui::ShowMessage("Would you like to synchronize with Quorvia now?", "Synchronize with Quorvia",
                             Buttons::YesNo, Icon::Information) == Answer::Yes) {
@@ -285,8 +293,10 @@ void frmConfig::cmdOK_Click() {
     }
   } else if (errorMessage.empty()) {
     LogMessage(failure, 5);
+    loginFailure = failure;
     qv::ui::ShowMessage(failure, "Quorvia Synchronization", Buttons::OK, Icon::Information);
   } else {
+    loginFailure = failure + " Error: " + errorMessage;
     LogMessage(failure + " Error: " + errorMessage, 5);
     qv::ui::ShowMessage(failure + "\r\nError: " + errorMessage, "Quorvia Synchronization", Buttons::OK,
                         Icon::Information);
@@ -295,7 +305,7 @@ void frmConfig::cmdOK_Click() {
 
 void frmConfig::cmdCancel_Click() { Hide(); }
 
-void frmConfig::cmdHelp_Click() { qv::shell::OpenAddress(kHelpAddress); }
+void frmConfig::cmdHelp_Click() { ShowHelp(); }
 
 void frmConfig::cmdView_Click() {
   if (!ViewLog()) {
@@ -309,7 +319,8 @@ void frmConfig::cmdReset_Click() {
   if (qv::ui::ShowMessage("If you reset the synchronization link to Quorvia, you may incur duplicates if you "
                           "attempt to synchronize in future.\r\n\r\nAre you sure you wish to break the "
                           "synchronization link to Quorvia?",
-                          "Break Synchronization", Buttons::YesNo, Icon::Question) != Answer::Yes) {
+                          "Break Synchronization", Buttons::YesNo, Icon::Question,
+                          qv::ui::DefaultButton::Second) != Answer::Yes) {
     return;
   }
   // Without a data directory there are no files of the account to delete

@@ -38,6 +38,13 @@ class frmConfig : public qv::ui::Window {
   // can be found or made.
   void CheckStore();
 
+  // Whether OK saved the settings and logged in with them.
+  bool accepted = false;
+  // The failure of the last OK whose login failed ("Unable to log in ...
+  // Error: ..."), while no later OK succeeded; "" otherwise. The command that
+  // showed the window reports it to the host when the window closes.
+  std::string loginFailure;
+
   qv::ui::Label lblInstructions{"lblInstructions"};
   qv::ui::Frame fmServer{"fmServer"};
   qv::ui::Label lblHostName{"lblHostName"};
@@ -78,6 +85,12 @@ bool StoreSupportsFolder(int storePosition, const std::string& folderName);
 // The server names OK accepts: at most 67 characters of letters, digits,
 // "-", "." and ":", neither starting nor ending with "-" or ".".
 bool IsValidHostName(const std::string& name);
+
+// What OK finds wrong with a server name: kName when it is empty, fails
+// IsValidHostName or has nothing before a ":"; kPort when what follows the
+// ":" is not a port number from 1 to 65535 (another ":" included).
+enum class HostProblem { kNone, kName, kPort };
+HostProblem CheckHostName(const std::string& name);
 
 
 }  // namespace qvsync

@@ -218,6 +218,17 @@ int LoadConfig() {
   return result;
 }
 
+void SavePassword() {
+  const SyncConfig& config = Config();
+  if (config.password.find_first_not_of(' ') == std::string::npos) return;
+  std::string cipher;
+  if (CallEncryptString(PassPhrase(), config.password, &cipher) == 1) {
+    WriteStringSetting("", kConfigKey, "Password", cipher);
+  } else {
+    WriteStringSetting("", kConfigKey, "Password", config.password);
+  }
+}
+
 void SaveConfig() {
   SyncConfig& config = Config();
   WriteStringSetting("", kConfigKey, "Host", config.host);
@@ -231,14 +242,7 @@ void SaveConfig() {
   }
   if (!config.requestUrl.empty()) LogMessage("Config Setting: Request URL = " + config.requestUrl, 5);
 
-  if (config.password.find_first_not_of(' ') != std::string::npos) {
-    std::string cipher;
-    if (CallEncryptString(PassPhrase(), config.password, &cipher) == 1) {
-      WriteStringSetting("", kConfigKey, "Password", cipher);
-    } else {
-      WriteStringSetting("", kConfigKey, "Password", config.password);
-    }
-  }
+  SavePassword();
 
   if (config.rootFolderIndex != 0) {
     WriteStringSetting("", kConfigKey, "Root Folder Name", config.rootFolderName);

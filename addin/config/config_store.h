@@ -36,6 +36,9 @@ int LoadConfig();
 // Writes Config() back and logs the main settings. A blank password keeps the
 // stored one.
 void SaveConfig();
+// Writes Config().password alone, as SaveConfig does: encrypted through
+// QVAISO (in clear when QVAISO cannot be had); a blank password is not written.
+void SavePassword();
 
 // The display names of the message stores open in Outlook, in Outlook's order,
 // as the last LoadConfig found them.

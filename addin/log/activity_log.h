@@ -1,9 +1,12 @@
 // The activity log: "QVSync.Log" in the folder the add-in library was loaded
 // from, written only while troubleshooting mode is on. Each line is the local date
-// and time, a TAB and the message, ended by CR LF, in the system code page. The
-// file is opened, appended and closed for every line, so no handle stays open and
-// another program may read or delete it at any time. Every failure is ignored:
-// logging never reaches the caller. Called on the host's user-interface thread.
+// and time, a TAB and the message, ended by CR LF, in the system code page.
+// Every line is written whole, in one write at the end of the file, so that
+// another program reading the log sees it at once, whole. The file is opened
+// for each line, or, while a LogSession lives (a command of the add-in), kept
+// open; either way a log that another program deleted or replaced is made
+// anew by the next line. Every failure is ignored: logging never reaches the
+// caller. Called on the host's user-interface thread.
 #ifndef QVSYNC_LOG_ACTIVITY_LOG_H
 #define QVSYNC_LOG_ACTIVITY_LOG_H
 
@@ -22,6 +25,17 @@ bool LogEnabled();
 
 // Appends one line unconditionally.
 void AppendLogLine(std::string_view message);
+
+// Keeps the log open, once a line has been written, for as long as it lives:
+// opening and closing the file for every line cost most of the log's time.
+// Sessions nest; the file is closed when the outermost ends.
+class LogSession {
+ public:
+  LogSession();
+  ~LogSession();
+  LogSession(const LogSession&) = delete;
+  LogSession& operator=(const LogSession&) = delete;
+};
 
 // Full path of the log file: the add-in library's folder + "/QVSync.Log".
 std::string LogFilePath();

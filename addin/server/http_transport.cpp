@@ -3,14 +3,17 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "addin/codec/strings.h"
 #include "platform/codepage/codepage.h"
+#include "platform/ui/ui.h"
 
 namespace qvsync {
 namespace {
@@ -179,6 +182,75 @@ bool DomainMatches(std::string domain, bool tailMatch, std::string_view host) {
          h[h.size() - domain.size() - 1] == '.';
 }
 
+struct MultiDeleter {
+  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+
+// Runs the request on `easy` to its end, or until a limit or the person cuts
+// the wait short: then the reason. The front end is told whom the request
+// waits for and asked, several times a second, whether the person cancelled.
+std::optional<WaitEnd> Perform(CURL* easy, const RequestLimits& limits, const std::string& waitingFor,
+                               CURLcode* result) {
+  using Clock = std::chrono::steady_clock;
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+    *result = CURLE_FAILED_INIT;
+    return std::nullopt;
+  }
+  qv::ui::WaitScope wait(waitingFor);
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastMoved = start;
+  curl_off_t lastBytes = 0;
+  std::optional<WaitEnd> cut;
+  *result = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      *result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE) *result = message->data.result;
+      }
+      // A connection that was never made within its limit.
+      if (*result == CURLE_OPERATION_TIMEDOUT) cut = WaitEnd::Connect;
+      break;
+    }
+    if (wait.Cancelled()) {
+      cut = WaitEnd::Cancelled;
+      break;
+    }
+    const Clock::time_point now = Clock::now();
+    curl_off_t sent = 0, got = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &got);
+    if (sent + got != lastBytes) {
+      lastBytes = sent + got;
+      lastMoved = now;
+    }
+    curl_off_t connected = 0;
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+    const auto since = [now](Clock::time_point then) {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(now - then).count();
+    };
+    // Silence counts once the connection is made (connecting has its own limit).
+    if (connected > 0 && since(lastMoved) >= limits.silenceMilliseconds) {
+      cut = WaitEnd::Silence;
+      break;
+    }
+    if (since(start) >= limits.totalMilliseconds) {
+      cut = connected > 0 ? WaitEnd::Total : WaitEnd::Connect;
+      break;
+    }
+    // A tenth of a second at most between looks at the person and the clock.
+    curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+  }
+  curl_multi_remove_handle(multi.get(), easy);
+  return cut;
+}
+
 }  // namespace
 
 void SetTransportTimeouts(const TransportTimeouts& timeouts) {
@@ -308,14 +380,17 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
   curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMilliseconds);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.stallSeconds);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts.totalMilliseconds);
+  const RequestLimits limits = LimitsFor(timeouts, KindOfRequest(body), wireBody.size());
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMilliseconds);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &received);
 
-  CURLcode result = curl_easy_perform(h);
+  CURLcode result = CURLE_OK;
+  if (const std::optional<WaitEnd> end = Perform(h, limits, "Connecting to " + std::string(host) + " ...", &result)) {
+    errorCode = ErrorNumberOf(*end);
+    errorMessage = MessageOf(*end, limits);
+    return "";
+  }
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
 
@@ -340,8 +415,9 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
     return "";
   }
   // Any other status is a reply; a read that broke off keeps what arrived.
-  if (qv::codepage::IsValidUtf8(received)) return received;
-  return qv::codepage::ToUtf8(received);
+  // A stray byte that is not UTF-8 is read in the code page on its own; the
+  // rest of the reply stays UTF-8.
+  return qv::codepage::Utf8OrCodePageToUtf8(received);
 }
 
 }  // namespace qvsync

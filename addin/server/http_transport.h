@@ -4,10 +4,10 @@
 // cookie engine on one share object for the whole process, so the session cookie
 // that the server sets at login goes back with every later request.
 //
-// Time-outs (none are imposed by the protocol; a hung server must not hang the
-// host for ever): a connection must be made within 30 seconds, and a request
-// fails when no byte has moved for 120 seconds (a large batch may keep the
-// server busy for a while, so there is no limit on the total time).
+// Time-outs (none are imposed by the protocol; a hung server must not hang
+// the host): the rules of request_limits.h, by the request's command and
+// size. While it waits, a call shows whom it waits for through the front end
+// ("Connecting to HOST ...") and ends at once when the person cancels.
 //
 // Called on the host's user-interface thread; the cookie store is locked, so
 // calls from other threads are safe too.
@@ -18,26 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "addin/server/request_limits.h"
+
 namespace qvsync {
 
-// Error numbers of the transport (the Windows Internet numbers the add-in shows).
-inline constexpr int32_t kErrorTimeout = 12002;           // timed out
-inline constexpr int32_t kErrorInternal = 12004;          // unexpected failure
-inline constexpr int32_t kErrorNameNotResolved = 12007;   // host name not resolvable
-inline constexpr int32_t kErrorCannotConnect = 12029;     // connection refused / unreachable
-inline constexpr int32_t kErrorConnectionAborted = 12030; // closed without an answer
-inline constexpr int32_t kErrorConnectionReset = 12031;   // reset while reading
-inline constexpr int32_t kErrorInvalidResponse = 12152;   // not an HTTP answer
-inline constexpr int32_t kErrorPageNotFound = 404;
-
-struct TransportTimeouts {
-  long connectMilliseconds = 30000;  // to establish the TCP connection
-  long stallSeconds = 120;           // longest time without any byte moving (measured
-                                     // over a few seconds' window)
-  long totalMilliseconds = 0;        // whole request; 0 = no limit
-};
-
-// The time-outs in force for later calls (tests shorten them).
+// The numbers the limits of every request are made from (tests shorten them).
 void SetTransportTimeouts(const TransportTimeouts& timeouts);
 TransportTimeouts GetTransportTimeouts();
 
@@ -52,14 +37,17 @@ TransportTimeouts GetTransportTimeouts();
 // Results: errorCode/errorMessage are 0/"" unless one of these happened:
 //   host not resolvable: 12007, "Could not resolve the server name. Check the
 //     server details entered.", empty reply;
-//   any other failure to send or to get an answer: its number above in
+//   a wait cut short (no connection, the server's silence or its whole answer
+//     beyond their limits, or cancelled by the person): 12002 or 12017 and a
+//     message that names the cause (request_limits.h), empty reply;
+//   any other failure to send or to get an answer: its number in
 //     "Could not connect to server (error N). Check the server details entered.",
 //     empty reply;
 //   status 404: 404 and the page-not-found text, empty reply.
 // Every other status is a reply (an HTML error page included). A request that
 // cannot even be formed (empty or malformed host) returns "" with 0/"".
-// The reply is decoded as UTF-8 when it is valid UTF-8, else in the system code
-// page. A read that breaks off after the answer has begun ends the reply with
+// The reply is decoded as UTF-8; a byte that is not part of a well-formed
+// UTF-8 character is read in the system code page. A read that breaks off after the answer has begun ends the reply with
 // what has arrived.
 std::string HttpPost(std::string_view host, std::string_view path, std::string_view body,
                      std::string_view httpVersion, int32_t& errorCode, std::string& errorMessage);

@@ -29,6 +29,14 @@ std::string Post(std::string_view body) {
   return PostToServer(body, errorCode, errorMessage);
 }
 
+// Why a command failed, for its box: the server's own words when it gave
+// some, else the transport's, else what little the answer tells.
+std::string FailureReason(const std::string& serverText, const std::string& transportText, const std::string& reply) {
+  if (!serverText.empty()) return serverText;
+  if (!transportText.empty()) return transportText;
+  return reply.empty() ? "The server's answer was empty." : "The server gave no reason.";
+}
+
 // Whether any character data (text or CDATA) anywhere in the document holds
 // more than white space. Attribute values do not count.
 bool HasText(const pugi::xml_document& doc) {
@@ -225,17 +233,31 @@ int ServerLogin(const std::string& user, const std::string& password, int32_t& e
                            "&Password=" + EscapeValue(password) + "&Client=QVSYNC";
   std::string path = config.requestUrl.empty() ? kDefaultRequestPath : config.requestUrl;
   loggedIn = false;
+  std::string reply;
   for (int attempt = 1; attempt <= 2; ++attempt) {
-    std::string reply = HttpPost(config.host, path, body, config.httpVersion, errorCode,
-                                 errorMessage);
+    reply = HttpPost(config.host, path, body, config.httpVersion, errorCode, errorMessage);
     if (!GetXmlValue(reply, "RETURNVALUE").empty()) {
-      loggedIn = GetXmlValue(reply, "ERRORVALUE").empty();
+      const std::string refusal = GetXmlValue(reply, "ERRORVALUE");
+      loggedIn = refusal.empty();
+      // A refused login carries the server's reason for the person to read.
+      if (!loggedIn) {
+        errorMessage = GetXmlValue(reply, "ERROR_DESCRIPTION");
+        if (errorMessage.empty()) errorMessage = "The server refused the login (error value " + refusal + ").";
+      }
       break;
     }
     if (!config.requestUrl.empty()) break;
+    // A server that did not answer in time (or a wait the person cancelled)
+    // is not asked again on the second path: that would double the wait.
+    if (errorCode == kErrorTimeout || errorCode == kErrorCancelled) break;
     path = kAlternativeRequestPath;
   }
-  if (!loggedIn) return 0;
+  if (!loggedIn) {
+    if (errorMessage.empty()) {
+      errorMessage = reply.empty() ? "The server's answer was empty." : "The server's answer holds no login result.";
+    }
+    return 0;
+  }
   if (config.requestUrl.empty()) config.requestUrl = path;
   return 1;
 }
@@ -388,13 +410,14 @@ int ChangePassword(const std::string& oldPassword, const std::string& newPasswor
   const std::string prefix = "Cmd=CHANGE-PASSWORD&Username=" + EscapeValue(config.username);
   const std::string body = prefix + "&Password=" + EscapeValue(oldPassword) +
                            "&NewPassword=" + EscapeValue(newPassword);
-  std::string reply = Post(body);
+  int32_t errorCode = 0;
+  std::string errorMessage;
+  std::string reply = PostToServer(body, errorCode, errorMessage);
   std::string value = GetXmlValue(reply, "RETURNVALUE");
   double code = NumericValue(value);
   if (code != 1) {
-    std::string details = GetXmlValue(reply, "ERRORDETAILS");
-    qv::ui::ShowMessage("The password change operation failed with the following error: " + details,
-                   "Password Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+    const std::string details = FailureReason(GetXmlValue(reply, "ERRORDETAILS"), errorMessage, reply);
+    ReportPasswordChangeFailure(details);
     const std::string loggedBody = prefix + "&Password=" + kMaskedPassword +
                                    "&NewPassword=" + kMaskedPassword;
     LogMessage("Server Request Failed: " + loggedBody + "; Error: " + details, 5);
@@ -404,6 +427,12 @@ int ChangePassword(const std::string& oldPassword, const std::string& newPasswor
   qv::ui::ShowMessage("The password to your account has been successfully changed.",
                  "Password Changed", qv::ui::Buttons::OK, qv::ui::Icon::Information);
   return 1;
+}
+
+void ReportPasswordChangeFailure(const std::string& details) {
+  const std::string text = "The password change operation failed with the following error: " + details;
+  qv::ui::ShowMessage(text, "Password Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+  qv::ui::ReportCommandFailure(text);
 }
 
 int GetAutoResponse(bool& enabled, std::string& subject, std::string& body) {
@@ -422,12 +451,14 @@ int SetAutoResponse(bool enabled, const std::string& subject, const std::string&
   const std::string request = std::string("Cmd=SET-AUTORESPONSE&Enabled=") +
                               (enabled ? "1" : "0") + "&Subject=" + EscapeValue(subject) +
                               "&Body=" + EscapeValue(body);
-  std::string reply = Post(request);
+  int32_t errorCode = 0;
+  std::string errorMessage;
+  std::string reply = PostToServer(request, errorCode, errorMessage);
   if (GetXmlValue(reply, "RETURNVALUE") != "1") {
-    std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
-    qv::ui::ShowMessage(
-        "The auto response change operation failed with the following error: " + description,
-        "Auto Response Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+    const std::string description = FailureReason(GetXmlValue(reply, "ERROR_DESCRIPTION"), errorMessage, reply);
+    const std::string text = "The auto response change operation failed with the following error: " + description;
+    qv::ui::ShowMessage(text, "Auto Response Change Failed", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+    qv::ui::ReportCommandFailure(text);
     LogMessage("Server Request Failed: " + request + "; Error: " + description, 5);
     LogMessage("Result: " + reply, 5);
     return 0;

@@ -94,7 +94,10 @@ std::string IdField(std::string_view id);
 std::string PostToServer(std::string_view body, int32_t& errorCode, std::string& errorMessage);
 
 // LOGIN; finds the servlet path when none is configured. 1 or 0; errorCode and
-// errorMessage are those of the last transport call.
+// errorMessage are those of the last transport call, except that a refused
+// login gives the server's reason as errorMessage (errorCode 0), and an answer
+// without a login result says so. A login that got no answer in time (or
+// whose wait was cancelled) is not tried again on the second path.
 int ServerLogin(const std::string& user, const std::string& password, int32_t& errorCode,
                 std::string& errorMessage);
 
@@ -149,14 +152,20 @@ std::string EditItemOnServer(const std::string& id, const ServerItem& item, bool
 // or the item could not be brought up to date from it.
 bool GetItemFromServer(const std::string& id, ServerItem& item);
 
-// CHANGE-PASSWORD for the configured user; 1 or 0, with a message box either way.
+// CHANGE-PASSWORD for the configured user; 1 or 0, with a message box either
+// way. A failure's box gives the server's reason, else the transport's.
 int ChangePassword(const std::string& oldPassword, const std::string& newPassword);
+// The failure box of a password change ("The password change operation failed
+// with the following error: " + details, title "Password Change Failed"), also
+// reported to the host as the command's failure.
+void ReportPasswordChangeFailure(const std::string& details);
 
 // GET-AUTORESPONSE; 1 with the out-values filled (a value the reply lacks is
 // left unchanged), or 0 leaving them all unchanged.
 int GetAutoResponse(bool& enabled, std::string& subject, std::string& body);
 
-// SET-AUTORESPONSE; 1, or 0 with a message box.
+// SET-AUTORESPONSE; 1, or 0 with a message box that gives the server's reason,
+// else the transport's (also reported to the host as the command's failure).
 int SetAutoResponse(bool enabled, const std::string& subject, const std::string& body);
 
 }  // namespace qvsync

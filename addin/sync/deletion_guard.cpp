@@ -49,8 +49,9 @@ bool DeletionGuard::Allows(DeletionSide side, size_t count, size_t tied) {
                                    : counts + " are no longer in Outlook. Delete them from the server?";
   const std::string reason = UnattendedReason();
   if (reason.empty()) {
-    answer = qv::ui::ShowMessage(question, "Quorvia Synchronization", qv::ui::Buttons::YesNo,
-                                 qv::ui::Icon::Exclamation) == qv::ui::Answer::Yes;
+    // No is the default: nobody there to answer deletes nothing.
+    answer = qv::ui::ShowMessage(question, "Quorvia Synchronization", qv::ui::Buttons::YesNo, qv::ui::Icon::Exclamation,
+                                 qv::ui::DefaultButton::Second) == qv::ui::Answer::Yes;
     LogMessage(std::string("Deletion Guard: ") + question + (*answer ? " Answered Yes." : " Answered No; kept."));
   } else {
     answer = false;

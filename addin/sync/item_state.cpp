@@ -11,15 +11,13 @@ namespace {
 
 int64_t LocalSeconds(qv::outlook::Date date) { return std::llround(date.serial * 86400.0); }
 
-// The instant of a local time under the zone's rules for that time.
+// The instant of a local time under the zone's rules for that time (a time
+// of the repeated autumn hour read as its later occurrence).
 int64_t UtcSeconds(qv::outlook::Date date) {
   const qv::outlook::DateParts p = qv::outlook::SplitDate(date);
-  const int64_t asIfUtc = (qv::timezone::DaysFromCivil(p.year, p.month, p.day) * 24 + p.hour) * 3600 +
-                          p.minute * 60 + p.second;
-  qv::timezone::TimeZoneInformation zone;
-  qv::timezone::GetTimeZoneInformation(&zone);
-  const bool daylight = qv::timezone::IsDaylightAt(p.year, p.month, p.day, p.hour, p.minute, p.second);
-  return asIfUtc + 60 * static_cast<int64_t>(zone.bias + (daylight ? zone.daylightBias : 0));
+  const int64_t wallClock = (qv::timezone::DaysFromCivil(p.year, p.month, p.day) * 24 + p.hour) * 3600 +
+                            p.minute * 60 + p.second;
+  return qv::timezone::InstantFromWallClock(wallClock, qv::timezone::Fold::kLater);
 }
 
 bool ReadInteger(std::string_view text, int64_t& value) {

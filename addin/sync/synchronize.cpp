@@ -286,8 +286,9 @@ bool NewAccountFolderAllowed() {
                                "sides: enter the server as it was entered before. Synchronize " + account +
                                " as a new account?";
   const std::string unattended = UnattendedReason();
-  if (unattended.empty() &&
-      qv::ui::ShowMessage(question, kTitle, qv::ui::Buttons::YesNo, qv::ui::Icon::Exclamation) == qv::ui::Answer::Yes)
+  // No is the default: nobody there to answer adds nothing a second time.
+  if (unattended.empty() && qv::ui::ShowMessage(question, kTitle, qv::ui::Buttons::YesNo, qv::ui::Icon::Exclamation,
+                                                qv::ui::DefaultButton::Second) == qv::ui::Answer::Yes)
     return true;
   LogMessage("Error: No records for " + account + " yet, but records for " + other +
              (unattended.empty() ? std::string(". Not confirmed") : ". Not asked (" + unattended + " run)") +
@@ -335,10 +336,9 @@ void SynchronizeAll() {
   AccountLock lock;
   if (lock.busy()) {
     LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");
-    qv::ui::ShowMessage(
-        "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.",
-        "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
-    qv::ui::ReportCommandFailure("Another synchronization of this account is running; this one did not start.");
+    const char* busy = "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.";
+    qv::ui::ShowMessage(busy, "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
+    qv::ui::ReportCommandFailure(busy);
     return;
   }
   // A folder that cannot take the records (read-only, its disk full) stops

@@ -39,6 +39,7 @@
 #include "addin/sync/synchronize.h"
 #include "platform/outlook/outlook.h"
 #include "platform/ui/progress.h"
+#include "platform/ui/terminal_progress.h"
 #include "platform/ui/ui.h"
 #include "tools/qvservlet/servlet.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ui/ui.h"
+#include "platform/ui/terminal_front_end.h"
 
 namespace {
 

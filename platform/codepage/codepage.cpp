@@ -187,4 +187,37 @@ std::string ToUtf8(std::string_view bytes) {
   return ThreadConverter().ToUtf8(bytes);
 }
 
+std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_view bytes) {
+  const std::optional<unsigned> page = detail::CodePageOfCharset(charset);
+  if (!page) return std::nullopt;
+  std::string out;
+  if (*page == detail::kCodePageUtf8) {
+    detail::AppendUtf8Lenient(out, bytes);
+    return out;
+  }
+  std::string name = *page == 20127   ? "US-ASCII"
+                     : *page == 20866 ? "KOI8-R"
+                     : *page == 21866 ? "KOI8-U"
+                     : *page > 28590  ? "ISO-8859-" + std::to_string(*page - 28590)
+                                      : "WINDOWS-" + std::to_string(*page);
+  iconv_t cd = iconv_open("UTF-8", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  char* in = const_cast<char*>(bytes.data());
+  size_t inleft = bytes.size();
+  char buf[1024];
+  while (inleft > 0) {
+    char* outp = buf;
+    size_t outleft = sizeof buf;
+    size_t r = iconv(cd, &in, &inleft, &outp, &outleft);
+    out.append(buf, static_cast<size_t>(outp - buf));
+    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    AppendUtf8(out, 0xFFFD);  // a byte without a character in the set
+    ++in;
+    --inleft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  return out;
+}
+
 }  // namespace qv::codepage

@@ -10,6 +10,7 @@
 #ifndef QV_PLATFORM_CODEPAGE_H
 #define QV_PLATFORM_CODEPAGE_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,19 @@ std::string ToUtf8(std::string_view bytes);
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
+
+// A text that ought to be UTF-8 but may hold stray 8-bit bytes (a server's
+// reply): its well-formed UTF-8 characters as they are, and each run of bytes
+// that are not part of one read in the code page.
+std::string Utf8OrCodePageToUtf8(std::string_view bytes);
+
+// Bytes of a character set named as mail names them ("utf-8", "iso-8859-2",
+// "windows-1251", "cp1250", "latin1"; case ignored, an RFC 2231 language
+// suffix "*en" allowed) to UTF-8 text; a byte that starts no character of the
+// set becomes U+FFFD. std::nullopt for a set this layer does not decode: it
+// decodes UTF-8, US-ASCII, ISO-8859-1 to -16, Windows-1250 to -1258, KOI8-R
+// and KOI8-U (on a platform that lacks one of them, that one gives nullopt).
+std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_view bytes);
 
 // Appends the UTF-8 form of one Unicode character; a surrogate or a value
 // above U+10FFFF is appended as U+FFFD.

@@ -43,7 +43,69 @@ size_t Utf8SequenceLength(std::string_view s) {
   return len;
 }
 
+std::optional<unsigned> CodePageOfCharset(std::string_view name) {
+  if (const size_t star = name.find('*'); star != name.npos) name = name.substr(0, star);
+  if (name.size() > 20) return std::nullopt;
+  std::string n;
+  for (char c : name) n += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  const auto number = [&](std::string_view prefix, unsigned low, unsigned high) -> std::optional<unsigned> {
+    if (n.size() <= prefix.size() || n.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    unsigned value = 0;
+    for (size_t i = prefix.size(); i < n.size(); ++i) {
+      if (n[i] < '0' || n[i] > '9' || value > 100000) return std::nullopt;
+      value = value * 10 + static_cast<unsigned>(n[i] - '0');
+    }
+    if (value < low || value > high) return std::nullopt;
+    return value;
+  };
+  if (n == "utf-8" || n == "utf8") return kCodePageUtf8;
+  if (n == "us-ascii" || n == "ascii") return 20127u;
+  if (n == "latin1") return 28591u;
+  if (n == "koi8-r") return 20866u;
+  if (n == "koi8-u") return 21866u;
+  for (const char* prefix : {"iso-8859-", "iso8859-", "iso_8859-"}) {
+    if (auto part = number(prefix, 1, 16); part && *part != 12) return 28590u + *part;
+  }
+  for (const char* prefix : {"windows-", "cp", "x-cp"}) {
+    if (auto page = number(prefix, 1250, 1258)) return page;
+  }
+  return std::nullopt;
+}
+
+void AppendUtf8Lenient(std::string& out, std::string_view bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t len = Utf8SequenceLength(bytes.substr(pos));
+    if (len == 0) {
+      AppendUtf8(out, 0xFFFD);
+      ++pos;
+    } else {
+      out.append(bytes.substr(pos, len));
+      pos += len;
+    }
+  }
+}
+
 }  // namespace detail
+
+std::string Utf8OrCodePageToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = pos;
+    while (end < bytes.size() && detail::Utf8SequenceLength(bytes.substr(end)) == 0) ++end;
+    if (end > pos) {  // a run of stray bytes
+      out += ToUtf8(bytes.substr(pos, end - pos));
+      pos = end;
+      continue;
+    }
+    const size_t len = detail::Utf8SequenceLength(bytes.substr(pos));
+    out.append(bytes.substr(pos, len));
+    pos += len;
+  }
+  return out;
+}
 
 bool IsValidUtf8(std::string_view bytes) {
   size_t pos = 0;

@@ -5,19 +5,17 @@
 // repaint it, and from time to time lets the user's pending actions run
 // (DoEvents), which is the only moment its Cancel button can be pressed.
 //
-// Front ends: a terminal one (a live bar on one line when the output is a
-// terminal, plain lines otherwise; Ctrl-C or the Cancel key press Cancel), and
-// a scripted one for tests that records what was shown and presses Cancel at a
+// This is the front-end-neutral model. Front ends: the terminal one
+// (terminal_progress.h: a live bar on one line when the output is a terminal,
+// plain lines otherwise; Ctrl-C or the Cancel key press Cancel), the
+// platform's own (PlatformProgressFrontEnd, chosen by the build), and a
+// scripted one for tests that records what was shown and presses Cancel at a
 // chosen point.
 //
-// Everything here runs on the add-in's single user-interface thread; the only
-// other code is the SIGINT handler, which sets a flag and nothing else.
+// Everything here runs on the add-in's single user-interface thread.
 #ifndef QV_PLATFORM_UI_PROGRESS_H
 #define QV_PLATFORM_UI_PROGRESS_H
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -66,71 +64,14 @@ class ProgressFrontEnd {
   virtual void Hide(ProgressWindow& window) = 0;
 };
 
-// The progress front end in use: the one installed, else a terminal one on
-// standard input and output.
+// The progress front end in use: the one installed, else the platform's own.
 ProgressFrontEnd& CurrentProgressFrontEnd();
 // Installs `frontEnd` (not owned) until called with nullptr.
 void SetProgressFrontEnd(ProgressFrontEnd* frontEnd);
-
-// The terminal front end.
-//
-// Output that is a terminal gets one live line, redrawn in place:
-//   Synchronizing Contacts..  [#######.........]  412/1000  85.2/s  Validating Object: Ann
-// Output that is not a terminal gets plain lines without escape codes: the
-// caption whenever it is shown or changes, and each new status text with the
-// count, "  [412/1000] Validating Object: Ann".
-//
-// While a window is shown, SIGINT (Ctrl-C) does not end the process: it
-// presses the window's Cancel button at the next DoEvents (or when the window
-// is hidden before one). A second Ctrl-C before that ends the process as
-// usual. When the input is a terminal, the
-// keys "c", "C" and Escape press Cancel too (the input is read key by key
-// while the window is shown, and restored when it is hidden).
-class TerminalProgress : public ProgressFrontEnd {
- public:
-  TerminalProgress(std::FILE* in, std::FILE* out);
-  ~TerminalProgress() override;
-  TerminalProgress(const TerminalProgress&) = delete;
-  TerminalProgress& operator=(const TerminalProgress&) = delete;
-
-  // Forces the live line (true) or plain lines (false) whatever `out` is.
-  void SetLive(bool live) { live_ = live; }
-  // The width of the live line when the terminal does not say (default 80).
-  void SetWidth(int columns) { width_ = columns; }
-
-  void Show(ProgressWindow& window) override;
-  void Repaint(ProgressWindow& window) override;
-  void DoEvents(ProgressWindow& window) override;
-  void Hide(ProgressWindow& window) override;
-
-  // The bar of `width` cells for value out of max, "[####....]".
-  static std::string BarText(long value, long max, int width);
-
- private:
-  void Draw(const ProgressSnapshot& now, bool force);
-  void CatchInterrupt();
-  void ReleaseInterrupt();
-  bool KeyPressedCancel();
-  bool CancelPending();
-  void SayCancelPressed();
-  int Columns() const;
-
-  std::FILE* in_;
-  std::FILE* out_;
-  bool live_;
-  int width_ = 80;
-  bool shown_ = false;
-  bool lineOpen_ = false;  // the live line has been drawn and not ended
-  ProgressSnapshot last_;
-  bool havePrinted_ = false;
-  std::chrono::steady_clock::time_point lastDraw_{};
-  // The rate: items since the bar last started over, and when it did.
-  long rateStartValue_ = 0;
-  long rateLastMax_ = -1;
-  std::chrono::steady_clock::time_point rateStart_{};
-  bool catching_ = false;
-  bool rawKeys_ = false;
-};
+// The platform's progress front end, made at first use and kept for the
+// process; defined by the front end the build chose (the terminal one on
+// Linux, on standard input and output).
+ProgressFrontEnd& PlatformProgressFrontEnd();
 
 // The scripted front end for tests: records every change it was asked to
 // show, in order, and presses Cancel when the condition given returns true.

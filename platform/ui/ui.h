@@ -1,18 +1,21 @@
-// Message boxes and modal windows.
+// Message boxes and modal windows: the model every front end shares.
 //
 // The add-in's windows are classes that own their controls as plain fields
 // (TextBox txtPassword, CheckBox chkTroubleshoot, ...) and their event
 // handlers; a window lists its controls for the front end, and the front end
-// renders them and lets the user fill them and press buttons. The terminal
-// front end does that at a terminal; tests install a ScriptedFrontEnd, which
-// records every message box and answers from a script, and drive the window
-// handlers directly.
+// renders them and lets the user fill them and press buttons. This header is
+// the front-end-neutral part: controls, windows, message boxes with their
+// default buttons, waits a person may cancel, fill scripts (filling windows
+// without a person), the front end interface, and a scripted front end for
+// tests. A front end lives in files of its own: the terminal one in
+// terminal_front_end.h, chosen by the build (see sources.cmake); it provides
+// PlatformFrontEnd().
 //
 // Everything here runs on the add-in's single user-interface thread.
 #ifndef QV_PLATFORM_UI_H
 #define QV_PLATFORM_UI_H
 
-#include <cstdio>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <string>
@@ -26,17 +29,26 @@ enum class Buttons { OK = 0, OKCancel = 1, AbortRetryIgnore = 2, YesNoCancel = 3
 enum class Icon { None = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
 // The button chosen, numbered as Windows numbers it.
 enum class Answer { OK = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7 };
+// Which of the box's buttons is the default one: pressed by Enter, and taken
+// whenever nobody answers (no person, end of input). A question whose first
+// button deletes something has another default.
+enum class DefaultButton { First = 0, Second = 1, Third = 2 };
 
 struct MessageBox {
   std::string text;
   std::string title;
   Buttons buttons = Buttons::OK;
   Icon icon = Icon::None;
+  DefaultButton defaultButton = DefaultButton::First;
 };
 
 const char* AnswerName(Answer answer);  // "OK", "Cancel", "Yes", ...
 // Reads an answer name in any case ("yes", "No", "OK"); false when it is none.
 bool ParseAnswer(const char* text, Answer* answer);
+// The buttons of a box, in the order Windows shows them.
+std::vector<Answer> ButtonsOf(Buttons buttons);
+// The box's default button (its first one when the default names none).
+Answer DefaultAnswer(const MessageBox& box);
 
 // ---- Controls ----
 
@@ -168,6 +180,17 @@ class Window {
 //
 // Each section is used once, for the next showing of a window it names. Blank
 // lines and lines starting with "#" are skipped.
+//
+// The commands (FIELD is a control's name, its caption or its label's
+// caption, in quotes when it has spaces, or "&" and its access key):
+//   set FIELD TEXT       fill a text box; tick or clear a box (on/off); pick
+//                        a list entry (its position or its text)
+//   append FIELD TEXT    add a line to a text box of several lines
+//   check FIELD          toggle a check box
+//   choose FIELD ENTRY   pick a list entry (position or text)
+//   click BUTTON         press a button; a button's caption alone or "&v"
+//                        (an access key) do the same
+//   close                close the window without a button
 
 struct FillCommand {
   int line = 0;      // line number in the script, for messages
@@ -182,6 +205,12 @@ struct FillSection {
 
 struct FillScript {
   std::vector<FillSection> sections;
+  // The next section not used yet that names `window` (by class name or
+  // caption), marked used; nullptr when there is none.
+  const FillSection* Take(const Window& window);
+
+ private:
+  std::vector<bool> used_;
 };
 
 // The longest script and the longest line accepted.
@@ -191,15 +220,28 @@ inline constexpr size_t kMaxFillLineBytes = 4096;
 // Reads a fill script. False with `*error` ("line N: ...") for a script that
 // is too long, holds a NUL byte or an over-long line, a command outside a
 // section, an empty or unterminated section header, or a command whose verb
-// is not one of the terminal's commands.
+// is not one of the commands above.
 bool ParseFillScript(std::string_view text, FillScript* script, std::string* error);
 
-// Carries out one command of a fill script on `window` (the commands are
-// those of the terminal, see TerminalFrontEnd), through the controls' own
-// events: a button's Click, a check box's and a list's onClick. False with
-// `*error` when it cannot (unknown command or control, disabled control, no
-// such entry). Any front end can fill its windows with it.
+// Carries out one command on `window` through the controls' own events: a
+// button's Click, a check box's and a list's onClick. False with `*error`
+// when it cannot (unknown command or control, disabled control, no such
+// entry). Every front end fills its windows with it.
 bool ExecuteCommand(Window& window, const std::string& command, std::string* error);
+
+// The text box a command fills ("set txtPassword x", "&p"), or nullptr: front
+// ends ask a person for the text of a "set FIELD" without one.
+TextBox* TextBoxOfCommand(Window& window, const std::string& command);
+// The command as a front end may echo it: trimmed, a password's text shown
+// as "*"s, control characters as "?".
+std::string CommandForEcho(Window& window, const std::string& command);
+// Whether the command names a text box without giving its text ("set FIELD"
+// or an access key alone): a person is asked for the text.
+bool CommandLacksText(const std::string& command);
+// A caption without its access-key ampersands ("&Synchronize" -> "Synchronize").
+std::string PlainCaption(const std::string& caption);
+// The caption a text box is known by: its label's, else its own, else its name.
+std::string TextBoxTitle(Window& window, const TextBox& box);
 
 // ---- Front ends ----
 
@@ -210,26 +252,60 @@ class FrontEnd {
   // Runs the window until it is hidden. The window is marked shown first.
   virtual void RunModal(Window& window) = 0;
 
+  // A wait for something outside (a server's answer) that may last. The
+  // front end shows `what` ("Connecting to mail.example.com ...") when the
+  // wait lasts, and lets a person cancel it. WaitCancelled is asked often
+  // (several times a second) until EndWait; true once the person has
+  // cancelled. Waits do not nest. By default nothing is shown and nothing
+  // cancels.
+  virtual void BeginWait(const std::string& what) { (void)what; }
+  virtual bool WaitCancelled() { return false; }
+  virtual void EndWait() {}
+
  protected:
   static void MarkShown(Window& window) { window.shown_ = true; }
 };
 
-// The front end in use: the one installed, else a terminal front end on
-// standard input and output. Two environment variables configure that
-// terminal front end, so a host can pass its options to every module it
-// loads: QUORVIA_UI_ANSWER ("yes", "no", "ok" or "cancel") gives it a fixed
-// answer, and QUORVIA_UI_SCRIPT holds a fill script for its windows (taken
-// out of the environment once read, since it may hold a password).
+// The front end in use: the one installed, else the platform's own
+// (PlatformFrontEnd).
 FrontEnd& CurrentFrontEnd();
 // Installs `frontEnd` (not owned) until called with nullptr.
 void SetFrontEnd(FrontEnd* frontEnd);
+// The platform's front end, made at first use and kept for the process;
+// defined by the front end the build chose (the terminal one on Linux).
+FrontEnd& PlatformFrontEnd();
+
+// What the host asked of the front ends of every module it loads (each
+// module has front ends of its own), passed in process-wide notes:
+// --yes/--no as a fixed answer, --fill/--set/--press as a fill script.
+void SetHostAnswer(Answer answer);
+// False when the host set none.
+bool HostAnswer(Answer* answer);
+void SetHostFillScript(const std::string& text);
+// The host's fill script, taken out of the notes once read (it may hold a
+// password, and programs started later must not inherit it). False when there
+// is none; false with `*error` when it is no script.
+bool TakeHostFillScript(FillScript* script, std::string* error);
+
+// A wait while it lasts: BeginWait at construction, EndWait at the end.
+class WaitScope {
+ public:
+  explicit WaitScope(const std::string& what) : frontEnd_(CurrentFrontEnd()) { frontEnd_.BeginWait(what); }
+  ~WaitScope() { frontEnd_.EndWait(); }
+  WaitScope(const WaitScope&) = delete;
+  WaitScope& operator=(const WaitScope&) = delete;
+  bool Cancelled() { return frontEnd_.WaitCancelled(); }
+
+ private:
+  FrontEnd& frontEnd_;
+};
 
 // Whether a window filled from a script was closed without completing its
 // section (a command that failed, or a window its section left open, such as
-// one whose OK refused an entry). Kept in the environment variable
-// QUORVIA_UI_FILL_INCOMPLETE, so that the host learns it from the front end
-// of whichever module showed the window.
+// one whose OK refused an entry). A process-wide note, so that the host
+// learns it from the front end of whichever module showed the window.
 bool FillIncomplete();
+void MarkFillIncomplete();
 void ClearFillIncomplete();
 
 // A command that failed (a synchronisation that could not fetch a list, could
@@ -237,8 +313,7 @@ void ClearFillIncomplete();
 // refused ...). Message boxes tell the person at the screen; this tells the
 // host, so that a script or a scheduler sees it in the exit status. Each
 // reason is one line (line breaks inside it become spaces); the reasons
-// accumulate until cleared. Kept in the environment variable
-// QUORVIA_COMMAND_FAILURES for the same reason as the fill mark above.
+// accumulate until cleared. A process-wide note, as the fill mark above.
 void ReportCommandFailure(const std::string& reason);
 // The reasons reported since the last clear, each ended by a line feed;
 // empty when the command succeeded.
@@ -247,89 +322,42 @@ void ClearCommandFailures();
 
 // Shows a message box through the current front end.
 Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons = Buttons::OK,
-                   Icon icon = Icon::None);
-
-// A front end at a terminal. Message boxes are printed; the answer is read
-// from `in` unless a fixed answer was set or `in` is no terminal, in which
-// case the default answer is taken (the first button, or the one set with
-// SetFixedAnswer, when it is one of the box's buttons).
-//
-// Windows are printed with their caption, labels and current values; the user
-// types commands (FIELD is a control's name, its caption or its label's
-// caption, in quotes when it has spaces, or "&" and its access key):
-//   set FIELD [TEXT]     fill a text box (without TEXT: prompts, a password
-//                        without echo); tick or clear a box (on/off);
-//                        pick a list entry (its position or its text)
-//   append FIELD TEXT    add a line to a text box of several lines
-//   check FIELD          toggle a check box
-//   choose FIELD ENTRY   pick a list entry (position or text)
-//   click BUTTON         press a button; "OK" or "&v" alone do the same
-//   close                close the window without a button
-//   help                 the list of commands
-// A fill script, when one is set, fills the windows it names with the same
-// commands before (or, without a person, instead of) the user.
-class TerminalFrontEnd : public FrontEnd {
- public:
-  TerminalFrontEnd(std::FILE* in, std::FILE* out);
-  // Answers every message box with `answer` when the box has that button
-  // (--yes / --no on the host's command line).
-  void SetFixedAnswer(Answer answer) { fixed_ = answer; hasFixed_ = true; }
-  // Whether prompts are read from the input (a terminal) or answered by default.
-  void SetInteractive(bool interactive) { interactive_ = interactive; }
-  // The windows shown from now on are filled from `script`.
-  void SetFillScript(FillScript script) { script_ = std::move(script); used_.assign(script_.sections.size(), false); }
-
-  Answer ShowMessage(const MessageBox& box) override;
-  void RunModal(Window& window) override;
-
-  // Carries out one command on `window`, as typed at the terminal. False with
-  // `*error` when it cannot (unknown command or control, disabled control,
-  // no such entry).
-  bool Execute(Window& window, const std::string& command, std::string* error);
-
- private:
-  void PrintWindow(Window& window);
-  // Execute; `person` lets a command without its text prompt for it.
-  bool Run(Window& window, const std::string& command, bool person, std::string* error);
-  bool ReadLine(std::string* line);
-  // Prints `prompt` and reads a line with the terminal's echo off (passwords).
-  bool ReadSecret(const std::string& prompt, std::string* line);
-  // Asks for the new contents of a text box.
-  bool PromptFor(Window& window, TextBox& box, std::string* text);
-  const FillSection* TakeSection(const Window& window);
-
-  std::FILE* in_;
-  std::FILE* out_;
-  bool interactive_;
-  bool hasFixed_ = false;
-  Answer fixed_ = Answer::OK;
-  FillScript script_;
-  std::vector<bool> used_;
-};
+                   Icon icon = Icon::None, DefaultButton defaultButton = DefaultButton::First);
 
 // A front end for tests: records every message box, answers from a queue of
-// answers (the box's first button when the queue is empty), and runs windows
-// by calling the script given for them.
+// answers (the box's default button when the queue is empty), runs windows by
+// calling the script given for them, and records waits (cancelling them when
+// told to).
 class ScriptedFrontEnd : public FrontEnd {
  public:
   Answer ShowMessage(const MessageBox& box) override;
   void RunModal(Window& window) override;
+  void BeginWait(const std::string& what) override;
+  bool WaitCancelled() override;
+  void EndWait() override {}
 
   void QueueAnswer(Answer answer) { answers_.push_back(answer); }
   // Called with each window shown modally; it should press a button or call
   // Hide(). Without one (or if the window is still shown after it), the window
   // is closed as the user would close it.
   void SetWindowScript(std::function<void(Window&)> script) { windowScript_ = std::move(script); }
+  // Cancels every wait once it has been asked `polls` times (as a person who
+  // presses Ctrl-C a moment into each wait); a negative number never cancels.
+  void CancelWaitsAfter(int polls) { cancelAfter_ = polls; }
 
   const std::vector<MessageBox>& boxes() const { return boxes_; }
   const std::vector<std::string>& windowsShown() const { return windowsShown_; }
-  void Clear() { boxes_.clear(); windowsShown_.clear(); }
+  const std::vector<std::string>& waits() const { return waits_; }
+  void Clear() { boxes_.clear(); windowsShown_.clear(); waits_.clear(); }
 
  private:
   std::deque<Answer> answers_;
   std::function<void(Window&)> windowScript_;
   std::vector<MessageBox> boxes_;
   std::vector<std::string> windowsShown_;
+  std::vector<std::string> waits_;
+  int cancelAfter_ = -1;
+  int polls_ = 0;
 };
 
 // Installs a front end for its lifetime.
@@ -340,9 +368,6 @@ class ScopedFrontEnd {
   ScopedFrontEnd(const ScopedFrontEnd&) = delete;
   ScopedFrontEnd& operator=(const ScopedFrontEnd&) = delete;
 };
-
-// The buttons of a box, in the order Windows shows them.
-std::vector<Answer> ButtonsOf(Buttons buttons);
 
 }  // namespace qv::ui
 

@@ -127,10 +127,13 @@ std::vector<std::string> SplitList(const std::string& text) {
 }
 
 // The element a request field is served as: the field name in upper case,
-// except where the server's item XML has its own name.
-std::string ServedElementName(const std::string& field) {
+// except where the server's item XML has its own name. An item's body (given
+// as "Body" by a party other than the add-in) is served where the add-in reads
+// it: "NOTES" for appointments and tasks, "NOTE" for contacts.
+std::string ServedElementName(const std::string& field, const std::string& className) {
   if (field == "GroupName") return "NAME";
   if (field == "PercentComplete") return "PERCCOMP";
+  if (field == "Body") return className == "CONTACT" ? "NOTE" : "NOTES";
   return ElementName(field);
 }
 
@@ -179,7 +182,7 @@ void AppendItem(pugi::xml_node node, const StoredItem& item, bool attendeeDetail
   for (const auto& [name, value] : item.fields) {
     if (name == "Attendees") attendees = value;
     if (name == "Members") members = value;
-    std::string element = ServedElementName(name);
+    std::string element = ServedElementName(name, item.className);
     if (element.empty() || element == "ID" || element == "UID" || element == "MODIFIEDDATE" ||
         (group && element == "MEMBERS")) {
       continue;

@@ -17,6 +17,7 @@
 #include "platform/outlook/extensibility.h"
 #include "platform/outlook/outlook.h"
 #include "platform/shell/shell.h"
+#include "platform/ui/terminal.h"
 #include "platform/ui/ui.h"
 #include "tools/qvsync/addin_loader.h"
 
@@ -41,8 +42,12 @@ Options:
   --external       connect the add-ins externally (ext_cm_External) instead
                    of at start-up
   --yes, --no      answer every message box with Yes (or No) where it has
-                   that button; without them, and with standard input not a
-                   terminal, each box takes its first button
+                   that button, the mass-deletion question included; without
+                   them a person answers at the terminal, and with nobody to
+                   answer (standard input not a terminal, the end of the
+                   input, Ctrl-D) each box takes its default button,
+                   never one that deletes: the mass-deletion question and
+                   Reset's question default to No
   --fill FILE      fill the add-in's windows from FILE (see below)
   --set WINDOW.CONTROL=VALUE
                    as the line "set CONTROL VALUE" in a section for WINDOW
@@ -109,14 +114,27 @@ Profile commands (no add-in is loaded):
 FOLDER is a folder path such as "\Personal Folders\Contacts", or a folder
 name in the first store ("Contacts", "Calendar", "Tasks"). In the output of
 items and show, a TAB, CR, LF or backslash inside a value is written as \t,
-\r, \n or \\, so each row is one line and each field one column.
+\r, \n or \\, so each row is one line and each field one column; any other
+control character, and any byte that is not UTF-8, as \xNN.
 
 Interactive mode takes every command above, one per line; an argument with
 spaces is written in double quotes ("FullName=Ann B Smith"), a quote or
 backslash inside one with a backslash before it.
 
+Waiting for the server: a request waits at most 10 seconds for its
+connection, 30 seconds of the server's silence, and a minute for a whole
+answer (a list three minutes, a batch more in proportion to its size).
+While it waits, "Connecting to HOST ..." is shown and Ctrl-C ends the wait
+(and cancels a synchronization in progress).
+
 Environment: QUORVIA_HKCU and QUORVIA_HKLM name the registry hives.
-Exit status: 0 success, 1 the command failed, 2 bad usage.
+Exit status: 0 success; 1 the command failed: a synchronization that could
+not fetch a list, had adds refused, could not keep its records, found
+another run of the account going on or could not log in; a password change
+or auto response the server refused or could not be reached for; a
+configuration whose login failed; a window its fill script did not complete
+(each reason is printed on the error stream as "qvsync: REASON"); 2 bad
+usage.
 )";
 
 struct Options {
@@ -150,17 +168,30 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// A value as one field of a line: TAB, CR, LF and the backslash escaped.
+// A value as one field of a line: TAB, CR, LF and the backslash escaped,
+// and every other byte a terminal could take for a command (a control
+// character, a byte that is not UTF-8) as \xNN, since the items came from a
+// server.
 std::string Field(const std::string& value) {
   std::string out;
-  for (char c : value) {
+  for (size_t at = 0; at < value.size();) {
+    const char c = value[at];
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(c);
+      case '\t': out += "\\t"; ++at; continue;
+      case '\r': out += "\\r"; ++at; continue;
+      case '\n': out += "\\n"; ++at; continue;
+      case '\\': out += "\\\\"; ++at; continue;
+      default: break;
     }
+    if (const size_t length = qv::ui::terminal::PrintableLength(value, at)) {
+      out.append(value, at, length);
+      at += length;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+    out += escaped;
+    ++at;
   }
   return out;
 }
@@ -549,7 +580,7 @@ int Main(int argc, char** argv) {
   if (options.profile.empty()) options.profile = DefaultProfilePath();
 
   // Message boxes of the host and of every add-in it loads take the answer.
-  if (!options.answer.empty()) setenv("QUORVIA_UI_ANSWER", options.answer.c_str(), 1);
+  if (!options.answer.empty()) qv::ui::SetHostAnswer(options.answer == "yes" ? qv::ui::Answer::Yes : qv::ui::Answer::No);
   // So does the fill script of their windows.
   if (!options.fillFile.empty() || !options.fillOptions.empty()) {
     std::string script, error;
@@ -557,7 +588,7 @@ int Main(int argc, char** argv) {
       std::fprintf(stderr, "qvsync: %s\n", error.c_str());
       return 2;
     }
-    setenv("QUORVIA_UI_SCRIPT", script.c_str(), 1);
+    qv::ui::SetHostFillScript(script);
   }
 
   // The profile's folder is made when missing, as the profile itself is.
@@ -593,7 +624,9 @@ int Main(int argc, char** argv) {
   // A command of the add-in that failed says why on the error stream.
   if (const std::string failures = qv::ui::CommandFailures(); !failures.empty()) {
     std::istringstream reasons(failures);
-    for (std::string reason; std::getline(reasons, reason);) std::fprintf(stderr, "qvsync: %s\n", reason.c_str());
+    for (std::string reason; std::getline(reasons, reason);) {
+      std::fprintf(stderr, "qvsync: %s\n", qv::ui::terminal::SafeText(reason).c_str());
+    }
     if (status == 0) status = 1;
   }
   return status;

@@ -135,44 +135,69 @@ TEST_F(EncodingsTest, DecodeEncodedWordExamples) {
   EXPECT_EQ(DecodeEncodedWord("Re: =?iso-8859-1?q?Caf=E9_bar?="), "Re: Caf\xC3\xA9 bar");
   EXPECT_EQ(DecodeEncodedWord("=?utf-8?b?Q2Fmw6k=?="), "=?utf-8?b?Q2Fmw6k=?=");
   EXPECT_EQ(DecodeEncodedWord("plain"), "plain");
-  EXPECT_EQ(DecodeEncodedWord("x=?y?=z"), "xz");
   EXPECT_EQ(DecodeEncodedWord(" ?= before =? "), " ?= before =? ");
-}
-
-TEST_F(EncodingsTest, DecodeEncodedWordDetails) {
-  std::string charset;
-  EXPECT_EQ(DecodeEncodedWord("  =?ISO-8859-1?Q?a_b?= tail  ", &charset), "a b tail");
-  EXPECT_EQ(charset, "iso-8859-1");
-  // The encoded text begins with "=": the word ends at the next "?=".
-  EXPECT_EQ(DecodeEncodedWord("=?x?q?=E9t=E9?= end"), "\xC3\xA9t\xC3\xA9 end");
-  EXPECT_EQ(DecodeEncodedWord("=?x?q?=E9t"), "");
-  // Only the first word is decoded; an unknown encoding stays as it is.
-  EXPECT_EQ(DecodeEncodedWord("=?x?q?a=3Db?= =?x?q?c?="), "a=b =?x?q?c?=");
+  // Only what is an encoded word is one.
+  EXPECT_EQ(DecodeEncodedWord("x=?y?=z"), "x=?y?=z");
+  EXPECT_EQ(DecodeEncodedWord("=?x?q?=E9t"), "=?x?q?=E9t");
+  EXPECT_EQ(DecodeEncodedWord("Why? =?utf-8?q?x y?="), "Why? =?utf-8?q?x y?=");
+  EXPECT_EQ(DecodeEncodedWord("=?a;b?q?x?= =?u?qq?x?= =?\xC3\xA9?q?x?="), "=?a;b?q?x?= =?u?qq?x?= =?\xC3\xA9?q?x?=");
   EXPECT_EQ(DecodeEncodedWord("=?x?z?raw?="), "raw");
 }
 
+// Each word in the character set it names; spaces next to plain words kept,
+// spaces between two words dropped.
+TEST_F(EncodingsTest, DecodeEncodedWordPerCharset) {
+  const struct {
+    const char* text;
+    const char* decoded;
+  } cases[] = {
+      {"=?utf-8?q?Caf=C3=A9?=", "Caf\xC3\xA9"},
+      {"=?UTF-8?Q?=E2=82=AC?=", "\xE2\x82\xAC"},
+      {"=?iso-8859-2?q?=B9?=", "\xC5\xA1"},
+      {"=?windows-1251?q?=C4=E0?=", "\xD0\x94\xD0\xB0"},
+      {"=?cp1250?q?=8A?=", "\xC5\xA0"},
+      {"=?iso-8859-15?q?=A4?=", "\xE2\x82\xAC"},
+      {"=?utf-8*en?q?=C3=A9?=", "\xC3\xA9"},
+      {"=?x-unknown?q?=E9?=", "\xC3\xA9"},   // an unknown set: the code page
+      {"=?utf-8?q?=E9?=", "\xEF\xBF\xBD"},   // not UTF-8: a replacement character
+      {"  =?ISO-8859-1?Q?a_b?= tail  ", "  a b tail  "},
+      {"Re: =?utf-8?q?Caf=C3=A9?= au lait", "Re: Caf\xC3\xA9 au lait"},
+      {"=?utf-8?q?a?= =?utf-8?q?b?=\t=?utf-8?q?c?=", "abc"},
+      {"=?utf-8?q?a?= x =?utf-8?q?b?=", "a x b"},
+      {"=?x?q?=E9t=E9?= end", "\xC3\xA9t\xC3\xA9 end"},
+      {"=?x?q?a=3Db?= =?x?b?Yw==?=", "a=b =?x?b?Yw==?="},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeEncodedWord(c.text), c.decoded) << c.text;
+  std::string charset;
+  DecodeEncodedWord("x =?ISO-8859-2?Q?a?= =?utf-8?q?b?=", &charset);
+  EXPECT_EQ(charset, "iso-8859-2");
+}
+
 TEST_F(EncodingsTest, DecodeQuotedPrintableExamples) {
-  EXPECT_EQ(DecodeQuotedPrintable("a=3Db", false), "a=b");
-  EXPECT_EQ(DecodeQuotedPrintable("say =22hi=22", false), "say &#34;hi&#34;");
-  EXPECT_EQ(DecodeQuotedPrintable("=E9t=E9", false), "\xC3\xA9t\xC3\xA9");
-  EXPECT_EQ(DecodeQuotedPrintable("line=\r\nnext", false), "linenext");
-  EXPECT_EQ(DecodeQuotedPrintable("end=", false), "end");
-  EXPECT_EQ(DecodeQuotedPrintable("a=20\r\nb", false), "a \r\nb");
-  EXPECT_EQ(DecodeQuotedPrintable("=26=3C=41=80", false), "&#38;&#60;A\xE2\x82\xAC");
-  EXPECT_EQ(DecodeQuotedPrintable("=22=26=3C", true), "\"&&#60;");
-  EXPECT_EQ(DecodeQuotedPrintable("=e9", false), "\xC3\xA9");
+  EXPECT_EQ(DecodeQuotedPrintable("a=3Db"), "a=b");
+  // Escaped quotation marks, ampersands and less-than signs are those characters.
+  EXPECT_EQ(DecodeQuotedPrintable("say =22hi=22"), "say \"hi\"");
+  EXPECT_EQ(DecodeQuotedPrintable("=26=3C=41=80"), "&<A\xE2\x82\xAC");
+  EXPECT_EQ(DecodeQuotedPrintable("=E9t=E9"), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(DecodeQuotedPrintable("line=\r\nnext"), "linenext");
+  EXPECT_EQ(DecodeQuotedPrintable("line=\nnext"), "linenext");
+  EXPECT_EQ(DecodeQuotedPrintable("end="), "end");
+  EXPECT_EQ(DecodeQuotedPrintable("a=20\r\nb"), "a \r\nb");
+  EXPECT_EQ(DecodeQuotedPrintable("=e9"), "\xC3\xA9");
+  EXPECT_EQ(DecodeQuotedPrintable("~3D~"), "~3D~");
+  EXPECT_EQ(DecodeQuotedPrintable("=C3=A9", "utf-8"), "\xC3\xA9");
 }
 
 TEST_F(EncodingsTest, DecodeQuotedPrintableKeepsInvalidEscapes) {
-  EXPECT_EQ(DecodeQuotedPrintable("1+1=2 and =E9", false), "1+1=2 and \xC3\xA9");
-  EXPECT_EQ(DecodeQuotedPrintable("=G1=1", false), "=G1=1");
-  EXPECT_EQ(DecodeQuotedPrintable("x=\ry =Z", false), "x=\ry =Z");
-  EXPECT_EQ(DecodeQuotedPrintable("caf\xC3\xA9=20", false), "caf\xC3\xA9 ");
+  EXPECT_EQ(DecodeQuotedPrintable("1+1=2 and =E9"), "1+1=2 and \xC3\xA9");
+  EXPECT_EQ(DecodeQuotedPrintable("=G1=1"), "=G1=1");
+  EXPECT_EQ(DecodeQuotedPrintable("x=\ry =Z"), "x=\ry =Z");
+  EXPECT_EQ(DecodeQuotedPrintable("caf\xC3\xA9=20"), "caf\xC3\xA9 ");
 }
 
 TEST_F(EncodingsTest, QuotedPrintableUsesTheConfiguredCodePage) {
   qv::testing::ScopedEnv latin2("QUORVIA_CODEPAGE", "ISO-8859-2");
-  EXPECT_EQ(DecodeQuotedPrintable("=B9", false), "\xC5\xA1");
+  EXPECT_EQ(DecodeQuotedPrintable("=B9"), "\xC5\xA1");
 }
 
 }  // namespace

@@ -110,6 +110,13 @@ TEST_P(ItemCodecTest, AppointmentFieldsAndTheGroupsTheWrapperFeeds) {
   EXPECT_FALSE(Contains(text, "&RecurrenceInterval="));
   EXPECT_EQ(Contains(text, "&AppointmentUID=AQL6&From=&SenderDisplayName=&Notes=x"), GetParam())
       << text;
+  if (GetParam()) {  // "+" and the line breaks of a long UID are escaped like any value
+    Access(a).put("Fields", {Variant(kTagAppointmentUid)}, Variant(qv::outlook::Bytes(60, 0xFB)));
+    const std::string uid = Serialize(a).substr(Serialize(a).find("&AppointmentUID=") + 16);
+    EXPECT_TRUE(uid.starts_with("%u002B/v7%u002B/v7") && Contains(uid, "%u000D%u000A") &&
+                uid.find_first_of("+\r\n") == std::string::npos)
+        << uid;
+  }
   EXPECT_EQ(Contains(text, "&From="), GetParam());
   EXPECT_TRUE(text.ends_with("&Notes=x"));
 }
@@ -143,10 +150,9 @@ TEST_P(ItemCodecTest, TaskWithoutDatesAndWithRecurrence) {
   Config().timeZoneSource = 2;
   Variant t = NewItem(3);
   t.put("Subject", "Write");
-  t.put("Mileage", "12 km");
   std::string text = Serialize(t);
   EXPECT_EQ(text.rfind("Importance=1&Status=0&Attachments=0&Size=", 0), 0u) << text;
-  EXPECT_TRUE(Contains(text, "&StartDate=&DueDate=&Read=False&Mileage=12 km&"));
+  EXPECT_TRUE(Contains(text, "&StartDate=&DueDate=&Read=False&Mileage=&"));
   EXPECT_TRUE(text.ends_with("&Subject=Write&IsRecurring=False&offset=0")) << text;
 
   t.put("StartDate", MakeDate(2013, 6, 3));
@@ -408,6 +414,198 @@ TEST_P(ItemCodecTest, ServerItemAdapter) {
   EXPECT_EQ(c.get("HomeTelephoneNumber").ToText(), "123");
   EXPECT_EQ(MakeServerItem(Variant::Nothing())->OutlookClass(), 0);
   EXPECT_EQ(MakeServerItem(Variant::Nothing())->SerializeItem("X"), "&ID=X");
+}
+
+// Every field a task's request carries, each with a value of its own, sits
+// under its own name (a swap of two would show); Mileage is escaped like the
+// other texts, so "&" and "+" reach the server as they are.
+TEST_P(ItemCodecTest, EveryTaskFieldUnderItsOwnName) {
+  Config().timeZoneSource = 2;
+  Variant t = NewItem(3);
+  const std::pair<const char*, Variant> values[] = {
+      {"Importance", 2},       {"Sensitivity", 3},          {"UnRead", true},
+      {"Mileage", "5+5 & km"}, {"BillingInformation", "B"}, {"Companies", "C; D"},
+      {"Status", 3},           {"PercentComplete", 42},     {"TotalWork", 601},
+      {"ActualWork", 602},     {"Subject", "S"},
+  };
+  for (const auto& [name, value] : values) t.put(name, value);
+  t.put("StartDate", MakeDate(2013, 6, 3));
+  t.put("DueDate", MakeDate(2013, 6, 4));
+  EXPECT_EQ(Serialize(t).substr(0, Serialize(t).find("&Size=")), "Importance=2&Status=3&Attachments=0");
+  const std::string text = Serialize(t);
+  EXPECT_TRUE(Contains(text,
+                       "&Sensitivity=3&StartDate=2013-06-03-00-00&DueDate=2013-06-04-00-00&Read=True"
+                       "&Mileage=5%u002B5+%u0026+km&BillingInformation=B&Companies=C%u003B+D"
+                       "&PercentComplete=42&Complete=False&TotalWork=601&ActualWork=602&Subject=S"
+                       "&IsRecurring=False&offset=0"))
+      << text;
+
+  // What the server's item XML carries comes back under the same names.
+  Variant back = NewItem(3);
+  Deserialize("<R><READ>True</READ><MILEAGE>5+5 &amp; km</MILEAGE><BILLINGINFORMATION>B</BILLINGINFORMATION>"
+              "<COMPANIES>C; D</COMPANIES><TOTALWORK>601</TOTALWORK><ACTUALWORK>602</ACTUALWORK>"
+              "<NOTES>n</NOTES></R>",
+              back);
+  for (const char* name : {"UnRead", "Mileage", "BillingInformation", "Companies", "TotalWork", "ActualWork"})
+    EXPECT_EQ(back.get(name).ToText(), t.get(name).ToText()) << name;
+  EXPECT_EQ(back.get("Body").ToText(), "n");
+}
+
+// A contact's notes and title travel back, so that an edit in Outlook does
+// not send them empty; names are kept as the server splits them.
+TEST_P(ItemCodecTest, ContactNamesNotesAndTitleFromServerXml) {
+  Variant c = NewItem(2);
+  const std::string note(40000, 'n');
+  Deserialize("<R><FIRSTNAME>Jean</FIRSTNAME><MIDDLENAME>Claude</MIDDLENAME><LASTNAME>Van Damme</LASTNAME>"
+              "<FULLNAME>Jean Claude Van Damme</FULLNAME><NICKNAME></NICKNAME><TITLE>Dr.</TITLE>"
+              "<NOTE>" + note + "</NOTE></R>",
+              c);
+  EXPECT_EQ(c.get("FirstName").ToText(), "Jean");
+  EXPECT_EQ(c.get("MiddleName").ToText(), "Claude");
+  EXPECT_EQ(c.get("LastName").ToText(), "Van Damme");
+  EXPECT_EQ(c.get("Subject").ToText(), "Jean Claude Van Damme");  // not blanked by the nickname
+  EXPECT_EQ(c.get("FileAs").ToText(), "Jean Claude Van Damme");
+  EXPECT_EQ(c.get("Title").ToText(), "Dr.");
+  EXPECT_EQ(c.get("Body").ToText(), note);
+  EXPECT_TRUE(Contains(Serialize(c), "&Title=Dr.&") && Serialize(c).ends_with("&Note=" + note));
+  // A full name that the parts do not make up is Outlook's to split.
+  Deserialize("<R><FULLNAME>Ann B Lee</FULLNAME><NICKNAME>Annie</NICKNAME></R>", c);
+  EXPECT_EQ(c.get("LastName").ToText(), "Lee");
+  EXPECT_EQ(c.get("Subject").ToText(), "Annie");
+
+  // A reply that does not parse changes nothing, its FileAs included.
+  c.put("FileAs", "Kept, As Filed");
+  EXPECT_EQ(Deserialize("<R><FULLNAME>X</R>", c), 1);
+  EXPECT_EQ(c.get("FileAs").ToText(), "Kept, As Filed");
+  EXPECT_EQ(c.get("FullName").ToText(), "Ann B Lee");
+}
+
+// A value that CDATA sections or a comment split is read whole.
+TEST_P(ItemCodecTest, AnElementIsReadWhole) {
+  Variant a = NewItem(1);
+  Deserialize("<R><DESCRIPTION>R<![CDATA[&]]>D <!-- x -->plan<![CDATA[ <1>]]></DESCRIPTION>"
+              "<LOCATION><![CDATA[]]>Room 1</LOCATION><NOTES> \t </NOTES></R>",
+              a);
+  EXPECT_EQ(a.get("Subject").ToText(), "R&D plan <1>");
+  EXPECT_EQ(a.get("Location").ToText(), "Room 1");
+  EXPECT_EQ(a.get("Body").ToText(), " \t ");  // white space only is a value too
+}
+
+// Encoded words are read in their own character set, their escapes as the
+// characters they stand for.
+TEST_P(ItemCodecTest, EncodedWordsInTheirOwnCharacterSet) {
+  Variant a = NewItem(1);
+  Deserialize("<R><DESCRIPTION>Re: =?utf-8?q?Caf=C3=A9?= =?utf-8?q?_=22Q3=22_=26_=3C1=3E?= ok</DESCRIPTION></R>", a);
+  EXPECT_EQ(a.get("Subject").ToText(), "Re: Caf\xC3\xA9 \"Q3\" & <1> ok");
+}
+
+TEST(TimeZoneOffsetTest, NegativeDaylightSavingUnderEverySource) {
+  qv::testing::TempDir dir;
+  ScopedEnv hklm("QUORVIA_HKLM", dir.File("hklm.db"));
+  for (const char* zone : {"Europe/Dublin", "Africa/Casablanca"}) {
+    ScopedEnv tz("TZ", zone);
+    qv::timezone::SetNowForTesting(qv::timezone::DaysFromCivil(2024, 1, 15) * 86400);
+    EXPECT_EQ(GetTimeZoneOffset(1), 60) << zone;  // daylight time, as Windows has it
+    qv::registry::Key key;
+    ASSERT_EQ(qv::registry::Key::Create(qv::registry::Hive::LocalMachine,
+                                        "System\\CurrentControlSet\\control\\TimeZoneInformation", &key),
+              qv::registry::Status::Ok);
+    ASSERT_EQ(key.SetDword("DisableAutoDaylightTimeSet", 1), qv::registry::Status::Ok);
+    EXPECT_EQ(GetTimeZoneOffset(0), 0) << zone;  // standard time, as Windows has it
+    key.SetDword("DisableAutoDaylightTimeSet", 0);
+  }
+  qv::timezone::SetNowForTesting(std::nullopt);
+}
+
+// Each date is converted with the offset in force at that date, whenever the
+// conversion runs; the request carries the offset at the item's start, and
+// every date of the item is sent so that the server's UTC is right.
+TEST_P(ItemCodecTest, DatesTakeTheOffsetOfTheirOwnDay) {
+  ScopedEnv berlin("TZ", "Europe/Berlin");
+  Config().timeZoneSource = 0;
+  for (const int month : {1, 7}) {  // serialised and read back in winter and in summer
+    qv::timezone::SetNowForTesting(qv::timezone::DaysFromCivil(2024, month, 10) * 86400);
+    Variant a = NewItem(1);
+    a.put("Start", MakeDate(2024, 1, 15, 10, 0));
+    a.put("End", MakeDate(2024, 4, 2, 10, 0));  // past the change to summer time
+    Variant p = a.call("GetRecurrencePattern");
+    p.put("RecurrenceType", 0);
+    p.put("PatternEndDate", MakeDate(2024, 7, 15));
+    const std::string text = Serialize(a);
+    EXPECT_TRUE(text.starts_with("StartTime=2024-01-15-10-00&FinishTime=2024-04-02-09-00&")) << text;
+    EXPECT_TRUE(Contains(text, "&offset=60&")) << text;
+    EXPECT_TRUE(Contains(text, "&PatternStartDate=2024-01-15-00-00&")) << text;
+    EXPECT_TRUE(Contains(text, "&PatternEndDate=2024-07-14-23-00")) << text;
+
+    Variant back = NewItem(1);
+    Deserialize("<R><STARTTIME>2024-01-15-09-00</STARTTIME><FINISHTIME>2024-04-02-08-00</FINISHTIME>"
+                "<ISRECURRING>1</ISRECURRING><RECURRENCETYPE>1</RECURRENCETYPE>"
+                "<PATTERNSTARTDATE>2024-01-14-23-00</PATTERNSTARTDATE><NOENDDATE>0</NOENDDATE>"
+                "<PATTERNENDDATE>2024-07-14-22-00</PATTERNENDDATE><DAYOFWEEKMASK>2</DAYOFWEEKMASK></R>",
+                back);
+    EXPECT_EQ(back.get("Start").ToDate(), MakeDate(2024, 1, 15, 10, 0)) << month;
+    EXPECT_EQ(back.get("End").ToDate(), MakeDate(2024, 4, 2, 10, 0)) << month;
+    Variant pattern = back.call("GetRecurrencePattern");
+    EXPECT_EQ(pattern.get("PatternStartDate").ToDate(), MakeDate(2024, 1, 15)) << month;
+    EXPECT_EQ(pattern.get("PatternEndDate").ToDate(), MakeDate(2024, 7, 15)) << month;
+
+    Variant allDay = NewItem(1);
+    Deserialize("<R><STARTTIME>2024-01-19-23-00</STARTTIME><FINISHTIME>2024-01-20-23-00</FINISHTIME>"
+                "<ALLDAYEVENT>1</ALLDAYEVENT></R>",
+                allDay);
+    EXPECT_EQ(allDay.get("Start").ToDate(), MakeDate(2024, 1, 20)) << month;
+    EXPECT_EQ(allDay.get("End").ToDate(), MakeDate(2024, 1, 21)) << month;
+  }
+  // A summer meeting carries the summer offset, in winter too.
+  Variant summer = NewItem(1);
+  summer.put("Start", MakeDate(2024, 7, 15, 10, 0));
+  EXPECT_TRUE(Contains(Serialize(summer), "&offset=120&"));
+  // Sources 1 and 2 keep one offset for every date, and dates as they are.
+  Config().timeZoneSource = 1;
+  EXPECT_TRUE(Serialize(summer).starts_with("StartTime=2024-07-15-10-00&"));
+  EXPECT_TRUE(Contains(Serialize(summer), "&offset=120&"));
+  Config().timeZoneSource = 2;
+  Deserialize("<R><STARTTIME>2024-01-15-09-00</STARTTIME></R>", summer);
+  EXPECT_EQ(summer.get("Start").ToDate(), MakeDate(2024, 1, 15, 9, 0));
+}
+
+// A series that ends by date with more occurrences than a count can give
+// comes back with its end date.
+TEST_P(ItemCodecTest, ASeriesOfMoreThan999OccurrencesKeepsItsEnd) {
+  Config().timeZoneSource = 2;
+  Variant a = NewItem(1);
+  a.put("Start", MakeDate(2024, 1, 1, 9, 0));
+  Variant p = a.call("GetRecurrencePattern");
+  p.put("RecurrenceType", 0);
+  p.put("PatternEndDate", MakeDate(2027, 12, 31));
+  EXPECT_EQ(p.get("Occurrences").ToLong(), 1461);
+  const std::string text = Serialize(a);
+  EXPECT_TRUE(Contains(text, "&Occurrences=1461&") && Contains(text, "&PatternEndDate=2027-12-31-00-00&")) << text;
+  Variant back = NewItem(1);
+  Deserialize("<R><ISRECURRING>1</ISRECURRING><RECURRENCETYPE>0</RECURRENCETYPE>"
+              "<PATTERNSTARTDATE>2024-01-01-00-00</PATTERNSTARTDATE><NOENDDATE>False</NOENDDATE>"
+              "<OCCURRENCES>1461</OCCURRENCES><PATTERNENDDATE>2027-12-31-00-00</PATTERNENDDATE></R>",
+              back);
+  Variant pattern = back.call("GetRecurrencePattern");
+  EXPECT_EQ(pattern.get("PatternEndDate").ToDate(), MakeDate(2027, 12, 31));
+  EXPECT_EQ(pattern.get("Occurrences").ToLong(), 1461);
+  // Exactly 999 is still a count.
+  Deserialize("<R><ISRECURRING>1</ISRECURRING><NOENDDATE>False</NOENDDATE><OCCURRENCES>999</OCCURRENCES>"
+              "<PATTERNENDDATE>2099-12-31-00-00</PATTERNENDDATE></R>",
+              back);
+  EXPECT_EQ(pattern.get("Occurrences").ToLong(), 999);
+  EXPECT_EQ(pattern.get("PatternEndDate").ToDate(), MakeDate(2026, 9, 25));
+}
+
+// The repeated hour in autumn: an item saved at 02:10 after the clock went
+// back is newer than a synchronisation at 02:50 before it.
+TEST(TimeZoneOffsetTest, AModificationInTheRepeatedHourIsNewerThanTheSyncBeforeIt) {
+  ScopedEnv tz("TZ", "Europe/Berlin");
+  const int64_t lastSync = qv::timezone::DaysFromCivil(2024, 10, 27) * 86400 + 50 * 60;  // 02:50 CEST
+  const Date modified = MakeDate(2024, 10, 27, 2, 10);                                  // 02:10 CET
+  EXPECT_GT(InstantOfOutlookDate(modified, qv::timezone::Fold::kLater), lastSync);
+  EXPECT_EQ(InstantOfOutlookDate(MakeDate(2024, 1, 15, 10, 0, 30), qv::timezone::Fold::kLater),
+            qv::timezone::DaysFromCivil(2024, 1, 15) * 86400 + 9 * 3600 + 30);
 }
 
 TEST(TextConversionTest, TextToLongAndTextToBoolean) {

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "addin/config/sync_config.h"
 #include "platform/shell/shell.h"
@@ -61,6 +65,61 @@ TEST_F(ActivityLogTest, ADeletedLogIsCreatedAgain) {
   std::string text = ReadFile(dir_.File("QVSync.Log"));
   EXPECT_EQ(text.find("one"), std::string::npos);
   EXPECT_NE(text.find("\ttwo\r\n"), std::string::npos);
+}
+
+// The number of this process's descriptors open on `path`.
+int DescriptorsOn(const std::string& path) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == path) ++count;
+  }
+  return count;
+}
+
+// A session keeps the log open, and every line is still in the file, whole,
+// the moment it is written; a log deleted or replaced meanwhile is made anew.
+TEST_F(ActivityLogTest, ASessionKeepsTheLogOpenAndEveryLineReadableAtOnce) {
+  qvsync::Config().troubleshootingMode = 1;
+  const std::string path = dir_.File("QVSync.Log");
+  {
+    qvsync::LogSession session;
+    qvsync::LogSession nested;
+    qvsync::LogMessage("one", 5);
+    EXPECT_NE(ReadFile(path).find("\tone\r\n"), std::string::npos);
+    qvsync::LogMessage("two", 5);
+    EXPECT_NE(ReadFile(path).find("\ttwo\r\n"), std::string::npos);
+    EXPECT_EQ(DescriptorsOn(path), 1);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    qvsync::LogMessage("three", 5);
+    EXPECT_NE(ReadFile(path).find("\tthree\r\n"), std::string::npos) << "a deleted log is made anew";
+    ASSERT_TRUE(qv::testing::WriteFile(dir_.File("other"), "rotated\r\n"));
+    ASSERT_EQ(std::rename(dir_.File("other").c_str(), path.c_str()), 0);
+    qvsync::LogMessage("four", 5);
+    EXPECT_EQ(ReadFile(path).find("rotated\r\n"), 0u);
+    EXPECT_NE(ReadFile(path).find("\tfour\r\n"), std::string::npos) << "a replaced log gets the next line";
+  }
+  EXPECT_EQ(DescriptorsOn(path), 0) << "closed with the outermost session";
+}
+
+// Two processes log at once: every line arrives whole.
+TEST_F(ActivityLogTest, TwoProcessesLoggingAtOnceLeaveWholeLines) {
+  qvsync::Config().troubleshootingMode = 1;
+  const std::string filler(300, 'x');
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  {
+    qvsync::LogSession session;
+    for (int i = 0; i < 300; ++i) qvsync::LogMessage((child == 0 ? "child " : "parent ") + filler, 5);
+  }
+  if (child == 0) _exit(0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t(child|parent) x{300}\r)");
+  std::istringstream text(ReadFile(dir_.File("QVSync.Log")));
+  int lines = 0;
+  for (std::string read; std::getline(text, read); ++lines) ASSERT_TRUE(std::regex_match(read, line)) << read;
+  EXPECT_EQ(lines, 600);
 }
 
 TEST_F(ActivityLogTest, FailuresAreIgnored) {

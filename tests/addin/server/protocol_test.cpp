@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "tests/addin/server/server_fixture.h"
+#include "tests/common/stalling_server.h"
 
 namespace qvsync::testing {
 namespace {
@@ -88,8 +89,32 @@ TEST_F(ProtocolTest, WrongPasswordIsRejected) {
   EXPECT_EQ(ServerLogin("alice", "wrong", code, message), 0);
   EXPECT_FALSE(loggedIn);
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(message, "");
+  EXPECT_EQ(message, "Invalid user name or password.") << "the server's reason is carried";
   EXPECT_EQ(Config().requestUrl, "");
+  // A refusal without a description, and an answer that is no login result.
+  servlet_.SetCannedReply("LOGIN", "<R><RETURNVALUE>0</RETURNVALUE><ERRORVALUE>3</ERRORVALUE></R>");
+  EXPECT_EQ(ServerLogin("alice", "wrong", code, message), 0);
+  EXPECT_EQ(message, "The server refused the login (error value 3).");
+  servlet_.SetCannedReply("LOGIN", "<HTML><BODY>Welcome</BODY></HTML>");
+  EXPECT_EQ(ServerLogin("alice", "secret", code, message), 0);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(message, "The server's answer holds no login result.");
+}
+
+// A login that got no answer in time is not tried again on the second path:
+// the server is not answering, and a second wait would double the person's.
+TEST_F(ProtocolTest, ALoginWithoutAnAnswerInTimeIsNotTriedOnTheSecondPath) {
+  qv::testing::StallingServer silent(qv::testing::StallingServer::kSilent);
+  Config().host = silent.host();
+  TransportTimeouts timeouts;
+  timeouts.silenceMilliseconds = 500;
+  SetTransportTimeouts(timeouts);
+  int32_t code = 0;
+  std::string message;
+  EXPECT_EQ(ServerLogin("alice", "secret", code, message), 0);
+  EXPECT_EQ(silent.connections(), 1);
+  EXPECT_EQ(code, 12002);
+  EXPECT_EQ(message, "The server did not answer within 1 second (error 12002).");
 }
 
 TEST_F(ProtocolTest, LoginValuesAreEscaped) {

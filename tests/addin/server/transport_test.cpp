@@ -6,9 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 #include "tests/addin/server/server_fixture.h"
+#include "tests/common/stalling_server.h"
 
 namespace qvsync::testing {
 namespace {
@@ -188,6 +190,12 @@ TEST_F(TransportTest, Utf8ReplyKeepsItsCharacters) {
 TEST_F(TransportTest, ReplyThatIsNotUtf8IsTakenInTheCodePage) {
   servlet_.SetCannedReply("X", "<R>Caf\xE9 \x80</R>");
   EXPECT_EQ(Post("Cmd=X"), "<R>Caf\xC3\xA9 \xE2\x82\xAC</R>");
+  // One stray byte in a UTF-8 reply: only that byte is read in the code page.
+  servlet_.SetCannedReply("X", "<R>Jos\xC3\xA9 M\xC3\xBCller \xE9</R>");
+  EXPECT_EQ(Post("Cmd=X"), "<R>Jos\xC3\xA9 M\xC3\xBCller \xC3\xA9</R>");
+  // A truncated character at the very end, too.
+  servlet_.SetCannedReply("X", "<R>\xE2\x82\xAC\xE2\x82");
+  EXPECT_EQ(Post("Cmd=X"), "<R>\xE2\x82\xAC\xC3\xA2\xE2\x80\x9A");
 }
 
 TEST_F(TransportTest, BodyTravelsInTheCodePage) {
@@ -229,12 +237,84 @@ TEST_F(TransportTest, DroppedConnectionGives12030) {
   EXPECT_EQ(Requests().size(), 1u);
 }
 
-TEST_F(TransportTest, HungServerTimesOutWith12002) {
-  SetTransportTimeouts(TransportTimeouts{5000, 120, 500});
-  servlet_.SetDelay(std::chrono::seconds(60));  // cut short when the emulator stops
-  EXPECT_EQ(Post("Cmd=LOGIN"), "");
+// The limits follow the request: its command, and a batch's size.
+TEST(RequestLimits, FollowTheCommandAndABatchsSize) {
+  EXPECT_EQ(KindOfRequest("Cmd=LOGIN&Username=a"), RequestKind::Login);
+  EXPECT_EQ(KindOfRequest("Cmd=LIST-TASKS&Pagination=None"), RequestKind::List);
+  EXPECT_EQ(KindOfRequest("Cmd=BATCH&Batch=x"), RequestKind::Batch);
+  EXPECT_EQ(KindOfRequest("Cmd=BATCHES"), RequestKind::Item);
+  EXPECT_EQ(KindOfRequest("Cmd=GET-TASK&ID=1"), RequestKind::Item);
+  const TransportTimeouts base;  // 10 s to connect, 30 s of silence, 60 s for an item, 180 s for a list
+  struct Case {
+    RequestKind kind;
+    size_t bytes;
+    long silence, total;
+  } const cases[] = {
+      {RequestKind::Login, 5000, 30000, 60000},   {RequestKind::Item, 0, 30000, 60000},
+      {RequestKind::List, 100, 30000, 180000},    {RequestKind::Batch, 0, 30000, 60000},
+      {RequestKind::Batch, 1, 30250, 60500},      {RequestKind::Batch, 1024, 30250, 60500},
+      {RequestKind::Batch, 1025, 30500, 61000},   {RequestKind::Batch, 400 * 1024, 130000, 260000},
+  };
+  for (const Case& c : cases) {
+    const RequestLimits limits = LimitsFor(base, c.kind, c.bytes);
+    EXPECT_EQ(limits.connectMilliseconds, 10000);
+    EXPECT_EQ(limits.silenceMilliseconds, c.silence) << c.bytes;
+    EXPECT_EQ(limits.totalMilliseconds, c.total) << c.bytes;
+  }
+  EXPECT_EQ(MessageOf(WaitEnd::Silence, LimitsFor(base, RequestKind::Login, 0)),
+            "The server did not answer within 30 seconds (error 12002).");
+  EXPECT_EQ(MessageOf(WaitEnd::Total, RequestLimits{1000, 1000, 1001}),
+            "The server's answer did not arrive in full within 2 seconds (error 12002).");
+  EXPECT_EQ(MessageOf(WaitEnd::Connect, RequestLimits{1000, 0, 0}),
+            "Could not connect to server (error 12002): no connection within 1 second. Check the server details "
+            "entered.");
+}
+
+// A server that takes the request and never answers is given up after the
+// silence limit, and the message says so (not that no connection was made).
+TEST_F(TransportTest, ASilentServerIsGivenUpAfterItsSilenceWithTheCauseNamed) {
+  qv::testing::StallingServer silent(qv::testing::StallingServer::kSilent);
+  TransportTimeouts timeouts;
+  timeouts.silenceMilliseconds = 1000;
+  SetTransportTimeouts(timeouts);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Post("Cmd=GET-TASK&ID=1", silent.host()), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(code_, 12002);
-  EXPECT_EQ(message_, "Could not connect to server (error 12002). Check the server details entered.");
+  EXPECT_EQ(message_, "The server did not answer within 1 second (error 12002).");
+}
+
+// A server that trickles its answer a byte at a time is cut off when the
+// whole wait reaches its limit, however it keeps the line alive.
+TEST_F(TransportTest, ATricklingServerIsCutOffAtTheWholeLimit) {
+  qv::testing::StallingServer trickle(qv::testing::StallingServer::kTrickle);
+  TransportTimeouts timeouts;
+  timeouts.silenceMilliseconds = 1000;
+  timeouts.listMilliseconds = 2000;
+  SetTransportTimeouts(timeouts);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Post("Cmd=LIST-TASKS&Pagination=None", trickle.host()), "");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1900));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_EQ(code_, 12002);
+  EXPECT_EQ(message_, "The server's answer did not arrive in full within 2 seconds (error 12002).");
+}
+
+// The person at the front end cancels a wait: it ends at once, whatever the
+// limits, and the front end was told whom the request waited for.
+TEST_F(TransportTest, ACancelledWaitEndsAtOnce) {
+  for (auto mode : {qv::testing::StallingServer::kSilent, qv::testing::StallingServer::kTrickle}) {
+    qv::testing::StallingServer server(mode);
+    frontEnd_.Clear();
+    frontEnd_.CancelWaitsAfter(3);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Post("Cmd=LOGIN&Username=a", server.host()), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(code_, 12017);
+    EXPECT_EQ(message_, "The request to the server was cancelled (error 12017).");
+    EXPECT_EQ(frontEnd_.waits(), std::vector<std::string>{"Connecting to " + server.host() + " ..."});
+  }
 }
 
 TEST_F(TransportTest, MalformedHostSendsNothing) {

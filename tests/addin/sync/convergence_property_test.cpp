@@ -154,6 +154,16 @@ long EnvNumber(const char* name, long fallback) {
   return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
 }
 
+// A person at the screen who answers Yes to every question while `yes`.
+class Answering : public qv::ui::ScriptedFrontEnd {
+ public:
+  qv::ui::Answer ShowMessage(const qv::ui::MessageBox& box) override {
+    const qv::ui::Answer answer = ScriptedFrontEnd::ShowMessage(box);
+    return yes && box.buttons == qv::ui::Buttons::YesNo ? qv::ui::Answer::Yes : answer;
+  }
+  bool yes = false;
+};
+
 // One history: both sides, the model of what they should hold, the rounds.
 class World : public SyncFixture {
  public:
@@ -175,10 +185,12 @@ class World : public SyncFixture {
     Advance();
     Troubled(round);
     Advance();
-    // Someone at the screen answers the deletion guard (Yes, the first button).
+    // Someone at the screen answers the deletion guard.
     Attended(true);
+    answering_.yes = true;
     Config().batchMode = round.cleanBatch ? 1 : 0;
     Sync();
+    answering_.yes = false;
     Attended(false);
     Settle();
     Check();
@@ -582,6 +594,8 @@ class World : public SyncFixture {
   }
 
   qv::testing::ScopedEnv zone_;
+  Answering answering_;
+  qv::ui::ScopedFrontEnd installedAnswering_{&answering_};
   std::string profilePath_;
   std::map<std::string, Item> model_;
   std::map<std::string, Touch> touched_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ui/terminal_progress.h"
 #include "tests/common/test_support.h"
 
 namespace qvsync {
@@ -122,6 +123,7 @@ TEST(SyncProgressTerminal, CtrlCDuringARunSetsSyncCancelledAtTheNextValue) {
   std::string text(buffer, size);
   std::free(buffer);
   EXPECT_EQ(text,
+            "Press Ctrl-C to cancel.\n"
             "Synchronizing Contacts..\n"
             "  [1/5] Validating Object: 1\n"
             "  [2/5] Validating Object: 2\n"

@@ -20,6 +20,7 @@
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "platform/ui/ui.h"
+#include "tests/common/stalling_server.h"
 #include "tests/common/test_support.h"
 #include "tools/qvservlet/servlet.h"
 
@@ -193,6 +194,32 @@ TEST_F(WindowsTest, ChangePasswordSendsTheChangeAndClosesWhateverTheResult) {
   EXPECT_TRUE(servlet_.CheckPassword("alice", "n3w&pass"));
   EXPECT_EQ(Commands(), (std::vector<std::string>{"Cmd=LOGIN", "Cmd=CHANGE-PASSWORD", "Cmd=CHANGE-PASSWORD"}))
       << "one login for the session the server wants, then the changes";
+  // The new password is the stored one now, encrypted as the configuration
+  // window stores it: the next command logs in with it.
+  EXPECT_EQ(Stored("Password").value_or("").rfind("enc:", 0), 0u) << Stored("Password").value_or("(none)");
+  Config().password.clear();
+  LoadConfig();  // the host and user name were never stored here: only the password is read
+  EXPECT_EQ(Config().password, "n3w&pass");
+}
+
+// A server that cannot be reached: the change is not sent, and the box says
+// why after its fixed text.
+TEST_F(WindowsTest, ChangePasswordWithTheServerDownGivesTheTransportsReason) {
+  servlet_.Stop();
+  Config().host = "127.0.0.1:1";
+  ui_.SetWindowScript([](qv::ui::Window& shown) {
+    auto& form = static_cast<frmChangePassword&>(shown);
+    form.txtCurrentPassword.text = "secret";
+    form.txtNewPassword.text = form.txtConfirmNewPassword.text = "other";
+    form.cmdChangePassword.Click();
+  });
+  frmChangePassword window;
+  window.ShowModal();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text,
+            "The password change operation failed with the following error: Could not connect to server (error "
+            "12029). Check the server details entered.");
+  EXPECT_EQ(Config().password, "secret") << "nothing changed, nothing stored";
 }
 
 // ---- frmAutoResponse ----
@@ -242,7 +269,8 @@ TEST_F(WindowsTest, AutoResponseWithAWrongPasswordShowsTheLoginErrorAndAnEmptyFo
   frmAutoResponse window;
   window.ShowModal();
   ASSERT_GE(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Could not log into the server. Err (0). ");
+  EXPECT_EQ(boxes_[0].text, "Could not log into the server. Err (0). Invalid user name or password.")
+      << "the server's reason follows";
   EXPECT_EQ(boxes_[0].title, "Error");
   EXPECT_EQ(boxes_[0].icon, Icon::Information);
   ASSERT_FALSE(servlet_.Requests().empty());
@@ -321,6 +349,18 @@ TEST_F(WindowsTest, OkChecksThePasswordThenTheServerNameBeforeWritingAnything) {
     EXPECT_EQ(boxes_[0].icon, Icon::Exclamation);
     EXPECT_EQ(window.focused, &window.txtHostName);
   }
+  // A port is a number from 1 to 65535; nothing before the ":" is no name.
+  for (const std::string& name : {"host:abc", "host:0", "host:65536", "host:1:2", "host:", "host:123456"}) {
+    ui_.Clear();
+    window.txtHostName.text = name;
+    window.cmdOK.Click();
+    ASSERT_EQ(boxes_.size(), 1u) << name;
+    EXPECT_EQ(boxes_[0].text, "Please enter a port number from 1 to 65535 after the \":\" in the server name.") << name;
+    EXPECT_EQ(window.focused, &window.txtHostName);
+  }
+  EXPECT_EQ(CheckHostName(":80"), HostProblem::kName);
+  EXPECT_EQ(CheckHostName("host:1"), HostProblem::kNone);
+  EXPECT_EQ(CheckHostName("host:65535"), HostProblem::kNone);
   window.txtHostName.text = servlet_.host();
   // The user name names the folder of the account's records: no separator.
   for (const std::string& name : {"../alice", "a\\b", "a<b", "a\tb"}) {
@@ -407,18 +447,41 @@ TEST_F(WindowsTest, AWrongPasswordSavesTheSettingsAndKeepsTheWindowOpen) {
   window.ShowModal();
   EXPECT_TRUE(shownAfterOk);
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, kLoginFailure);
+  EXPECT_EQ(boxes_[0].text, std::string(kLoginFailure) + "\r\nError: Invalid user name or password.")
+      << "the server's reason follows";
   EXPECT_EQ(boxes_[0].title, "Quorvia Synchronization");
   EXPECT_EQ(boxes_[0].icon, Icon::Information);
   EXPECT_EQ(Stored("Host"), servlet_.host()) << "saved whatever the login gives";
-  EXPECT_NE(Log().find(std::string("\t") + kLoginFailure + "\r\n"), std::string::npos);
+  EXPECT_NE(Log().find(std::string("\t") + kLoginFailure + " Error: Invalid user name or password.\r\n"),
+            std::string::npos);
   EXPECT_EQ(synchronisations_, 0);
+  EXPECT_FALSE(window.accepted);
+  EXPECT_EQ(window.loginFailure, std::string(kLoginFailure) + " Error: Invalid user name or password.");
+}
+
+// A server that takes the login and never answers: one wait, shown as such,
+// and the box names the cause instead of blaming the connection.
+TEST_F(WindowsTest, ASilentServerIsNamedAsSuchAfterOneWait) {
+  qv::testing::StallingServer silent(qv::testing::StallingServer::kSilent);
+  TransportTimeouts timeouts;
+  timeouts.silenceMilliseconds = 1000;
+  SetTransportTimeouts(timeouts);
+  frmConfig window;
+  window.Form_Load();
+  window.txtHostName.text = silent.host();
+  window.cmdOK.Click();
+  SetTransportTimeouts(TransportTimeouts{});
+  EXPECT_EQ(ui_.waits(), std::vector<std::string>{"Connecting to " + silent.host() + " ..."});
+  EXPECT_EQ(silent.connections(), 1) << "no second path is tried";
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text,
+            std::string(kLoginFailure) + "\r\nError: The server did not answer within 1 second (error 12002).");
 }
 
 TEST_F(WindowsTest, ATransportErrorFollowsTheLoginFailureOnALineOfItsOwn) {
   const std::string closed = servlet_.host();
   servlet_.Stop();  // nothing listens there any more
-  SetTransportTimeouts(TransportTimeouts{2000, 5, 5000});
+  SetTransportTimeouts(TransportTimeouts{2000, 5000, 5000});
   frmConfig window;
   window.Form_Load();
   window.txtHostName.text = closed;
@@ -541,15 +604,32 @@ TEST_F(WindowsTest, WithoutQvaisoThePasswordIsSavedInClearAndTheUserIsToldOnce) 
   EXPECT_NE(Log().find("could not be loaded"), std::string::npos) << "the log says why" << Log();
 }
 
-TEST_F(WindowsTest, HelpOpensTheOneHelpAddressAndViewStartsTheViewerOrSaysWhereTheLogIs) {
+TEST_F(WindowsTest, HelpAndViewStartTheirProgramOrSayWhereTheHelpAndTheLogAre) {
   frmConfig window;
   window.Form_Load();
-  window.cmdHelp.Click();
   frmAbout about;
-  about.cmdHelp.Click();
+  {
+    qv::testing::ScopedEnv display("DISPLAY", ":0");
+    window.cmdHelp.Click();
+    about.cmdHelp.Click();
+  }
   ASSERT_EQ(launcher_.started.size(), 2u);
   EXPECT_EQ(launcher_.started[0], (std::vector<std::string>{"xdg-open", kHelpAddress}));
   EXPECT_EQ(launcher_.started[1], launcher_.started[0]);
+  EXPECT_TRUE(boxes_.empty());
+  {
+    // No desktop: both say where the help is.
+    qv::testing::ScopedEnv noDisplay("DISPLAY", std::nullopt);
+    qv::testing::ScopedEnv noWayland("WAYLAND_DISPLAY", std::nullopt);
+    window.cmdHelp.Click();
+    about.cmdHelp.Click();
+  }
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].text, std::string("The help cannot be shown here, since no desktop is available. It is at ") +
+                                kHelpAddress);
+  EXPECT_EQ(boxes_[1].text, boxes_[0].text);
+  EXPECT_EQ(launcher_.started.size(), 2u);
+  ui_.Clear();
 
   window.chkTroubleshoot.Set(true);
   {

@@ -72,4 +72,16 @@ TEST(AppendUtf8, WritesEveryLengthAndReplacesWhatIsNoCharacter) {
   EXPECT_TRUE(qv::codepage::IsValidUtf8(out));
 }
 
+TEST(CodePage, NamedCharacterSetsAndStrayBytes) {
+  ScopedEnv env("QUORVIA_CODEPAGE", std::nullopt);
+  EXPECT_EQ(qv::codepage::CharsetToUtf8("KOI8-R", "\xC1"), "\xD0\xB0");
+  EXPECT_EQ(qv::codepage::CharsetToUtf8("latin1", "\xE9"), "\xC3\xA9");
+  EXPECT_EQ(qv::codepage::CharsetToUtf8("us-ascii", "a\xE9"), "a\xEF\xBF\xBD");
+  for (const char* unknown : {"iso-8859-12", "windows-1249", "x-made-up", "../../etc/utf-8", ""})
+    EXPECT_EQ(qv::codepage::CharsetToUtf8(unknown, "a"), std::nullopt) << unknown;
+  // Only the bytes that are not UTF-8 are read in the code page.
+  EXPECT_EQ(qv::codepage::Utf8OrCodePageToUtf8("\xC3\xA9\xE9\x80 \xF0\x9F\x98\x80\xF0"),
+            "\xC3\xA9\xC3\xA9\xE2\x82\xAC \xF0\x9F\x98\x80\xC3\xB0");
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
-#include "platform/ui/progress.h"
+#include "platform/ui/terminal_front_end.h"
+#include "platform/ui/terminal_progress.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -83,11 +84,12 @@ TEST(TerminalProgressPlain, PrintsCaptionAndEachNewStatusWithTheCountAndNoEscape
   window.lblStatus.caption = "after hiding";
   terminal.Repaint(window);  // a hidden window is not drawn
   EXPECT_EQ(captured.Text(),
+            "Press Ctrl-C to cancel.\n"
             "Working\n"
             "  [1/3] Validating Object: A\n"
             "  [2/3] Validating Object: B\n"
             "  [3/3] Validating Object: A\n"
-            "Next class [2J\n");
+            "Next class?[2J\n");
 }
 
 TEST(TerminalProgressLive, RedrawsOneLineCutToTheWidthWithoutSplittingACharacter) {
@@ -103,7 +105,9 @@ TEST(TerminalProgressLive, RedrawsOneLineCutToTheWidthWithoutSplittingACharacter
   terminal.Show(window);
   terminal.Hide(window);
   std::string text = captured.Text();
-  ASSERT_EQ(text.rfind("\r\x1b[K", 0), 0u) << text;
+  const std::string hint = "Press Ctrl-C to cancel.\n";  // said once, before the live line
+  ASSERT_EQ(text.rfind(hint + "\r\x1b[K", 0), 0u) << text;
+  text.erase(0, hint.size());
   EXPECT_NE(text.find("Synchronizing Contacts..  [########............]"), std::string::npos) << text;
   ASSERT_EQ(text.back(), '\n');  // hiding ends the line
   // Every drawn line fits in 80 columns and ends on a whole UTF-8 character.
@@ -140,6 +144,39 @@ TEST(TerminalProgressInterrupt, CtrlCPressesCancelAtTheNextDoEventsAndIsReleased
   raise(SIGINT);
   terminal.Hide(window);
   EXPECT_EQ(window.cancelClicks, 2);
+  struct sigaction after {};
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// Ctrl-C while a request waits for the server ends the wait at once, and,
+// while a progress window is shown, presses its Cancel too; without one the
+// press goes with the wait.
+TEST(TerminalWaitInterrupt, CtrlCEndsTheWaitAndPressesAShownProgressWindowsCancel) {
+  struct sigaction before {};
+  sigaction(SIGINT, nullptr, &before);
+  Captured captured;
+  TerminalFrontEnd boxes(nullptr, captured.out());
+  TerminalProgress terminal(nullptr, captured.out());
+  terminal.SetLive(false);
+  SampleProgress window;
+  terminal.Show(window);
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  EXPECT_FALSE(boxes.WaitCancelled());
+  raise(SIGINT);  // the process lives on
+  EXPECT_TRUE(boxes.WaitCancelled());
+  boxes.EndWait();
+  terminal.DoEvents(window);
+  EXPECT_EQ(window.cancelClicks, 1);
+  terminal.Hide(window);
+
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  raise(SIGINT);
+  EXPECT_TRUE(boxes.WaitCancelled());
+  boxes.EndWait();
+  boxes.BeginWait("Connecting to mail.example.com ...");
+  EXPECT_FALSE(boxes.WaitCancelled()) << "a press ends one wait, not the next";
+  boxes.EndWait();
   struct sigaction after {};
   sigaction(SIGINT, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);

@@ -1,4 +1,5 @@
-#include "platform/ui/ui.h"
+#include "platform/ui/terminal.h"
+#include "platform/ui/terminal_front_end.h"
 
 #include <cstdio>
 
@@ -111,26 +112,66 @@ TEST(ScriptedFrontEnd, RunsWindowsThroughTheirHandlers) {
 TEST(TerminalFrontEnd, PromptsForAnAnswerAtATerminal) {
   Answer answer = Answer::OK;
   std::string printed = AtTerminal("maybe\nn\n", true, [&](TerminalFrontEnd& terminal) {
-    answer = terminal.ShowMessage({"Delete it?", "Warning", Buttons::YesNo, Icon::Exclamation});
+    answer = terminal.ShowMessage({"Delete it?", "Error", Buttons::YesNo, Icon::Exclamation});
   });
   EXPECT_EQ(answer, Answer::No);
-  EXPECT_NE(printed.find("[Warning] Warning\nDelete it?\n"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("(Yes / No) > "), std::string::npos);
+  // The icon is a symbol: a word ("Warning") could contradict the title.
+  EXPECT_NE(printed.find("[Error]\n(!) Delete it?\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("(Yes / No; Enter for Yes) > "), std::string::npos) << printed;
 }
 
-TEST(TerminalFrontEnd, AnswersWithoutPromptWhenNotInteractiveOrFixed) {
-  Answer answer = Answer::Cancel;
+// Nobody to answer (no terminal, the end of the input, Enter alone) takes the
+// box's default button; a fixed answer is taken where the box has it.
+TEST(TerminalFrontEnd, TakesTheDefaultButtonWhenNobodyAnswers) {
+  struct Case {
+    const char* input;
+    bool interactive;
+    DefaultButton byDefault;
+    const char* fixed;
+    Answer expected;
+  } const cases[] = {
+      {"", false, DefaultButton::First, nullptr, Answer::Yes},
+      {"", false, DefaultButton::Second, nullptr, Answer::No},
+      {"", true, DefaultButton::Second, nullptr, Answer::No},      // end of input (Ctrl-D)
+      {"\n", true, DefaultButton::Second, nullptr, Answer::No},    // Enter alone
+      {"y\n", true, DefaultButton::Second, nullptr, Answer::Yes},  // a person's answer
+      {"y\n", true, DefaultButton::Third, nullptr, Answer::Yes},   // a default the box lacks: its first
+      {"", false, DefaultButton::Second, "yes", Answer::Yes},
+      {"", true, DefaultButton::First, "no", Answer::No},
+  };
+  for (const Case& c : cases) {
+    Answer answer = Answer::OK;
+    AtTerminal(c.input, c.interactive, [&](TerminalFrontEnd& terminal) {
+      Answer fixed;
+      if (c.fixed != nullptr && ParseAnswer(c.fixed, &fixed)) terminal.SetFixedAnswer(fixed);
+      answer = terminal.ShowMessage({"Delete them?", "Warning", Buttons::YesNo, Icon::Question, c.byDefault});
+    });
+    EXPECT_EQ(answer, c.expected) << "input \"" << c.input << "\", default " << static_cast<int>(c.byDefault);
+  }
+  // A box the fixed answer does not fit takes its default.
   AtTerminal("", false, [&](TerminalFrontEnd& terminal) {
-    answer = terminal.ShowMessage({"Proceed?", "Warning", Buttons::YesNo, Icon::Question});
-  });
-  EXPECT_EQ(answer, Answer::Yes);
-  AtTerminal("yes\n", true, [&](TerminalFrontEnd& terminal) {
     terminal.SetFixedAnswer(Answer::No);
-    answer = terminal.ShowMessage({"Proceed?", "Warning", Buttons::YesNo, Icon::Question});
-    // A fixed answer the box does not offer falls back to its first button.
     EXPECT_EQ(terminal.ShowMessage({"Done", "Info", Buttons::OK, Icon::Information}), Answer::OK);
   });
-  EXPECT_EQ(answer, Answer::No);
+  ScriptedFrontEnd scripted;
+  EXPECT_EQ(scripted.ShowMessage({"Delete them?", "Warning", Buttons::YesNo, Icon::Question, DefaultButton::Second}),
+            Answer::No);
+}
+
+// Text from outside passes one filter before it is printed: control
+// characters, C1 controls, bytes that are not UTF-8 and bidirectional
+// overrides become "?"; line breaks stay where lines may break.
+TEST(TerminalText, EscapesAndControlsNeverReachTheTerminal) {
+  using terminal::SafeText;
+  EXPECT_EQ(SafeText("\x1b[2J\x1b]0;title\x07red\x7f"), "?[2J?]0;title?red?");
+  EXPECT_EQ(SafeText("a\xC2\x9B" "31m b\xE2\x80\xAE" "c \xC3\xA9 \xE4\xBB\xBB"), "a?31m b?c \xC3\xA9 \xE4\xBB\xBB");
+  EXPECT_EQ(SafeText("bad \xC3 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 end\xE2\x82"), "bad ? ?? ??? ???? end??");
+  EXPECT_EQ(SafeText("one\r\ntwo\rthree\nfour\tfive", true), "one\ntwo\nthree\nfour five");
+  EXPECT_EQ(SafeText("one\r\ntwo\rthree\nfour", false), "one two three four");
+  const std::string box = AtTerminal("", false, [](TerminalFrontEnd& terminal) {
+    terminal.ShowMessage({"reply \x1b[31mred\r\nnext line", "Title \x1b]0;x\x07", Buttons::OK, Icon::None});
+  });
+  EXPECT_EQ(box, "\n[Title ?]0;x?]\nreply ?[31mred\nnext line\n-> OK\n");
 }
 
 TEST(Answers, ParseInAnyCase) {

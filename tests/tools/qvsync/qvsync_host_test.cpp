@@ -135,6 +135,10 @@ TEST_F(QvsyncHost, ItemOutputKeepsOneRowPerLineAndOneFieldPerColumn) {
   Result shown = Run("show " + entryId);
   EXPECT_NE(shown.output.find("\nBody\tline 1\\nforged\\tRow\\\\x\n"), std::string::npos)
       << shown.output;
+  // Nor can an escape sequence (from a server, say) command the terminal.
+  ASSERT_EQ(Run("edit " + entryId + " \"Subject=\x1b[2J\xC2\x9B" "31m caf\xC3\xA9\"").status, 0);
+  EXPECT_NE(Run("items Tasks").output.find("\t\\x1B[2J\\xC2\\x9B31m caf\xC3\xA9\n"), std::string::npos)
+      << Run("items Tasks").output;
   // A failed assignment names the property.
   Result refused = Run("edit " + entryId + " Importance=high");
   EXPECT_EQ(refused.status, 1);

@@ -2,68 +2,16 @@
 // file and from command-line options without a person, and filled by a
 // person at a pseudo-terminal. The servlet emulator runs in this test, on
 // loopback.
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <filesystem>
-
-#include "platform/registry/registry.h"
-#include "tests/common/test_support.h"
-#include "tools/qvservlet/servlet.h"
+#include "tests/tools/qvsync/host_fixture.h"
 
 namespace {
 
 using qv::registry::Hive;
 using qv::registry::Key;
 using qv::registry::Status;
-
+using qv::testing::HostTerminal;
 using Result = qv::testing::CommandResult;
-
-class WindowsThroughTheHost : public qv::testing::RegistryTest {
- protected:
-  WindowsThroughTheHost() : data_("XDG_DATA_HOME", dir_.File("data")) {
-    std::filesystem::create_directory(dir_.File("addin"));
-    addin_ = dir_.File("addin/libqvsync.so");
-    std::filesystem::copy_file(QVSYNC_ADDIN, addin_);
-    EXPECT_EQ(Run("register " + addin_).status, 0);
-    servlet_.AddUser("alice", "secret");
-    EXPECT_TRUE(servlet_.Start("127.0.0.1", 0));
-  }
-  ~WindowsThroughTheHost() override { servlet_.Stop(); }
-
-  Result Run(const std::string& arguments) {
-    std::string command = std::string(QVSYNC_HOST) + " --profile " + dir_.File("profile.db") + " " + arguments +
-                          " </dev/null 2>&1";
-    return qv::testing::RunCommand(command);
-  }
-
-  std::optional<std::string> Stored(const char* name) {
-    Key key;
-    if (Key::Open(Hive::CurrentUser, "SOFTWARE\\Quorvia\\Outlook Sync\\Default", qv::registry::Access::Read, &key) !=
-        Status::Ok) {
-      return std::nullopt;
-    }
-    qv::registry::Value value;
-    if (key.Get(name, &value) != Status::Ok) return std::nullopt;
-    if (value.type == qv::registry::ValueType::Dword) return std::to_string(value.AsDword());
-    return value.data.substr(0, value.data.find('\0'));
-  }
-
-  qv::testing::ScopedEnv data_;
-  // Named outright: under the address sanitizer dlopen does not search the
-  // add-in's own run path.
-  qv::testing::ScopedEnv qvaiso_{"QUORVIA_QVAISO", QVAISO_LIBRARY};
-  qv::testing::ScopedEnv noProxy_{"no_proxy", "127.0.0.1,localhost"};
-  qv::testing::ScopedEnv httpProxy_{"http_proxy", std::nullopt};
-  qv::testing::ScopedEnv display_{"DISPLAY", std::nullopt};
-  qv::servlet::Servlet servlet_;
-  std::string addin_;
-};
+using WindowsThroughTheHost = qv::testing::HostWithServlet;
 
 TEST_F(WindowsThroughTheHost, AFillFileConfiguresTheAddinThroughTheWindowsChecks) {
   ASSERT_TRUE(qv::testing::WriteFile(dir_.File("setup.txt"),
@@ -140,65 +88,9 @@ TEST_F(WindowsThroughTheHost, SynchronisingUnconfiguredOpensTheConfigurationWind
 // A person at a pseudo-terminal: the host's prompt, the window's prompt, the
 // password typed without echo, the offer answered with Yes, and the
 // synchronisation that follows.
-class Terminal {
- public:
-  explicit Terminal(const std::vector<std::string>& argv) {
-    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-  }
-  ~Terminal() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) close(master_);
-  }
-  bool started() const { return pid_ > 0; }
-
-  // Reads until `text` has appeared after what was consumed before.
-  bool Expect(const std::string& text, int seconds = 30) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-      size_t found = output_.find(text, consumed_);
-      if (found != std::string::npos) {
-        consumed_ = found + text.size();
-        return true;
-      }
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      pollfd fd{master_, POLLIN, 0};
-      if (poll(&fd, 1, 200) > 0) {
-        char buffer[4096];
-        ssize_t n = read(master_, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        output_.append(buffer, static_cast<size_t>(n));
-      }
-    }
-  }
-  void Send(const std::string& text) { ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  int master_ = -1;
-  pid_t pid_ = -1;
-  std::string output_;
-  size_t consumed_ = 0;
-};
-
 TEST_F(WindowsThroughTheHost, APersonFillsTheConfigurationAtATerminalAndSynchronises) {
   servlet_.AddItem("alice", "TASK", {{"Subject", "Task from the server"}});
-  Terminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
+  HostTerminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
   ASSERT_TRUE(terminal.started());
   const std::string window = "Quorvia Synchronization Configuration> ";
   ASSERT_TRUE(terminal.Expect("qvsync> ")) << terminal.output();
@@ -220,7 +112,7 @@ TEST_F(WindowsThroughTheHost, APersonFillsTheConfigurationAtATerminalAndSynchron
   ASSERT_TRUE(terminal.Expect(window));
   terminal.Send("OK\n");
   ASSERT_TRUE(terminal.Expect("Would you like to synchronize with Quorvia now?")) << terminal.output();
-  ASSERT_TRUE(terminal.Expect("(Yes / No) > "));
+  ASSERT_TRUE(terminal.Expect("(Yes / No; Enter for Yes) > "));
   terminal.Send("y\n");
   ASSERT_TRUE(terminal.Expect("-> Yes"));
   // The synchronisation runs at once, with its progress bar, and brings the
@@ -255,7 +147,7 @@ TEST_F(WindowsThroughTheHost, CancelOnTheProgressWindowStopsTheRunAtItsNextCheck
     key.SetDword("Troubleshooting Mode", 1);
     key.SetDword("Batch Mode", 0);  // one request per task: a run long enough to press Cancel in
   }
-  Terminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
+  HostTerminal terminal({QVSYNC_HOST, "--profile", dir_.File("profile.db")});
   ASSERT_TRUE(terminal.started());
   ASSERT_TRUE(terminal.Expect("qvsync> ")) << terminal.output();
   terminal.Send("click Synchronize\n");
