@@ -74,20 +74,21 @@ Dialog::Dialog(Window& window, const FillSection* fill) : window_(window), fill_
 
 Dialog::~Dialog() { Destroy(); }
 
-HWND Dialog::Make(const std::vector<WORD>& dialogTemplate, HWND owner, bool modal) {
+bool Dialog::Make(const std::vector<WORD>& dialogTemplate, HWND owner, bool modal) {
   modal_ = modal;
   const auto* data = reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data());
   if (modal) {
     const INT_PTR result = DialogBoxIndirectParamW(ThisModule(), data, owner, &Dialog::Procedure,
                                                    reinterpret_cast<LPARAM>(this));
-    return result == -1 ? nullptr : HWND_DESKTOP;
+    return result != -1;
   }
-  return CreateDialogIndirectParamW(ThisModule(), data, owner, &Dialog::Procedure, reinterpret_cast<LPARAM>(this));
+  return CreateDialogIndirectParamW(ThisModule(), data, owner, &Dialog::Procedure, reinterpret_cast<LPARAM>(this)) !=
+         nullptr;
 }
 
-bool Dialog::RunModal(HWND owner) { return Make(EmptyTemplate(true), owner, true) != nullptr; }
+bool Dialog::RunModal(HWND owner) { return Make(EmptyTemplate(true), owner, true); }
 
-bool Dialog::Create(HWND owner) { return Make(EmptyTemplate(false), owner, false) != nullptr; }
+bool Dialog::Create(HWND owner) { return Make(EmptyTemplate(false), owner, false); }
 
 void Dialog::Show() {
   if (hwnd_ == nullptr) return;
@@ -155,6 +156,7 @@ INT_PTR Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
     case WM_CLOSE:
+      ReadTexts();
       window_.OnClose();
       AfterAction();
       return TRUE;
@@ -337,6 +339,7 @@ void Dialog::OnCommand(int id, int code) {
     }
   };
   if (id == IDCANCEL) {
+    ReadTexts();
     // Escape and the close box: the window's cancel button, else closing.
     Button* cancel = nullptr;
     for (Item& item : items_) {
@@ -356,6 +359,7 @@ void Dialog::OnCommand(int id, int code) {
   if (index < 0 || index >= static_cast<long>(items_.size())) return restoreFocus();
   Item& item = items_[static_cast<size_t>(index)];
   bool acted = false;
+  if (code == BN_CLICKED || code == CBN_SELCHANGE) ReadTexts();
   if (auto* button = dynamic_cast<Button*>(item.control); button && code == BN_CLICKED) {
     button->Click();
     acted = true;
@@ -370,6 +374,13 @@ void Dialog::OnCommand(int id, int code) {
   }
   restoreFocus();
   if (acted) AfterAction();
+}
+
+void Dialog::ReadTexts() {
+  for (Item& item : items_) {
+    auto* box = dynamic_cast<TextBox*>(item.control);
+    if (box != nullptr && item.hwnd != nullptr) box->text = Utf8Text(TextOf(item.hwnd));
+  }
 }
 
 void Dialog::AfterAction() {
@@ -403,9 +414,9 @@ void Dialog::RunFillStep() {
       SendMessageW(target, BM_CLICK, 0, 0);
       break;
     case FillAction::SetText:
-      SendMessageW(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideText(action.text).c_str()));
-      // An edit box of several lines does not report text set this way.
-      if (auto* box = dynamic_cast<TextBox*>(action.control); box && target) box->text = Utf8Text(TextOf(target));
+      // As typed over the whole text: the box reports the change.
+      SendMessageW(target, EM_SETSEL, 0, -1);
+      SendMessageW(target, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(WideText(action.text).c_str()));
       break;
     case FillAction::Tick:
       if ((SendMessageW(target, BM_GETCHECK, 0, 0) == BST_CHECKED) != action.ticked) {

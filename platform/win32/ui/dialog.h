@@ -58,13 +58,17 @@ class Dialog {
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Build();
   void OnCommand(int id, int code);
+  // The edit boxes' texts into the model before a handler runs: a text set
+  // without a change notice (WM_SETTEXT to a box of several lines, another
+  // program) counts too.
+  void ReadTexts();
   // After a person's action: ends a modal dialog whose window was hidden,
   // else brings the controls in line.
   void AfterAction();
   void RunFillStep();
   void EndFill(const std::string& failure);
   Item* ItemOf(const Control* control);
-  HWND Make(const std::vector<WORD>& dialogTemplate, HWND owner, bool modal);
+  bool Make(const std::vector<WORD>& dialogTemplate, HWND owner, bool modal);
 
   Window& window_;
   const FillSection* fill_;
