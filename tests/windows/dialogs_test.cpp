@@ -405,5 +405,33 @@ TEST_F(DialogsTest, ProgressCancelPostedDuringARunStopsItAtTheNextUpdate) {
   SyncCancelled = false;
 }
 
+// A wait for the server shows its window after half a second; its Cancel,
+// pressed while the waiting caller polls, ends the wait.
+TEST_F(DialogsTest, AWaitShowsItsWindowAndItsCancelEndsIt) {
+  qv::ui::FrontEnd& front = qv::ui::PlatformFrontEnd();
+  std::string what;
+  Person person({[&](HWND top) {
+    if (TextOf(top) != "Please wait") return false;
+    for (HWND child = GetWindow(top, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (ClassOf(child) == "Static") what = TextOf(child);
+      if (ClassOf(child) == "Button") Click(child);
+    }
+    return true;
+  }});
+  const auto start = std::chrono::steady_clock::now();
+  front.BeginWait("Connecting to mail.example.com ...");
+  bool cancelled = false;
+  while (!cancelled && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+    Sleep(100);
+    cancelled = front.WaitCancelled();
+  }
+  front.EndWait();
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(person.Finished());
+  EXPECT_EQ(what, "Connecting to mail.example.com ...");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(TopDialog(), nullptr);
+}
+
 }  // namespace
 }  // namespace qvsync
