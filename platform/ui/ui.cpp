@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "platform/ui/process_notes.h"
 
@@ -106,6 +107,16 @@ bool TakeHostFillScript(FillScript* script, std::string* error) {
   if (!ParseFillScript(text, script, error)) return false;
   EraseProcessNote(kHostFillScript);
   return true;
+}
+
+FillScript TakeHostFillScriptForFrontEnd() {
+  FillScript script;
+  std::string error;
+  if (!TakeHostFillScript(&script, &error)) {
+    if (!error.empty()) std::fprintf(stderr, "The host's fill script is not used: %s\n", error.c_str());
+    return FillScript{};
+  }
+  return script;
 }
 
 bool FillIncomplete() { return !ReadProcessNote(kFillIncomplete).empty(); }

@@ -311,6 +311,9 @@ void SetHostFillScript(const std::string& text);
 // password, and programs started later must not inherit it). False when there
 // is none; false with `*error` when it is no script.
 bool TakeHostFillScript(FillScript* script, std::string* error);
+// For a front end made at first use: the host's fill script, or an empty one
+// when the host set none or set one that cannot be read (said on stderr).
+FillScript TakeHostFillScriptForFrontEnd();
 
 // A wait while it lasts: BeginWait at construction, EndWait at the end.
 class WaitScope {

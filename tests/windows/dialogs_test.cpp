@@ -182,6 +182,15 @@ Person::Step AnswerBox(const std::string& title, BoxSeen* seen, int button = IDO
   };
 }
 
+// A step for `window`'s dialog: `act` on it once it is on top.
+Person::Step OnWindow(Window& window, std::function<void(HWND top)> act) {
+  return [&window, act](HWND top) {
+    if (TextOf(top) != window.caption) return false;
+    act(top);
+    return true;
+  };
+}
+
 class DialogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -221,13 +230,11 @@ TEST_F(DialogsTest, BoxesShowTheirIconAndDefaultButton) {
 TEST_F(DialogsTest, AboutShowsItsTextsAndOkClosesIt) {
   frmAbout about;
   std::string version;
-  Person person({[&](HWND top) {
-    if (TextOf(top) != about.caption) return false;
+  Person person({OnWindow(about, [&](HWND top) {
     Snap(top, "frmAbout");
     version = TextOf(Item(top, about, about.lblVersion));
     Click(Item(top, about, about.cmdOK));
-    return true;
-  }});
+  })});
   about.ShowModal();
   EXPECT_TRUE(person.Finished());
   EXPECT_EQ(version, about.lblVersion.caption);
@@ -239,28 +246,22 @@ TEST_F(DialogsTest, ChangePasswordChecksWhatWasTypedAndCancelSendsNothing) {
   BoxSeen noCurrent, mismatch;
   bool focusOnCurrent = false;
   Person person({
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         Snap(top, "frmChangePassword");
         Type(Item(top, window, window.txtNewPassword), "new one");
         Type(Item(top, window, window.txtConfirmNewPassword), "new 1");
         Click(Item(top, window, window.cmdChangePassword));
-        return true;
-      },
+      }),
       AnswerBox("Warning", &noCurrent),
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         focusOnCurrent = GetFocus() == Item(top, window, window.txtCurrentPassword);
         Type(Item(top, window, window.txtCurrentPassword), "old");
         Click(Item(top, window, window.cmdChangePassword));
-        return true;
-      },
+      }),
       AnswerBox("New Password Confirmation Failure", &mismatch),
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         Click(Item(top, window, window.cmdCancel));
-        return true;
-      },
+      }),
   });
   window.ShowModal();
   EXPECT_TRUE(person.Finished());
@@ -288,8 +289,7 @@ TEST_F(DialogsTest, ConfigShowsTheSettingsRunsItsHandlersAndCancelKeepsThem) {
   BoxSeen noPassword, badName;
   bool focusOnPassword = false;
   Person person({
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         Snap(top, "frmConfig");
         hostShown = TextOf(Item(top, window, window.txtHostName));
         directionShown = SendMessageW(Item(top, window, window.cboDirection), CB_GETCURSEL, 0, 0);
@@ -302,23 +302,18 @@ TEST_F(DialogsTest, ConfigShowsTheSettingsRunsItsHandlersAndCancelKeepsThem) {
                      reinterpret_cast<LPARAM>(direction));
         Type(Item(top, window, window.txtPassword), "");
         Click(Item(top, window, window.cmdOK));
-        return true;
-      },
+      }),
       AnswerBox("Warning", &noPassword),
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         focusOnPassword = GetFocus() == Item(top, window, window.txtPassword);
         Type(Item(top, window, window.txtPassword), "secret2");
         Type(Item(top, window, window.txtHostName), "mail example");
         Click(Item(top, window, window.cmdOK));
-        return true;
-      },
+      }),
       AnswerBox("Error", &badName),
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         Click(Item(top, window, window.cmdCancel));
-        return true;
-      },
+      }),
   });
   window.ShowModal();
   EXPECT_TRUE(person.Finished());
@@ -350,16 +345,14 @@ TEST_F(DialogsTest, AutoResponseWithTheServerDownSaysSoAndTakesWhatIsTyped) {
   bool tickedShown = false;
   Person person({
       AnswerBox("Error", &failure),
-      [&](HWND top) {
-        if (TextOf(top) != window.caption) return false;
+      OnWindow(window, [&](HWND top) {
         Click(Item(top, window, window.chkEnabled));
         tickedShown = SendMessageW(Item(top, window, window.chkEnabled), BM_GETCHECK, 0, 0) == BST_CHECKED;
         Type(Item(top, window, window.txtSubject), "Away");
         Type(Item(top, window, window.txtBody), "Back on Monday.\r\nAlice");
         Snap(top, "frmAutoResponse");
         Click(Item(top, window, window.cmdCancel));
-        return true;
-      },
+      }),
   });
   window.ShowModal();
   EXPECT_TRUE(person.Finished());

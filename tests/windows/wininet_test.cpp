@@ -20,24 +20,30 @@ namespace {
 
 constexpr const char* kPath = "/Servlet/Request.aspx";
 
+// A listening socket on loopback, on a port the system chooses.
+bool ListenOnLoopback(SOCKET* listener, int* port) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  *listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof address;
+  if (bind(*listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(*listener, 4) != 0 ||
+      getsockname(*listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "cannot listen on loopback";
+    return false;
+  }
+  *port = ntohs(address.sin_port);
+  return true;
+}
+
 // Answers each connection with the next reply (the last one again once they
 // are used up).
 class CannedServer {
  public:
   explicit CannedServer(std::vector<std::string> replies) : replies_(std::move(replies)) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 4) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-      return;
-    }
-    port_ = ntohs(address.sin_port);
+    if (!ListenOnLoopback(&listener_, &port_)) return;
     thread_ = std::thread([this] { Serve(); });
   }
   ~CannedServer() {
@@ -98,19 +104,7 @@ class StallingServer {
  public:
   enum Mode { kSilent, kTrickle };
   explicit StallingServer(Mode mode) : mode_(mode) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 4) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-      return;
-    }
-    port_ = ntohs(address.sin_port);
+    if (!ListenOnLoopback(&listener_, &port_)) return;
     thread_ = std::thread([this] { Serve(); });
   }
   ~StallingServer() {

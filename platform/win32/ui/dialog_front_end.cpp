@@ -64,13 +64,7 @@ struct DialogFrontEnd::Wait {
 DialogFrontEnd& HostDialogFrontEnd() {
   static DialogFrontEnd* front = [] {
     auto* made = new DialogFrontEnd;  // lives for the process
-    FillScript script;
-    std::string error;
-    if (TakeHostFillScript(&script, &error)) {
-      made->SetFillScript(std::move(script));
-    } else if (!error.empty()) {
-      std::fprintf(stderr, "The host's fill script is not used: %s\n", error.c_str());
-    }
+    made->SetFillScript(TakeHostFillScriptForFrontEnd());
     return made;
   }();
   return *front;
