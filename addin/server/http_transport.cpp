@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "addin/codec/strings.h"
+#include "addin/server/host_address.h"
 #include "platform/codepage/codepage.h"
 #include "platform/ui/ui.h"
 
@@ -91,44 +92,6 @@ struct ListDeleter {
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using Url = std::unique_ptr<CURLU, UrlDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
-
-// Host name and port of a configured host: "name", "name:port", "[v6]" or
-// "[v6]:port". False when the text cannot be a host.
-bool SplitHost(std::string_view host, std::string& name, std::string& port) {
-  port = "80";
-  if (host.empty()) return false;
-  std::string_view rest;
-  if (host.front() == '[') {
-    size_t close = host.find(']');
-    if (close == host.npos) return false;
-    name = std::string(host.substr(0, close + 1));
-    rest = host.substr(close + 1);
-    if (!rest.empty() && rest.front() != ':') return false;
-  } else {
-    size_t colon = host.find(':');
-    name = std::string(host.substr(0, colon));
-    if (colon != host.npos) rest = host.substr(colon);
-  }
-  if (!rest.empty()) {
-    std::string_view digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5) return false;
-    long value = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) return false;
-    port = std::string(digits);
-  }
-  if (name.empty()) return false;
-  for (char c : name) {  // nothing that would change the meaning of the URL
-    if (c == '/' || c == '?' || c == '#' || c == '@' || c == '\\' ||
-        static_cast<unsigned char>(c) <= ' ') {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The error number the add-in shows for a request that got no answer.
 int32_t TransportErrorNumber(CURLcode code) {
@@ -270,9 +233,9 @@ std::string GetSessionCookie(std::string_view url, std::string_view name) {
   size_t slash = rest.find('/');
   std::string_view hostPart = rest.substr(0, slash);
   std::string_view path = slash == rest.npos ? std::string_view("/") : rest.substr(slash);
-  std::string host, port;
-  if (!SplitHost(hostPart, host, port)) return "";
-  if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+  HostAddress address;
+  if (!ParseHostAddress(hostPart, &address)) return "";
+  const std::string& host = address.name;
 
   CookieStore& store = Cookies();
   Easy easy(curl_easy_init());
@@ -322,8 +285,11 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
   errorCode = 0;
   errorMessage.clear();
 
-  std::string name, port;
-  if (!SplitHost(host, name, port)) return "";
+  HostAddress address;
+  if (!ParseHostAddress(host, &address)) return "";
+  // libcurl takes an IPv6 address in its brackets.
+  const std::string name = address.bracketed ? "[" + address.name + "]" : address.name;
+  const std::string port = std::to_string(address.port);
   CookieStore& store = Cookies();
   Easy easy(curl_easy_init());
   Url url(curl_url());

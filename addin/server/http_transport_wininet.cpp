@@ -3,19 +3,29 @@
 // server sets are kept by WinInet's cookie store, and the session cookie's
 // value goes into the "Quorvia-SessionId" header of every request.
 //
-// The limits of request_limits.h: the connect limit is WinInet's connect
-// time-out, the silence limit its send and receive time-outs (which Wine's
-// WinInet ignores), the whole answer's limit and a person's cancelling are
-// checked between the chunks of the reply. The calls block: connecting,
-// sending and the wait for the first byte are not cut short by the person.
+// The waits. WinInet's calls block, and Wine's WinInet ignores the send and
+// receive time-outs, so the calls run on a worker thread of their own while
+// the caller's thread waits for it in steps of a tenth of a second: it asks
+// the front end whether the person cancelled, and applies the limits of
+// request_limits.h itself (connect; silence, from WinInet's status callback
+// and the chunks read; the whole answer). A wait cut short closes the
+// request's handle from the caller's thread, which ends a blocking call on
+// Windows, and leaves the worker to finish on its own: it holds only its own
+// state and a reference to this library, so neither is freed under it.
+// (A worker thread rather than WinInet's asynchronous mode: the calls stay
+// the plain blocking ones, every handle has one owner, and no callback of a
+// request that was given up can reach state the caller has freed.)
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "addin/codec/strings.h"
+#include "addin/server/host_address.h"
 #include "addin/server/http_transport.h"
 #include "platform/codepage/codepage.h"
 #include "platform/ui/ui.h"
@@ -75,41 +85,222 @@ class InternetHandle {
   HINTERNET handle_;
 };
 
-// Host name and port of a configured host: "name", "name:port", "[v6]" or
-// "[v6]:port" (the brackets are not part of the name). False when the text
-// cannot be a host.
-bool SplitHost(std::string_view host, std::string& name, INTERNET_PORT& port) {
-  port = INTERNET_DEFAULT_HTTP_PORT;
-  if (host.empty()) return false;
-  std::string_view rest;
-  if (host.front() == '[') {
-    const size_t close = host.find(']');
-    if (close == host.npos) return false;
-    name = std::string(host.substr(1, close - 1));
-    rest = host.substr(close + 1);
-    if (!rest.empty() && rest.front() != ':') return false;
-  } else {
-    const size_t colon = host.find(':');
-    name = std::string(host.substr(0, colon));
-    if (colon != host.npos) rest = host.substr(colon);
+using Clock = std::chrono::steady_clock;
+
+long long NowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// One request, shared by the caller's thread and the worker that makes the
+// blocking calls. The inputs are set before the worker starts and not
+// changed after; the progress is atomic; the results are written by the
+// worker before it signals `done`; the rest is guarded by `lock`.
+struct Exchange {
+  Exchange() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Exchange() {
+    if (done != nullptr) CloseHandle(done);
   }
-  if (!rest.empty()) {
-    const std::string_view digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5) return false;
-    long value = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + (c - '0');
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // Inputs.
+  std::wstring name;
+  INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+  std::wstring path;
+  bool http10 = false;
+  std::wstring headers;
+  std::string body;
+  DWORD connectTimeout = 0;
+  DWORD silenceTimeout = 0;
+
+  // Progress: the connection made, and when a byte last moved either way.
+  std::atomic<bool> connected{false};
+  std::atomic<long long> lastMoved{0};
+
+  // Results.
+  enum class Outcome { NotOpened, SendFailed, NotFound, Reply };
+  Outcome outcome = Outcome::NotOpened;
+  DWORD error = 0;            // SendFailed: the system's number
+  bool readTimedOut = false;  // Reply: WinInet's own receive time-out ended it
+  std::string received;
+  HANDLE done;
+
+  // Giving up. The caller sets `abandoned`; while the worker is inside a
+  // blocking call on `request`, the caller closes the handle to end the
+  // call, and the worker never touches it again.
+  std::mutex lock;
+  bool abandoned = false;
+  bool inCall = false;
+  bool closedByCaller = false;
+  HINTERNET request = nullptr;
+};
+
+// WinInet's report of the request's progress, on the worker's thread.
+void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  auto* exchange = reinterpret_cast<Exchange*>(context);
+  if (exchange == nullptr) return;
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      exchange->lastMoved = NowMilliseconds();
+      exchange->connected = true;
+      break;
+    case INTERNET_STATUS_REQUEST_SENT:
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      exchange->lastMoved = NowMilliseconds();
+      break;
+    default:
+      break;
+  }
+}
+
+// Runs `call`, a blocking call on the request, unless the caller has given
+// the request up; false when it had, or did while the call ran (the call's
+// result is then of no use, and the handle may be closed).
+template <typename Call>
+bool Blocking(Exchange& x, Call&& call, BOOL* result) {
+  {
+    std::lock_guard<std::mutex> hold(x.lock);
+    if (x.abandoned) return false;
+    x.inCall = true;
+  }
+  *result = call();
+  const DWORD error = GetLastError();
+  std::lock_guard<std::mutex> hold(x.lock);
+  x.inCall = false;
+  SetLastError(error);
+  return !x.abandoned;
+}
+
+// The worker's part: open, send, read. Every handle it opens it closes,
+// except a request handle the caller closed to end a blocking call.
+void RunExchange(Exchange& x) {
+  InternetHandle session(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session) return;
+  // Windows applies these itself; the wait applies the same limits anyway.
+  if (x.connectTimeout > 0) {
+    InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &x.connectTimeout, sizeof x.connectTimeout);
+  }
+  if (x.silenceTimeout > 0) {
+    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &x.silenceTimeout, sizeof x.silenceTimeout);
+    InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &x.silenceTimeout, sizeof x.silenceTimeout);
+  }
+  InternetSetStatusCallbackW(session.get(), &StatusCallback);
+  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&x);
+  InternetHandle connection(InternetConnectW(session.get(), x.name.c_str(), x.port, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, context));
+  if (!connection) return;
+  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                      INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH;
+  HINTERNET request = HttpOpenRequestW(connection.get(), L"POST", x.path.c_str(), x.http10 ? L"HTTP/1.0" : L"HTTP/1.1",
+                                       nullptr, nullptr, flags, context);
+  if (request == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(x.lock);
+    x.request = request;
+  }
+  const auto run = [&] {
+    if (!HttpAddRequestHeadersW(request, x.headers.c_str(), static_cast<DWORD>(-1L),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+      return;
     }
-    if (value < 1 || value > 65535) return false;
-    port = static_cast<INTERNET_PORT>(value);
-  }
-  if (name.empty()) return false;
-  for (char c : name) {  // nothing that would change the meaning of the URL
-    if (c == '/' || c == '?' || c == '#' || c == '@' || c == '\\' || static_cast<unsigned char>(c) <= ' ') {
-      return false;
+    // No connection outlives its request: WinInet keeps idle connections for
+    // the whole process and sends a request again, unasked, when a kept
+    // connection turns out closed, which would carry out a batch twice.
+    HttpAddRequestHeadersW(request, L"Connection: close\r\n", static_cast<DWORD>(-1L),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+    BOOL sent = FALSE;
+    if (!Blocking(x, [&] {
+          return HttpSendRequestW(request, nullptr, 0, x.body.empty() ? nullptr : x.body.data(),
+                                  static_cast<DWORD>(x.body.size()));
+        }, &sent)) {
+      return;
     }
+    if (!sent) {
+      x.error = GetLastError();
+      x.outcome = Exchange::Outcome::SendFailed;
+      return;
+    }
+    x.connected = true;
+    x.lastMoved = NowMilliseconds();
+    wchar_t status[4] = {};
+    DWORD statusSize = sizeof status;
+    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE, status, &statusSize, nullptr) ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+      if (status[0] == L'4' && status[1] == L'0' && status[2] == L'4') {
+        x.outcome = Exchange::Outcome::NotFound;
+        return;
+      }
+    }
+    // Every other status is a reply; a read that fails ends it with what
+    // has arrived.
+    x.outcome = Exchange::Outcome::Reply;
+    char chunk[kChunk];
+    for (;;) {
+      // What has arrived, at least a byte (a read alone would wait for a
+      // whole chunk, and a server that trickles would seem silent).
+      DWORD available = 0;
+      BOOL ok = FALSE;
+      if (!Blocking(x, [&] { return InternetQueryDataAvailable(request, &available, 0, 0); }, &ok)) return;
+      if (!ok) {
+        x.readTimedOut = GetLastError() == ERROR_INTERNET_TIMEOUT;
+        return;
+      }
+      if (available == 0) return;
+      x.lastMoved = NowMilliseconds();
+      DWORD read = 0;
+      if (!Blocking(x, [&] { return InternetReadFile(request, chunk, available < kChunk ? available : kChunk, &read); },
+                    &ok)) {
+        return;
+      }
+      if (!ok) {
+        x.readTimedOut = GetLastError() == ERROR_INTERNET_TIMEOUT;
+        return;
+      }
+      if (read == 0) return;
+      x.received.append(chunk, read);
+      x.lastMoved = NowMilliseconds();
+    }
+  };
+  run();
+  std::lock_guard<std::mutex> hold(x.lock);
+  if (!x.closedByCaller) InternetCloseHandle(request);
+  x.request = nullptr;
+}
+
+// Gives the request up: the worker stops at its next step, and a blocking
+// call it is in ends now.
+void Abandon(Exchange& x) {
+  std::lock_guard<std::mutex> hold(x.lock);
+  x.abandoned = true;
+  if (x.inCall && x.request != nullptr && !x.closedByCaller) {
+    x.closedByCaller = true;
+    InternetCloseHandle(x.request);
   }
+}
+
+// The worker thread. It keeps this library loaded until it has returned:
+// a request given up may finish long after the caller, the add-in and the
+// host that loaded it have moved on.
+DWORD WINAPI ExchangeThread(void* parameter) {
+  std::unique_ptr<std::shared_ptr<Exchange>> exchange(static_cast<std::shared_ptr<Exchange>*>(parameter));
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ExchangeThread), &self);
+  RunExchange(**exchange);
+  SetEvent((*exchange)->done);
+  exchange.reset();
+  if (self != nullptr) FreeLibraryAndExitThread(self, 0);
+  return 0;
+}
+
+// Starts the worker; false when no thread could be had.
+bool Start(const std::shared_ptr<Exchange>& exchange) {
+  auto* parameter = new std::shared_ptr<Exchange>(exchange);
+  HANDLE thread = CreateThread(nullptr, 0, &ExchangeThread, parameter, 0, nullptr);
+  if (thread == nullptr) {
+    delete parameter;
+    return false;
+  }
+  CloseHandle(thread);
   return true;
 }
 
@@ -155,99 +346,69 @@ std::string HttpPost(std::string_view host, std::string_view path, std::string_v
                      std::string_view httpVersion, int32_t& errorCode, std::string& errorMessage) {
   errorCode = 0;
   errorMessage.clear();
-  std::string name;
-  INTERNET_PORT port = 0;
-  if (!SplitHost(host, name, port)) return "";
+  HostAddress address;
+  if (!ParseHostAddress(host, &address)) return "";
   std::string requestPath;
   if (path.empty() || path.front() != '/') requestPath = "/";
   requestPath += path;
 
-  const std::string wireBody = qv::codepage::FromUtf8(body);
-  const RequestLimits limits = LimitsFor(GetTransportTimeouts(), KindOfRequest(body), wireBody.size());
-  InternetHandle session(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return "";
-  DWORD connect = static_cast<DWORD>(limits.connectMilliseconds > 0 ? limits.connectMilliseconds : 0);
-  DWORD silence = static_cast<DWORD>(limits.silenceMilliseconds > 0 ? limits.silenceMilliseconds : 0);
-  if (connect > 0) InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  if (silence > 0) {
-    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &silence, sizeof silence);
-    InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &silence, sizeof silence);
-  }
-  InternetHandle connection(InternetConnectW(session.get(), Wide(name).c_str(), port, nullptr, nullptr,
-                                             INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return "";
-  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                      INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH;
-  InternetHandle request(HttpOpenRequestW(connection.get(), L"POST", Wide(requestPath).c_str(),
-                                          httpVersion == "HTTP/1.0" ? L"HTTP/1.0" : L"HTTP/1.1", nullptr, nullptr,
-                                          flags, 0));
-  if (!request) return "";
-
+  auto x = std::make_shared<Exchange>();
+  if (x->done == nullptr) return "";
+  x->body = qv::codepage::FromUtf8(body);
+  const RequestLimits limits = LimitsFor(GetTransportTimeouts(), KindOfRequest(body), x->body.size());
+  x->name = Wide(address.name);
+  x->port = address.port;
+  x->path = Wide(requestPath);
+  x->http10 = httpVersion == "HTTP/1.0";
+  x->connectTimeout = static_cast<DWORD>(limits.connectMilliseconds > 0 ? limits.connectMilliseconds : 0);
+  x->silenceTimeout = static_cast<DWORD>(limits.silenceMilliseconds > 0 ? limits.silenceMilliseconds : 0);
   // The session id: the cookie's value (empty before the login).
   std::string sessionId = GetSessionCookie("http://" + std::string(host) + requestPath, kSessionCookie);
   const size_t end = sessionId.find_first_of(std::string("\r\n\0", 3));
   if (end != std::string::npos) sessionId.erase(end);
   sessionId = std::string(TrimSpaces(sessionId));
-  const std::wstring headers = Wide("Content-Type: application/x-www-form-urlencoded\r\n" +
-                                    std::string(kSessionCookie) + ": " + sessionId + "\r\n");
-  if (!HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(-1L),
-                              HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
-    return "";
-  }
-  // No connection outlives its request: WinInet keeps idle connections for
-  // the whole process and sends a request again, unasked, when a kept
-  // connection turns out closed, which would carry out a batch twice.
-  HttpAddRequestHeadersW(request.get(), L"Connection: close\r\n", static_cast<DWORD>(-1L),
-                         HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  x->headers = Wide("Content-Type: application/x-www-form-urlencoded\r\n" + std::string(kSessionCookie) + ": " +
+                    sessionId + "\r\n");
 
   qv::ui::WaitScope wait("Connecting to " + std::string(host) + " ...");
-  const auto started = std::chrono::steady_clock::now();
+  const long long started = NowMilliseconds();
+  x->lastMoved = started;
+  if (!Start(x)) return "";
   auto cut = [&](WaitEnd end) {
+    Abandon(*x);
     errorCode = ErrorNumberOf(end);
     errorMessage = MessageOf(end, limits);
     return std::string();
   };
-  if (!HttpSendRequestW(request.get(), nullptr, 0, wireBody.empty() ? nullptr : const_cast<char*>(wireBody.data()),
-                        static_cast<DWORD>(wireBody.size()))) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_INTERNET_TIMEOUT) return cut(WaitEnd::Silence);
-    errorCode = static_cast<int32_t>(code);
-    errorMessage = FailureMessage(code);
-    return "";
+  // A tenth of a second at most between looks at the person and the clock.
+  while (WaitForSingleObject(x->done, 100) != WAIT_OBJECT_0) {
+    if (wait.Cancelled()) return cut(WaitEnd::Cancelled);
+    const long long now = NowMilliseconds();
+    const bool connected = x->connected;
+    if (!connected && now - started >= limits.connectMilliseconds) return cut(WaitEnd::Connect);
+    if (connected && now - x->lastMoved >= limits.silenceMilliseconds) return cut(WaitEnd::Silence);
+    if (now - started >= limits.totalMilliseconds) return cut(connected ? WaitEnd::Total : WaitEnd::Connect);
   }
 
-  wchar_t status[4] = {};
-  DWORD statusSize = sizeof status;
-  if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE, status, &statusSize, nullptr) ||
-      GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-    if (status[0] == L'4' && status[1] == L'0' && status[2] == L'4') {
+  switch (x->outcome) {
+    case Exchange::Outcome::NotOpened:
+      return "";
+    case Exchange::Outcome::SendFailed:
+      if (x->error == ERROR_INTERNET_TIMEOUT) return cut(x->connected ? WaitEnd::Silence : WaitEnd::Connect);
+      errorCode = static_cast<int32_t>(x->error);
+      errorMessage = FailureMessage(x->error);
+      return "";
+    case Exchange::Outcome::NotFound:
       errorCode = kErrorPageNotFound;
       errorMessage = kNotFoundMessage;
       return "";
-    }
-  }
-
-  // Every other status is a reply; a read that fails ends it with what has
-  // arrived. The whole answer's limit and the person's cancelling end the
-  // request without one.
-  std::string received;
-  char chunk[kChunk];
-  for (;;) {
-    if (wait.Cancelled()) return cut(WaitEnd::Cancelled);
-    if (limits.totalMilliseconds > 0 &&
-        std::chrono::steady_clock::now() - started > std::chrono::milliseconds(limits.totalMilliseconds)) {
-      return cut(WaitEnd::Total);
-    }
-    DWORD read = 0;
-    if (!InternetReadFile(request.get(), chunk, kChunk, &read)) {
-      if (GetLastError() == ERROR_INTERNET_TIMEOUT) return cut(WaitEnd::Silence);
+    case Exchange::Outcome::Reply:
       break;
-    }
-    if (read == 0) break;
-    received.append(chunk, read);
   }
-  if (qv::codepage::IsValidUtf8(received)) return received;
-  return qv::codepage::ToUtf8(received);
+  if (x->readTimedOut) return cut(WaitEnd::Silence);
+  // A stray byte that is not UTF-8 is read in the code page on its own; the
+  // rest of the reply stays UTF-8.
+  return qv::codepage::Utf8OrCodePageToUtf8(x->received);
 }
 
 }  // namespace qvsync

@@ -262,7 +262,8 @@ bool ParseFillScript(std::string_view text, FillScript* script, std::string* err
   return true;
 }
 
-bool ExecuteCommand(Window& window, const std::string& command, std::string* error) {
+bool ResolveCommand(Window& window, const std::string& command, FillAction* action, std::string* error) {
+  *action = FillAction{};
   const std::string trimmed = Trim(command);
   Parsed parsed = Split(trimmed);
 
@@ -277,12 +278,14 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
       *error = control->name + " is disabled";
       return false;
     }
-    if (auto* button = dynamic_cast<Button*>(control)) {
-      button->Click();
+    action->control = control;
+    if (dynamic_cast<Button*>(control)) {
+      action->kind = FillAction::Click;
       return true;
     }
     if (auto* check = dynamic_cast<CheckBox*>(control)) {
-      check->Set(!check->value);
+      action->kind = FillAction::Tick;
+      action->ticked = !check->value;
       return true;
     }
     window.SetFocus(*control);
@@ -291,7 +294,7 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
   }
 
   if (parsed.verb == "close") {
-    window.OnClose();
+    action->kind = FillAction::Close;
     return true;
   }
   if (parsed.verb == "help" || parsed.verb == "?") {
@@ -311,7 +314,8 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
           *error = button->name + " is disabled";
           return false;
         }
-        button->Click();
+        action->kind = FillAction::Click;
+        action->control = button;
         return true;
       }
     }
@@ -326,14 +330,14 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
     *error = control->name + " is disabled";
     return false;
   }
+  action->control = control;
 
   if (parsed.verb == "click" || parsed.verb == "press") {
-    auto* button = dynamic_cast<Button*>(control);
-    if (button == nullptr) {
+    if (dynamic_cast<Button*>(control) == nullptr) {
       *error = control->name + " is not a button";
       return false;
     }
-    button->Click();
+    action->kind = FillAction::Click;
     return true;
   }
   if (auto* box = dynamic_cast<TextBox*>(control)) {
@@ -345,7 +349,6 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
       *error = control->name + " is read-only";
       return false;
     }
-    window.SetFocus(*box);
     std::string text = parsed.value;
     if (parsed.verb == "append") {
       if (!box->multiLine) {
@@ -357,7 +360,8 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
     if (box->maxLength > 0 && text.size() > static_cast<size_t>(box->maxLength)) {
       text.resize(static_cast<size_t>(box->maxLength));
     }
-    box->text = text;
+    action->kind = FillAction::SetText;
+    action->text = text;
     return true;
   }
   if (auto* check = dynamic_cast<CheckBox*>(control)) {
@@ -374,8 +378,8 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
       *error = control->name + " is a check box: check " + control->name;
       return false;
     }
-    window.SetFocus(*check);
-    check->Set(ticked);
+    action->kind = FillAction::Tick;
+    action->ticked = ticked;
     return true;
   }
   if (auto* combo = dynamic_cast<ComboBox*>(control)) {
@@ -384,15 +388,53 @@ bool ExecuteCommand(Window& window, const std::string& command, std::string* err
       return false;
     }
     window.SetFocus(*combo);
-    int index = FindEntry(*combo, parsed.value);
-    if (index < 0 || !combo->Choose(index)) {
+    const int index = FindEntry(*combo, parsed.value);
+    if (index < 0) {
       *error = control->name + " has no entry \"" + Quoted(parsed.value) + "\"";
       return false;
     }
+    action->kind = FillAction::Choose;
+    action->index = index;
     return true;
   }
   *error = control->name + " cannot be changed";
   return false;
+}
+
+void ApplyAction(Window& window, const FillAction& action) {
+  switch (action.kind) {
+    case FillAction::Close:
+      window.OnClose();
+      return;
+    case FillAction::Click:
+      if (auto* button = dynamic_cast<Button*>(action.control)) button->Click();
+      return;
+    case FillAction::SetText:
+      if (auto* box = dynamic_cast<TextBox*>(action.control)) {
+        window.SetFocus(*box);
+        box->text = action.text;
+      }
+      return;
+    case FillAction::Tick:
+      if (auto* check = dynamic_cast<CheckBox*>(action.control)) {
+        window.SetFocus(*check);
+        check->Set(action.ticked);
+      }
+      return;
+    case FillAction::Choose:
+      if (auto* combo = dynamic_cast<ComboBox*>(action.control)) {
+        window.SetFocus(*combo);
+        combo->Choose(action.index);
+      }
+      return;
+  }
+}
+
+bool ExecuteCommand(Window& window, const std::string& command, std::string* error) {
+  FillAction action;
+  if (!ResolveCommand(window, command, &action, error)) return false;
+  ApplyAction(window, action);
+  return true;
 }
 
 }  // namespace qv::ui

@@ -41,18 +41,12 @@ constexpr std::chrono::milliseconds kWaitShownAfter(500);
 
 }  // namespace
 
-FrontEnd& PlatformFrontEnd() {
+TerminalFrontEnd& HostTerminalFrontEnd() {
   static TerminalFrontEnd* terminal = [] {
     auto* front = new TerminalFrontEnd(stdin, stdout);  // lives for the process
     Answer fixed;
     if (HostAnswer(&fixed)) front->SetFixedAnswer(fixed);
-    FillScript script;
-    std::string error;
-    if (TakeHostFillScript(&script, &error)) {
-      front->SetFillScript(std::move(script));
-    } else if (!error.empty()) {
-      std::fprintf(stderr, "The host's fill script is not used: %s\n", error.c_str());
-    }
+    front->SetFillScript(TakeHostFillScriptForFrontEnd());
     return front;
   }();
   return *terminal;

@@ -1,7 +1,8 @@
 // The terminal front end of the window model (ui.h): message boxes printed
 // with their buttons, windows printed with their controls and filled by the
-// commands a person types (or a fill script holds). POSIX only; the build
-// picks it as the platform's front end on Linux.
+// commands a person types (or a fill script holds). On POSIX, and on
+// Windows through its POSIX layer for a console host; the platform's front
+// end on Linux.
 //
 // Used on the add-in's user-interface thread.
 #ifndef QV_PLATFORM_UI_TERMINAL_FRONT_END_H
@@ -77,6 +78,11 @@ class TerminalFrontEnd : public FrontEnd {
   struct Wait;
   std::unique_ptr<Wait> wait_;
 };
+
+// The terminal front end of the process on standard input and output, made
+// at first use with what the host asked for (its fixed answer and fill
+// script) and kept for the process.
+TerminalFrontEnd& HostTerminalFrontEnd();
 
 }  // namespace qv::ui
 

@@ -26,7 +26,7 @@ void PressCancel(ProgressWindow& window) {
 
 }  // namespace
 
-ProgressFrontEnd& PlatformProgressFrontEnd() {
+TerminalProgress& HostTerminalProgress() {
   static TerminalProgress* terminal = new TerminalProgress(stdin, stdout);  // lives for the process
   return *terminal;
 }

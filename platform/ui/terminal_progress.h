@@ -1,5 +1,6 @@
-// The terminal front end of progress windows (progress.h). POSIX only; the
-// build picks it as the platform's progress front end on Linux.
+// The terminal front end of progress windows (progress.h). On POSIX, and on
+// Windows through its POSIX layer for a console host; the platform's
+// progress front end on Linux.
 //
 // Used on the add-in's user-interface thread; the only other code is the
 // SIGINT handler, which sets a flag and nothing else.
@@ -78,6 +79,10 @@ class TerminalProgress : public ProgressFrontEnd {
   std::unique_ptr<terminal::InterruptScope> interrupts_;
   std::unique_ptr<terminal::ModesScope> keys_;
 };
+
+// The terminal progress front end of the process, on standard input and
+// output, made at first use and kept for the process.
+TerminalProgress& HostTerminalProgress();
 
 }  // namespace qv::ui
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "platform/ui/process_notes.h"
 
@@ -17,6 +18,7 @@ constexpr const char* kHostAnswer = "QUORVIA_UI_ANSWER";
 constexpr const char* kHostFillScript = "QUORVIA_UI_SCRIPT";
 constexpr const char* kFillIncomplete = "QUORVIA_UI_FILL_INCOMPLETE";
 constexpr const char* kCommandFailures = "QUORVIA_COMMAND_FAILURES";
+constexpr const char* kHostFrontEnd = "QUORVIA_UI_FRONT_END";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -92,6 +94,10 @@ void SetHostAnswer(Answer answer) { WriteProcessNote(kHostAnswer, Lower(AnswerNa
 
 bool HostAnswer(Answer* answer) { return ParseAnswer(ReadProcessNote(kHostAnswer).c_str(), answer); }
 
+void SetHostFrontEnd(const std::string& name) { WriteProcessNote(kHostFrontEnd, name); }
+
+std::string HostFrontEnd() { return ReadProcessNote(kHostFrontEnd); }
+
 void SetHostFillScript(const std::string& text) { WriteProcessNote(kHostFillScript, text); }
 
 bool TakeHostFillScript(FillScript* script, std::string* error) {
@@ -101,6 +107,16 @@ bool TakeHostFillScript(FillScript* script, std::string* error) {
   if (!ParseFillScript(text, script, error)) return false;
   EraseProcessNote(kHostFillScript);
   return true;
+}
+
+FillScript TakeHostFillScriptForFrontEnd() {
+  FillScript script;
+  std::string error;
+  if (!TakeHostFillScript(&script, &error)) {
+    if (!error.empty()) std::fprintf(stderr, "The host's fill script is not used: %s\n", error.c_str());
+    return FillScript{};
+  }
+  return script;
 }
 
 bool FillIncomplete() { return !ReadProcessNote(kFillIncomplete).empty(); }

@@ -226,8 +226,25 @@ bool ParseFillScript(std::string_view text, FillScript* script, std::string* err
 // Carries out one command on `window` through the controls' own events: a
 // button's Click, a check box's and a list's onClick. False with `*error`
 // when it cannot (unknown command or control, disabled control, no such
-// entry). Every front end fills its windows with it.
+// entry). Every front end fills its windows with it, or with the two halves
+// below.
 bool ExecuteCommand(Window& window, const std::string& command, std::string* error);
+
+// What one command does to its window, found without doing it: a front end
+// that renders the controls itself carries it out on them (a dialog's
+// controls, through window messages).
+struct FillAction {
+  enum Kind { Close, Click, SetText, Tick, Choose };
+  Kind kind = Close;
+  Control* control = nullptr;  // not owned; nullptr for Close
+  std::string text;            // SetText: the box's whole new text (appended, cut to its length)
+  bool ticked = false;         // Tick: the box's new state
+  int index = -1;              // Choose: the entry picked
+};
+// False with `*error` as ExecuteCommand.
+bool ResolveCommand(Window& window, const std::string& command, FillAction* action, std::string* error);
+// Carries the action out on the model, as ExecuteCommand does.
+void ApplyAction(Window& window, const FillAction& action);
 
 // The text box a command fills ("set txtPassword x", "&p"), or nullptr: front
 // ends ask a person for the text of a "set FIELD" without one.
@@ -277,7 +294,15 @@ FrontEnd& PlatformFrontEnd();
 
 // What the host asked of the front ends of every module it loads (each
 // module has front ends of its own), passed in process-wide notes:
-// --yes/--no as a fixed answer, --fill/--set/--press as a fill script.
+// --yes/--no as a fixed answer, --fill/--set/--press as a fill script, and
+// the front end to show windows with.
+// kHostFrontEndTerminal: a console host's terminal. kHostFrontEndDialogs: the
+// system's own dialogs. Nothing set (Outlook sets nothing): the platform's
+// own front end, the dialogs on Windows and the terminal elsewhere.
+inline constexpr const char* kHostFrontEndTerminal = "terminal";
+inline constexpr const char* kHostFrontEndDialogs = "dialogs";
+void SetHostFrontEnd(const std::string& name);
+std::string HostFrontEnd();
 void SetHostAnswer(Answer answer);
 // False when the host set none.
 bool HostAnswer(Answer* answer);
@@ -286,6 +311,9 @@ void SetHostFillScript(const std::string& text);
 // password, and programs started later must not inherit it). False when there
 // is none; false with `*error` when it is no script.
 bool TakeHostFillScript(FillScript* script, std::string* error);
+// For a front end made at first use: the host's fill script, or an empty one
+// when the host set none or set one that cannot be read (said on stderr).
+FillScript TakeHostFillScriptForFrontEnd();
 
 // A wait while it lasts: BeginWait at construction, EndWait at the end.
 class WaitScope {

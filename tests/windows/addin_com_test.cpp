@@ -8,6 +8,7 @@
 #include "platform/win32/outlook/com_bridge.h"
 #include "platform/win32/outlook/extensibility_com.h"
 #include "tests/common/test_support.h"
+#include "tests/windows/dialog_driver.h"
 
 namespace qv::outlook::com {
 namespace {
@@ -145,6 +146,19 @@ TEST_F(AddinCom, OfficeMayRaiseTheEventsThroughIDispatch) {
             S_OK);
   VariantClear(&args[3]);
   EXPECT_EQ(ListMenuCommands(outlook).size(), 5u) << "the menu was built through COM";
+
+  // In a host that asked for nothing (as Outlook asks for nothing), the
+  // add-in's windows are dialogs.
+  for (const auto& command : ListMenuCommands(outlook)) {
+    if (command.control.get("Caption").ToText() != "&About...") continue;
+    qv::testing::Person person({[](HWND top) {
+      if (qv::testing::TextOf(top) != "About Quorvia Synchronization") return false;
+      SendMessageW(qv::testing::ChildWithText(top, "Button", "O&K"), BM_CLICK, 0, 0);
+      return true;
+    }});
+    command.control.call("Execute");
+    EXPECT_TRUE(person.Finished()) << "About showed no dialog";
+  }
 
   // A wrong number of arguments is refused, nothing else happens.
   DISPPARAMS none{nullptr, nullptr, 0, 0};

@@ -5,36 +5,45 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "addin/server/http_transport.h"
+#include "platform/ui/ui.h"
 
 namespace qvsync {
 namespace {
 
 constexpr const char* kPath = "/Servlet/Request.aspx";
 
+// A listening socket on loopback, on a port the system chooses.
+bool ListenOnLoopback(SOCKET* listener, int* port) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  *listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof address;
+  if (bind(*listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(*listener, 4) != 0 ||
+      getsockname(*listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "cannot listen on loopback";
+    return false;
+  }
+  *port = ntohs(address.sin_port);
+  return true;
+}
+
 // Answers each connection with the next reply (the last one again once they
 // are used up).
 class CannedServer {
  public:
   explicit CannedServer(std::vector<std::string> replies) : replies_(std::move(replies)) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 4) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-      return;
-    }
-    port_ = ntohs(address.sin_port);
+    if (!ListenOnLoopback(&listener_, &port_)) return;
     thread_ = std::thread([this] { Serve(); });
   }
   ~CannedServer() {
@@ -86,6 +95,59 @@ class CannedServer {
   std::thread thread_;
   std::mutex lock_;
   std::vector<std::string> requests_;
+};
+
+// A server that misbehaves in time: kSilent reads the request and never
+// answers; kTrickle sends a head that announces a large body and then that
+// body a byte every 100 ms, for as long as the client listens.
+class StallingServer {
+ public:
+  enum Mode { kSilent, kTrickle };
+  explicit StallingServer(Mode mode) : mode_(mode) {
+    if (!ListenOnLoopback(&listener_, &port_)) return;
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~StallingServer() {
+    stop_ = true;
+    closesocket(listener_);
+    if (thread_.joinable()) thread_.join();
+    WSACleanup();
+  }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void Serve() {
+    std::vector<std::thread> clients;
+    for (;;) {
+      SOCKET connection = accept(listener_, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) break;
+      clients.emplace_back([this, connection] {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+          const int got = recv(connection, buffer, sizeof buffer, 0);
+          if (got <= 0) break;
+          request.append(buffer, static_cast<size_t>(got));
+        }
+        if (mode_ == kTrickle) {
+          const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n<";
+          send(connection, head.data(), static_cast<int>(head.size()), 0);
+        }
+        while (!stop_) {
+          Sleep(100);
+          if (mode_ == kTrickle && send(connection, "x", 1, 0) != 1) break;
+        }
+        closesocket(connection);
+      });
+    }
+    for (std::thread& client : clients) client.join();
+  }
+
+  Mode mode_;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 std::string Reply(const std::string& status, const std::string& body, const std::string& headers = "") {
@@ -174,6 +236,52 @@ TEST_F(WinInetTransport, FailuresCarryTheSystemsNumber) {
     EXPECT_EQ(Post(host, "Cmd=X"), "") << host;
     EXPECT_EQ(code_, 0) << host;
     EXPECT_EQ(message_, "") << host;
+  }
+}
+
+// The limits hold whatever WinInet itself does with its time-outs: a server
+// that takes the request and never answers is given up after the silence
+// limit, one that trickles its answer at the whole answer's limit.
+TEST_F(WinInetTransport, ASilentOrTricklingServerIsGivenUpAtItsLimit) {
+  TransportTimeouts timeouts;
+  timeouts.silenceMilliseconds = 1000;
+  timeouts.itemMilliseconds = 2500;
+  SetTransportTimeouts(timeouts);
+  struct Case {
+    StallingServer::Mode mode;
+    std::string message;
+    long atLeast;
+  } cases[] = {
+      {StallingServer::kSilent, "The server did not answer within 1 second (error 12002).", 900},
+      {StallingServer::kTrickle, "The server's answer did not arrive in full within 3 seconds (error 12002).", 2400},
+  };
+  for (const Case& c : cases) {
+    StallingServer server(c.mode);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Post(server.host(), "Cmd=GET-TASK&ID=1"), "");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_GE(took.count(), c.atLeast);
+    EXPECT_LT(took.count(), 6000);
+    EXPECT_EQ(code_, 12002);
+    EXPECT_EQ(message_, c.message);
+  }
+}
+
+// A person who cancels ends the wait at once, before a byte of the answer
+// has come, and the front end was told whom the request waited for.
+TEST_F(WinInetTransport, ACancelledWaitEndsAtOnce) {
+  qv::ui::ScriptedFrontEnd frontEnd;
+  qv::ui::ScopedFrontEnd installed(&frontEnd);
+  frontEnd.CancelWaitsAfter(3);
+  for (auto mode : {StallingServer::kSilent, StallingServer::kTrickle}) {
+    StallingServer server(mode);
+    frontEnd.Clear();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Post(server.host(), "Cmd=LOGIN&Username=a"), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(code_, 12017);
+    EXPECT_EQ(message_, "The request to the server was cancelled (error 12017).");
+    EXPECT_EQ(frontEnd.waits(), std::vector<std::string>{"Connecting to " + server.host() + " ..."});
   }
 }
 

@@ -579,6 +579,9 @@ int Main(int argc, char** argv) {
   options.command.assign(args.begin() + static_cast<long>(i), args.end());
   if (options.profile.empty()) options.profile = DefaultProfilePath();
 
+  // The add-ins' windows come to this console, as on Linux, unless the
+  // environment asks for the system's dialogs (QUORVIA_UI_FRONT_END=dialogs).
+  if (qv::ui::HostFrontEnd().empty()) qv::ui::SetHostFrontEnd(qv::ui::kHostFrontEndTerminal);
   // Message boxes of the host and of every add-in it loads take the answer.
   if (!options.answer.empty()) qv::ui::SetHostAnswer(options.answer == "yes" ? qv::ui::Answer::Yes : qv::ui::Answer::No);
   // So does the fill script of their windows.

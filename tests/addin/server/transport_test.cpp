@@ -1,4 +1,5 @@
 // HttpPost against the servlet emulator on loopback.
+#include "addin/server/host_address.h"
 #include "addin/server/http_transport.h"
 
 #include <arpa/inet.h>
@@ -314,6 +315,29 @@ TEST_F(TransportTest, ACancelledWaitEndsAtOnce) {
     EXPECT_EQ(code_, 12017);
     EXPECT_EQ(message_, "The request to the server was cancelled (error 12017).");
     EXPECT_EQ(frontEnd_.waits(), std::vector<std::string>{"Connecting to " + server.host() + " ..."});
+  }
+}
+
+// Both transports read a host alike: the name without an IPv6 address's
+// brackets, the port (80 unless given) at its bounds.
+TEST(HostAddressTest, NameAndPort) {
+  struct Case {
+    const char* host;
+    const char* name;
+    int port;  // 0: no server named
+  } cases[] = {
+      {"mail.example.com", "mail.example.com", 80}, {"h:1", "h", 1},          {"h:65535", "h", 65535},
+      {"[::1]", "::1", 80},                         {"[::1]:8080", "::1", 8080}, {"h:00080", "h", 80},
+      {"h:0", "", 0},                               {"h:65536", "", 0},          {"h:100000", "", 0},
+      {"[::1]x", "", 0},                            {"h\x7f", "", 0},           {":80", "", 0},
+  };
+  for (const Case& c : cases) {
+    HostAddress address;
+    EXPECT_EQ(ParseHostAddress(c.host, &address), c.port != 0) << c.host;
+    if (c.port == 0) continue;
+    EXPECT_EQ(address.name, c.name) << c.host;
+    EXPECT_EQ(address.port, c.port) << c.host;
+    EXPECT_EQ(address.bracketed, c.host[0] == '[') << c.host;
   }
 }
 
