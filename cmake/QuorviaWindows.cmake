@@ -16,6 +16,9 @@ else()
   set(QV_RUN_TESTS OFF)
 endif()
 
+# Version resources of the DLLs (cmake/QuorviaVersion.cmake), with windres.
+enable_language(RC)
+
 include(cmake/QuorviaWindowsDependencies.cmake)
 include(cmake/QuorviaComponents.cmake)
 
