@@ -41,6 +41,8 @@ endif()
 # The add-in, qvsync.dll, as a COM server, and the windows' model.
 add_subdirectory(platform/ui)
 add_subdirectory(addin)
+# The installer package of both DLLs.
+add_subdirectory(installer)
 # The host that plays Outlook through COM, over the emulated Outlook.
 if(TARGET qv_outlook_emulation)
   add_subdirectory(tools/qvsync)
