@@ -460,6 +460,37 @@ void DeserializeTask(const pugi::xml_node& root, const Variant& item) {
   ApplyRecurrence(root, item, rule);
 }
 
+// Recipients (on a scratch item kept in `scratch`) for the contacts of
+// `entryIds`, each resolved to that very contact; false, with the name that
+// did not resolve so, when one does not.
+bool ResolveMembers(const Variant& folder, const Variant& list, std::string_view entryIds, Variant& scratch,
+                    Variant& recipients, std::string& unresolved) {
+  try {
+    scratch = list.get("Application").call("CreateItem", 0);
+    recipients = scratch.get("Recipients");
+    const Variant session = list.get("Session");
+    Variant storeId;
+    Guarded([&] { storeId = folder.get("StoreID"); });
+    std::vector<std::pair<std::string, Variant>> added;
+    for (int index = 1;; ++index) {
+      const std::string entryId = GetToken(entryIds, ";", index);
+      if (entryId.empty()) break;
+      const std::string name = session.call("GetItemFromID", entryId, storeId).get("FullName").ToText();
+      unresolved = name;
+      added.emplace_back(entryId, recipients.call("Add", name));
+    }
+    recipients.call("ResolveAll");
+    for (const auto& [entryId, recipient] : added) {
+      unresolved = recipient.get("Name").ToText();
+      if (!recipient.get("Resolved").ToBool()) return false;
+      if (MemberContactEntryID(recipient.get("EntryID").ToText()).find(entryId) == std::string::npos) return false;
+    }
+    return true;
+  } catch (const qv::outlook::Error&) {
+    return false;
+  }
+}
+
 int32_t DeserializeDistList(const pugi::xml_document& document, const pugi::xml_node& root,
                             const Variant& item, const Variant& folder,
                             const ConversionTable* table) {
@@ -473,9 +504,25 @@ int32_t DeserializeDistList(const pugi::xml_document& document, const pugi::xml_
     entryIds += entryId;
     first = false;
   }
+  // The new members are resolved before the old ones go: a list whose new
+  // members cannot all be found (two contacts of one name) is left as it was,
+  // rather than saved empty and sent back empty.
+  Variant scratch, recipients;
+  std::string unresolved;
+  if (!entryIds.empty() && !ResolveMembers(folder, item, entryIds, scratch, recipients, unresolved)) {
+    std::string subject;
+    Guarded([&] { subject = Text(item, "Subject"); });
+    LogMessage("The distribution list [" + subject + "] could not be brought up to date from the server: its " +
+               "member [" + unresolved + "] is not exactly one contact. It is left as it was.");
+    return 0;
+  }
   ReadElements(root, item, kDistListElements, TimeZoneRule::ForSource(-1));
   RemoveAllMembers(item);
-  if (!entryIds.empty() && AddMembersByEntryID(folder, item, entryIds) == 0) return 0;
+  if (!entryIds.empty() && !Guarded([&] {
+        item.call("AddMembers", recipients);
+        item.call("Save");
+      }))
+    return 0;
   return 1;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qvsync {
 
@@ -38,6 +39,12 @@ inline SyncConfig& Config() {
   static SyncConfig config;
   return config;
 }
+
+// "Host" as one server has one spelling of it: lower case, without blanks
+// around it, a leading "http://", a path, the default port ":80" or a
+// trailing dot. Names that differ otherwise ("localhost" and "127.0.0.1")
+// cannot be told to be one server here.
+std::string NormalizedHost(std::string_view host);
 
 }  // namespace qvsync
 

@@ -127,9 +127,10 @@ bool ReadItemList(const std::string& reply, std::vector<std::string>& list) {
   // an error value; an HTML error page that happens to be well-formed) would
   // have every known item deleted from Outlook, so it counts as no answer. A
   // bare RETURNVALUE 0 is not taken as an error here: it may count the items.
+  // A reply that reports failure (RETURNVALUE 0) is no empty list either.
   if (elements.empty()) {
     const bool page = strcasecmp(doc.document_element().name(), "html") == 0;
-    if (page || IsErrorReply(reply)) {
+    if (page || IsErrorReply(reply) || TrimSpaces(GetXmlValue(reply, "RETURNVALUE")) == "0") {
       return false;
     }
   }
@@ -187,13 +188,29 @@ std::string NewUniqueName() {
   return std::string(text, 32);
 }
 
+std::string RequestClassName(int outlookClass) {
+  return outlookClass == kClassDistributionList ? "CONTACTGROUP" : ClassName(outlookClass);
+}
+
+bool IsPlainItemName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_' || c == '@';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+std::string IdField(std::string_view id) { return "&ID=" + EscapeValue(id); }
+
 std::string ItemFileName(const ServerItem& item) {
   switch (item.OutlookClass()) {
     case kClassAppointment:
       return NewUniqueName() + ".CAL";
     case kClassContact: {
       std::string address = item.Email1Address();
-      return (address.empty() ? NewUniqueName() : address) + ".VCF";
+      return (IsPlainItemName(address) ? address : NewUniqueName()) + ".VCF";
     }
     default:
       return "";
@@ -277,14 +294,27 @@ int GetItemListFromServer(std::vector<std::string>& list, std::string_view class
   return 1;
 }
 
-std::string PostItemToServer(const ServerItem& item) { return PostItemToServer(item, ""); }
+namespace {
 
-std::string PostItemToServer(const ServerItem& item, const std::string& sentId, bool* refused) {
-  if (refused != nullptr) *refused = false;
-  std::string id = sentId.empty() ? ItemFileName(item) : sentId;
-  const std::string body =
-      "Cmd=ADD-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem(sentId);
-  std::string reply = Post(body);
+// The request fields of `item` named by `id` ("&ID=" escaped); "" when the
+// item gives none.
+std::string RequestFields(const ServerItem& item, const std::string& id) {
+  std::string fields = item.SerializeItem("");
+  if (fields.empty()) return fields;
+  if (!id.empty()) fields += IdField(id);
+  return fields;
+}
+
+}  // namespace
+
+ChangeResult AddItemOnServer(const ServerItem& item, const std::string& sentId) {
+  ChangeResult result;
+  const std::string fields = RequestFields(item, sentId);
+  if (fields.empty()) {
+    result.outcome = ChangeResult::Outcome::kNotSent;
+    return result;
+  }
+  std::string reply = Post("Cmd=ADD-" + RequestClassName(item.OutlookClass()) + "&" + fields);
   LogMessage("PostItemToServer returned: " + reply, 5);
   // Nothing came back (the server could not be reached or broke off): the item
   // is not known to be on the server. Taking it as added would record a made-up
@@ -294,46 +324,80 @@ std::string PostItemToServer(const ServerItem& item, const std::string& sentId, 
     LogMessage("Error: Unable to process item [" + item.Subject() +
                    "]. Item was not syncronized to Server. Reason: no reply from the server",
                5);
-    return "";
+    return result;
   }
   // Refused: RETURNVALUE 0, or no RETURNVALUE in an answer that is an error;
   // the same made-up ID would come of taking the latter as added.
   const std::string returnValue = GetXmlValue(reply, "RETURNVALUE");
   if (returnValue == "0" || (returnValue.empty() && IsErrorReply(reply))) {
-    std::string description = GetXmlValue(reply, "ERROR_DESCRIPTION");
+    result.outcome = ChangeResult::Outcome::kRefused;
+    result.reason = GetXmlValue(reply, "ERROR_DESCRIPTION");
     LogMessage("Error: Unable to process item [" + item.Subject() +
-                   "]. Item was not syncronized to Server. Reason: " + description,
+                   "]. Item was not syncronized to Server. Reason: " + result.reason,
                5);
     LogMessage("Result: " + reply, 5);
-    if (refused != nullptr) *refused = true;
-    return "";
+    return result;
   }
-  std::string uid = GetXmlValue(reply, "UID");
-  if (!uid.empty()) id = uid;
-  std::string modified = GetXmlValue(reply, "MODIFIEDDATE");
-  return id + "\t" + (modified.empty() ? std::string("0") : modified);
+  result.outcome = ChangeResult::Outcome::kTaken;
+  result.uid = GetXmlValue(reply, "UID");
+  if (result.uid.empty()) result.uid = sentId.empty() ? ItemFileName(item) : sentId;
+  result.modified = GetXmlValue(reply, "MODIFIEDDATE");
+  return result;
+}
+
+ChangeResult ChangeItemOnServer(const std::string& id, const ServerItem& item) {
+  ChangeResult result;
+  result.uid = id;
+  const std::string fields = RequestFields(item, id);
+  if (fields.empty()) {
+    result.outcome = ChangeResult::Outcome::kNotSent;
+    return result;
+  }
+  const std::string reply = Post("Cmd=EDIT-" + RequestClassName(item.OutlookClass()) + "&" + fields);
+  const std::string code = GetXmlValue(reply, "RETURNVALUE");
+  result.code = code;
+  result.modified = GetXmlValue(reply, "MODIFIEDDATE");
+  result.reason = GetXmlValue(reply, "ERROR_DESCRIPTION");
+  if (code.empty()) {
+    result.outcome = ChangeResult::Outcome::kUnanswered;
+  } else if (code == "1") {
+    result.outcome = ChangeResult::Outcome::kTaken;
+  } else if (code == "1001") {
+    result.outcome = ChangeResult::Outcome::kRemoved;
+  } else {
+    result.outcome = ChangeResult::Outcome::kRefused;
+    if (result.reason.empty()) result.reason = "the server answered " + code;
+  }
+  return result;
+}
+
+std::string PostItemToServer(const ServerItem& item) { return PostItemToServer(item, ""); }
+
+std::string PostItemToServer(const ServerItem& item, const std::string& sentId, bool* refused) {
+  const ChangeResult result = AddItemOnServer(item, sentId);
+  if (refused != nullptr) *refused = result.outcome == ChangeResult::Outcome::kRefused;
+  if (result.outcome != ChangeResult::Outcome::kTaken) return "";
+  return result.uid + "\t" + (result.modified.empty() ? std::string("0") : result.modified);
 }
 
 std::string EditItemOnServer(const std::string& id, const ServerItem& item, bool* answered) {
-  const std::string body =
-      "Cmd=EDIT-" + ClassName(item.OutlookClass()) + "&" + item.SerializeItem(id);
-  std::string reply = Post(body);
-  std::string code = GetXmlValue(reply, "RETURNVALUE");
-  if (answered != nullptr) *answered = !code.empty();
-  if (code.empty()) return "0\t" + id + "\t0";
-  return code + "\t" + id + "\t" + GetXmlValue(reply, "MODIFIEDDATE");
+  const ChangeResult result = ChangeItemOnServer(id, item);
+  if (answered != nullptr) *answered = !result.code.empty();
+  if (result.code.empty()) return "0\t" + id + "\t0";
+  return result.code + "\t" + id + "\t" + result.modified;
 }
 
 bool GetItemFromServer(const std::string& id, ServerItem& item) {
-  const std::string body = "Cmd=GET-" + ClassName(item.OutlookClass()) + "&ID=" + id;
+  const std::string body = "Cmd=GET-" + ClassName(item.OutlookClass()) + IdField(id);
   std::string reply = Post(body);
   if (GetXmlValue(reply, "RETURNVALUE").empty()) {
     LogMessage("Server Request Failed: " + body, 5);
     LogMessage("Result: " + reply, 5);
     return false;
   }
-  item.DeserializeItem(reply);
-  return true;
+  // An item that could not be brought up to date (a list whose members are not
+  // all known) is no item pulled: it is asked for again next time.
+  return item.DeserializeItem(reply) == 1;
 }
 
 int ChangePassword(const std::string& oldPassword, const std::string& newPassword) {

@@ -57,8 +57,9 @@ std::string GetXmlValue(std::string_view reply, std::string_view tag);
 // (character data of more than white space; attribute values do not count).
 // The LIST reply: one "ID<TAB>MODIFIEDDATE" row per ELEMENT anywhere in the
 // document ("0" when MODIFIEDDATE is missing). False for an invalid reply and
-// for one without ELEMENT that is an error (an ERRORVALUE or ERROR_VALUE, an
-// HTML page); `list` is replaced only when the reply has an ELEMENT.
+// for one without ELEMENT that reports a failure (RETURNVALUE 0, an ERRORVALUE
+// or ERROR_VALUE, an HTML page); `list` is replaced only when the reply has an
+// ELEMENT.
 bool ReadItemList(const std::string& reply, std::vector<std::string>& list);
 // The GET-AUTORESPONSE reply: ENABLED ("1" = on), SUBJECT and BODY children of
 // the document element; a missing child leaves its value. False when invalid.
@@ -67,6 +68,9 @@ bool ReadAutoResponse(const std::string& reply, bool& enabled, std::string& subj
 
 // "APPOINTMENT", "CONTACT" or "TASK" for classes 26, 40 and 48; else "".
 std::string ClassName(int outlookClass);
+// The class a request that adds or changes an item names: ClassName, and
+// "CONTACTGROUP" for a distribution list (class 69), as a batch names it.
+std::string RequestClassName(int outlookClass);
 
 // A new GUID (version 4, from the system's random source) as 32 upper-case hex
 // digits; "00000000" when no random bytes can be had.
@@ -74,8 +78,16 @@ std::string NewUniqueName();
 
 // The name under which a new item is added when the server returns no UID:
 // appointments a new unique name + ".CAL", contacts their e-mail address (or a
-// new unique name) + ".VCF", anything else "".
+// new unique name) + ".VCF", anything else "". Only an address of plain
+// characters (see IsPlainItemName) names a contact: any other would reach the
+// server altered, or as another contact's name.
 std::string ItemFileName(const ServerItem& item);
+// Whether `name` is made only of ASCII letters, digits, ".", "-", "_" and "@".
+bool IsPlainItemName(std::string_view name);
+
+// "&ID=" and the ID, escaped like every request value: how every request
+// names an item.
+std::string IdField(std::string_view id);
 
 // POSTs `body` to the configured host and servlet path (the default path
 // while none is configured or found by a login).
@@ -100,6 +112,29 @@ int EnsureLoggedIn(const std::string& user, const std::string& password, int32_t
 int GetItemListFromServer(std::vector<std::string>& list, std::string_view className,
                           const LocalDateTime& sinceDate);
 
+// What became of a request that adds or changes a server item.
+struct ChangeResult {
+  enum class Outcome {
+    kTaken,       // the server took it (uid and modified are the server's)
+    kRefused,     // the server answered and refused it (reason says why)
+    kRemoved,     // an edit of an item the server no longer has
+    kUnanswered,  // no answer: it may or may not have been carried out
+    kNotSent,     // the item gave no request fields (a list with a member the server does not know yet)
+  };
+  Outcome outcome = Outcome::kUnanswered;
+  std::string uid;
+  std::string modified;  // the server's MODIFIEDDATE ("" when it gave none)
+  std::string reason;    // the server's ERROR_DESCRIPTION
+  std::string code;      // its RETURNVALUE
+};
+
+// ADD of `item` under `id` (its new name, recorded beforehand so that an add
+// whose answer is lost can be confirmed by the next run).
+ChangeResult AddItemOnServer(const ServerItem& item, const std::string& id);
+// EDIT of the server item `id`: code 1 taken, 1001 removed, no RETURNVALUE
+// unanswered, any other code refused.
+ChangeResult ChangeItemOnServer(const std::string& id, const ServerItem& item);
+
 // ADD: "UID<TAB>MODIFIEDDATE" of the new server item, or "" when refused.
 std::string PostItemToServer(const ServerItem& item);
 // The same with the item sent under `id` (its new name, recorded beforehand so
@@ -113,7 +148,8 @@ std::string PostItemToServer(const ServerItem& item, const std::string& id, bool
 // whether the reply held a RETURNVALUE at all.
 std::string EditItemOnServer(const std::string& id, const ServerItem& item, bool* answered = nullptr);
 
-// GET of the server item `id` into `item`; false when the server gave no item.
+// GET of the server item `id` into `item`; false when the server gave no item
+// or the item could not be brought up to date from it.
 bool GetItemFromServer(const std::string& id, ServerItem& item);
 
 // CHANGE-PASSWORD for the configured user; 1 or 0, with a message box either

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <pugixml.hpp>
 #include <sstream>
 #include <system_error>
@@ -15,12 +16,15 @@
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
 #include "addin/server/protocol.h"
+#include "addin/codec/encodings.h"
+#include "addin/codec/item_codec.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/deletion_guard.h"
+#include "addin/sync/folder_run.h"
 #include "addin/sync/item_access.h"
 #include "addin/sync/pending_creation.h"
-#include "addin/codec/item_codec.h"
 #include "addin/sync/progress.h"
+#include "addin/sync/record_files.h"
 #include "platform/codepage/codepage.h"
 
 namespace qvsync::modBatch {
@@ -55,17 +59,17 @@ std::vector<std::string> SplitTabs(std::string_view text, size_t count) {
   return fields;
 }
 
-// Appends one line (CR LF) to the batch file and flushes it at once, so that a
-// crash right after the add was queued still leaves its line behind.
-void AppendBatchLine(const std::string& messageClass, const std::string& line) {
-  const std::string path = BatchFilePath(messageClass);
-  if (path.empty()) return;
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return;
-  const std::string bytes = qv::codepage::FromUtf8(line) + "\r\n";
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fflush(file);
-  std::fclose(file);
+// Appends one line (CR LF) to the batch file at once, so that a crash right
+// after the add was queued still leaves its line behind. False when it could
+// not be written.
+bool AppendBatchLine(const std::string& messageClass, const std::string& line) {
+  return records::Append(BatchFilePath(messageClass), qv::codepage::FromUtf8(line) + "\r\n");
+}
+
+std::string AddLineText(const std::string& entryId, const std::string& newId, const std::string& itemState) {
+  std::string line = "ADD\t" + entryId + "\t" + newId;
+  if (!itemState.empty()) line += "\t" + itemState;
+  return line;
 }
 
 // The Outlook item an entry of the batch belongs to; Nothing when there is
@@ -147,12 +151,17 @@ std::string BatchItemId(int outlookClass, const std::string& itemFileName) {
   return itemFileName;
 }
 
-void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId) {
-  AppendBatchLine(messageClass, "ADD\t" + entryId + "\t" + newId);
+bool RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId,
+                      const std::string& itemState) {
+  return AppendBatchLine(messageClass, AddLineText(entryId, newId, itemState));
 }
 
-int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
-                      const std::string& uid, const std::string& date, ConversionTable& table) {
+namespace {
+
+// Queues one request; see QueueBatchRequest and QueueInRun (`run` may be null).
+int QueueRequest(FolderRun* run, const std::string& messageClass, const std::string& verb, const Variant& item,
+                 const std::string& uid, const std::string& date, ConversionTable& table,
+                 const std::string& givenId) {
   const bool hasItem = item.IsObject() && !item.IsNothing();
   std::string entryId = kNoEntryId;
   int itemClass = 0;
@@ -166,29 +175,48 @@ int QueueBatchRequest(const std::string& messageClass, const std::string& verb, 
 
   std::string request = "Cmd=" + Upper(verb) + "-" + targetClass + "&";
   std::string newId;
+  std::string state;
   const std::string upperVerb = Upper(verb);
   if (upperVerb == "ADD" || upperVerb == "EDIT") {
     if (!hasItem) return 0;
     std::string fields;
+    std::unique_ptr<ServerItem> serverItem;
     try {
-      std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &table);
-      if (upperVerb == "ADD") {
-        newId = BatchItemId(itemClass, ItemFileName(*serverItem));
-        fields = serverItem->SerializeItem(newId);
-      } else {
-        fields = serverItem->SerializeItem(uid);
-      }
+      // The time of the content sent, read before it is read.
+      state = ExchangedState(item);
+      serverItem = MakeServerItem(item, &table);
+      fields = serverItem->SerializeItem("");
     } catch (const Error&) {
       fields.clear();
     }
     if (fields.empty()) return 0;
+    if (upperVerb == "ADD") {
+      bool addressName = false;
+      newId = givenId;
+      if (newId.empty()) {
+        newId = run != nullptr ? NewItemId(*run, *serverItem, addressName)
+                               : BatchItemId(itemClass, ItemFileName(*serverItem));
+      }
+      fields += IdField(newId);
+      if (run != nullptr) {
+        PendingAdd add;
+        add.id = newId;
+        add.itemState = state;
+        add.addressName = addressName;
+        RecordAdd(*run, entryId, add);
+      } else if (!RecordPendingAdd(messageClass, entryId, newId, state)) {
+        return 0;
+      }
+    } else {
+      fields += IdField(uid);
+      if (run != nullptr) MarkOwed(*run, entryId);
+    }
     request += fields;
-    if (upperVerb == "ADD") AppendBatchLine(messageClass, "ADD\t" + entryId + "\t" + newId);
   } else if (upperVerb == "GET") {
-    request += "ID=" + uid;
+    request += "ID=" + EscapeValue(uid);
     if (targetClass == "APPOINTMENT") request += "&ReturnAttendeesDetails=1";
   } else if (upperVerb == "DELETE") {
-    request += "ID=" + uid;
+    request += "ID=" + EscapeValue(uid);
   }
 
   BatchValues& batch = Batch();
@@ -199,7 +227,20 @@ int QueueBatchRequest(const std::string& messageClass, const std::string& verb, 
   batch.dates.push_back(date);
   batch.verbs.push_back(upperVerb);
   batch.newIds.push_back(newId);
+  batch.states.push_back(state);
   return 1;
+}
+
+}  // namespace
+
+int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
+                      const std::string& uid, const std::string& date, ConversionTable& table) {
+  return QueueRequest(nullptr, messageClass, verb, item, uid, date, table, "");
+}
+
+int QueueInRun(FolderRun& run, const std::string& verb, const Variant& item, const std::string& uid,
+               const std::string& date, const std::string& newId) {
+  return QueueRequest(&run, run.messageClass, verb, item, uid, date, run.table, newId);
 }
 
 bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements) {
@@ -223,6 +264,7 @@ bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements)
     element.returnValue = child.child("RETURNVALUE").text().get();
     element.uid = child.child("UID").text().get();
     element.modifiedDate = child.child("MODIFIEDDATE").text().get();
+    element.errorValue = child.child("ERROR_VALUE").text().get();
     element.errorDescription = child.child("ERROR_DESCRIPTION").text().get();
     std::ostringstream text;
     child.print(text, "", pugi::format_raw);
@@ -232,9 +274,38 @@ bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements)
   return true;
 }
 
-int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder, DeletionGuard* guard) {
+bool AnswersBatch(const std::vector<ReplyElement>& elements, const std::vector<std::string>& verbs) {
+  for (size_t n = 0; n < elements.size() && n < verbs.size(); ++n)
+    if (elements[n].verb == verbs[n]) return true;
+  return false;
+}
+
+namespace {
+
+// A send that failed as a whole: nothing was applied; the adds stay in the
+// batch file and the edits owed, for the next run.
+int SendFailed(FolderRun& run) {
+  run.batchFailed = true;
+  ResetBatch();
+  return 0;
+}
+
+// Whether an edit answered "0" was one of an item the server no longer has
+// (rather than one it refused): the error says so, or says nothing and the
+// list fetched before did not hold the item either.
+bool EditOfRemovedItem(const FolderRun& run, const ReplyElement& element, const std::string& uid) {
+  if (element.errorValue == "1001") return true;
+  if (!element.errorValue.empty()) return false;
+  return !run.listFetched || run.serverList.FindByEntryID(uid) < 0;
+}
+
+}  // namespace
+
+int ProcessBatch(FolderRun& run) {
   BatchValues& batch = Batch();
   if (batch.empty()) return 1;
+  ConversionTable& table = run.table;
+  Variant& folder = run.folder;
   const size_t tiedAtStart = TiedRows(table);
   LogMessage("Status: Executing batch containing " + std::to_string(batch.size()) + " items.");
 
@@ -247,14 +318,14 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
     if (!reply.empty()) LogMessage("Server Returned Invalid Response: " + reply);
     if (errorCode > 0)
       LogMessage("Error when sending batch to server (err " + std::to_string(errorCode) + "): " + errorMessage);
-    ResetBatch();
-    return 0;
+    return SendFailed(run);
   }
   std::vector<ReplyElement> elements;
-  if (!ReadBatchReply(reply, elements)) {
+  // A reply whose elements answer none of the requests (the servlet's own
+  // "session expired" document, say) carried nothing out either.
+  if (!ReadBatchReply(reply, elements) || !AnswersBatch(elements, batch.verbs)) {
     LogMessage("Server Returned Invalid Response: " + reply);
-    ResetBatch();
-    return 0;
+    return SendFailed(run);
   }
   LogMessage("Status: Batch was processed returning " + std::to_string(elements.size()) + " items.");
 
@@ -265,6 +336,8 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
     std::string uid;
   };
   std::vector<LocalDeletion> localDeletions;
+  bool unanswered = elements.size() < batch.size();
+  bool addRefused = false;
 
   const size_t count = std::min(elements.size(), batch.size());
   for (size_t n = 0; n < count; ++n) {
@@ -272,9 +345,10 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
     const std::string& entryId = batch.entryIds[n];
     const std::string& uid = batch.uids[n];
     // A reply that lost its step with the requests must not apply one
-    // request's answer to another.
+    // request's answer to another: that request counts as unanswered.
     if (element.verb != batch.verbs[n]) {
       LogMessage("Server Returned Invalid Response: " + element.xml);
+      unanswered = true;
       continue;
     }
     try {
@@ -290,29 +364,41 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
         if (table.FindByUID(uid) >= 0) continue;
         NewItem made = CreateItemForClass(folder, element.cls);
         std::unique_ptr<ServerItem> serverItem = MakeServerItem(made.access, &table, folder);
+        // A list saves itself while its members are set: its record goes first.
+        const bool list = element.cls == "CONTACTGROUP";
+        std::optional<PendingCreation> creation;
+        if (list) {
+          creation.emplace(table, made.item, uid, batch.dates[n]);
+          KeepRecordsOrStop(run);
+        }
         if (serverItem->DeserializeItem(element.xml) != 1) {
           LogMessage("Skipping Item for next pass");
+          // A list may wait for contacts this reply brings.
+          if (list) run.deferredPulls.push_back({uid, "", batch.dates[n]});
           continue;
         }
-        PendingCreation creation(table, made.item, uid, batch.dates[n]);
+        if (list) creation->Named(TextOf(made.item, "Subject"));
+        else creation.emplace(table, made.item, uid, batch.dates[n]);
+        KeepRecordsOrStop(run);
         made.item.call("Save");
         const std::string subject = TextOf(made.item, "Subject");
         SetSyncStatus("Created Outlook item: " + subject);
         LogMessage("Created [" + subject + "] from server");
-        creation.Saved(TextOf(made.item, "EntryID"));
+        creation->Saved(TextOf(made.item, "EntryID"), ExchangedState(made.item));
       } else if (element.verb == "DELETE") {
         SetSyncStatus("Removing server item: " + uid);
         table.RemoveItemIdConversionByUID(uid);
         LogMessage("Deleted Item from conversion table with UID=" + uid + " since it no longer exists in outlook");
-        serverList.RemoveItemIdConversionByEntryID(uid);
+        run.serverList.RemoveItemIdConversionByEntryID(uid);
         LogMessage("Deleted Item from server with UID=" + uid);
       } else if (element.verb == "EDIT") {
         const std::string subject = hasItem ? TextOf(item, "Subject") : "";
         LogMessage("Updating Outlook Item to Server: " + subject);
-        if (element.returnValue != "0") {
-          if (!element.modifiedDate.empty() && element.modifiedDate != "0")
-            table.UpdateItemIdConversionDate(entryId, element.modifiedDate);
-        } else {
+        if (element.returnValue.empty()) {
+          unanswered = true;  // still owed
+        } else if (element.returnValue != "0") {
+          ChangeTaken(run, entryId, element.modifiedDate, batch.states[n]);
+        } else if (EditOfRemovedItem(run, element, uid)) {
           LogMessage("Outlook Item [" + subject +
                      "] could not be edited on server because it has been removed from the server. "
                      "Deleting local item");
@@ -322,36 +408,61 @@ int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& f
           // it for good. Its row, or the row of an item that is gone, goes now.
           if (hasItem && !InDeletedItems(item)) localDeletions.push_back({item, uid});
           else table.RemoveItemIdConversionByUID(uid);
+        } else {
+          ChangeRefused(run, entryId, subject, element.errorDescription, batch.states[n]);
         }
       } else if (element.verb == "ADD") {
         if (Config().direction != 0 && Config().direction != 1) continue;
-        if (element.returnValue == "0") {
+        PendingAdd& add = run.adds[entryId];
+        if (element.returnValue.empty()) {
+          // No answer to it: the next run's recovery asks the server's list.
+          unanswered = true;
+        } else if (element.returnValue == "0") {
           const std::string subject = hasItem ? TextOf(item, "Subject") : "";
           LogMessage("Error: " + element.verb + ": Unable to process Outlook item with subject \"" + subject +
                      "\". Reason: " + element.errorDescription);
+          add.status = PendingAdd::Status::kDropped;
+          addRefused = true;
+          ++run.refused;
         } else {
           // A reply without UID means the item was taken under the ID it was sent with.
           const std::string newUid = element.uid.empty() ? batch.newIds[n] : element.uid;
           const std::string modified = element.modifiedDate.empty() ? "0" : element.modifiedDate;
-          table.AddItemIdConversion(newUid, entryId, modified);
+          table.AddItemIdConversion(newUid, entryId, modified, batch.states[n]);
+          add.status = PendingAdd::Status::kConfirmed;
         }
       }
+    } catch (const records::RecordsLost&) {
+      ResetBatch();
+      throw;
     } catch (const Error&) {
       // The step is skipped; the next element is applied.
     } catch (const std::exception&) {
     }
   }
-  if (!localDeletions.empty() &&
-      (guard == nullptr || guard->Allows(DeletionSide::Outlook, localDeletions.size(), tiedAtStart))) {
+  if (!localDeletions.empty() && run.guard.Allows(DeletionSide::Outlook, localDeletions.size(), tiedAtStart)) {
     for (const LocalDeletion& deletion : localDeletions) {
-      table.RemoveItemIdConversionByUID(deletion.uid);
+      // The item first: a run that dies in between leaves a row whose item
+      // is in "Deleted Items", which the next run clears; the other way round
+      // it would leave an item no row knows, added again as new.
       try {
         deletion.item.call("Delete");
+        table.RemoveItemIdConversionByUID(deletion.uid);
       } catch (const Error&) {
       }
     }
   }
+  const size_t requests = batch.size();
   ResetBatch();
+  // A refused add holds nothing on the server: its line goes at once, so that
+  // no later recovery ties the item to what the server has under that ID.
+  if (addRefused) KeepAddsStillOut(run);
+  if (unanswered) {
+    LogMessage("Error: The server answered " + std::to_string(count) + " of the " + std::to_string(requests) +
+               " requests of the batch; the others are sent again at the next synchronization.");
+    run.unanswered = true;
+    return 0;
+  }
   return 1;
 }
 
@@ -398,6 +509,15 @@ bool LoadFailedBatch(FailedBatch& batch, const std::string& messageClass) {
   return true;
 }
 
+AddLine ReadAddLine(std::string_view line) {
+  std::vector<std::string> fields = SplitTabs(line, 4);
+  AddLine add;
+  add.entryId = fields[1];
+  add.id = fields[2];
+  add.itemState = fields[3].substr(0, fields[3].find('\t'));
+  return add;
+}
+
 void ConfirmFailedBatch(FailedBatch& batch, const ConversionTable& serverList, ConversionTable& table) {
   for (const std::string& row : serverList.rows()) {
     if (ConversionTable::IsDeleted(row)) continue;
@@ -409,9 +529,11 @@ void ConfirmFailedBatch(FailedBatch& batch, const ConversionTable& serverList, C
       continue;
     }
     LogMessage("Server item : " + id + " succeeded in last failed batch.");
-    // The row ties the server ID to the Outlook item the add was made from.
-    const std::string entryId = SplitTabs(entry->second, 3)[1];
-    if (table.FindByUID(id) < 0 && !entryId.empty()) table.AddItemIdConversion(id, entryId, fields[1]);
+    // The row ties the server ID to the Outlook item the add was made from,
+    // unless either already has one (the item went again under another ID).
+    const AddLine add = ReadAddLine(entry->second);
+    if (table.FindByUID(id) < 0 && !add.entryId.empty() && table.FindByEntryID(add.entryId) < 0)
+      table.AddItemIdConversion(id, add.entryId, fields[1], add.itemState);
     batch.erase(entry);
   }
 }

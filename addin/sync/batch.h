@@ -2,9 +2,11 @@
 // sends them at the end of the run in one "Cmd=BATCH" request; the reply, one
 // element per request, is applied to Outlook and to the conversion table.
 // Every queued add is also appended to the class's batch file
-// ("_batch_" + class + ".TAB" in the account directory) so that a run that dies
-// between queueing and applying can be confirmed with the server by the next
-// run of the same class (the failed-batch recovery).
+// ("_batch_" + class + ".TAB" in the account directory) before it goes out, so
+// that a run that dies, or whose reply is lost or cut short, can be confirmed
+// with the server by the next run of the same class (the failed-batch
+// recovery). An edit marks its row owed to the server (item_state.h) for the
+// same reason.
 //
 // Everything runs on the host's user-interface thread; the batch is shared by
 // all folder runs of the process, one run at a time. Building the request text
@@ -19,8 +21,11 @@
 #include <vector>
 
 #include "addin/sync/conversion_table.h"
-#include "addin/sync/deletion_guard.h"
 #include "platform/outlook/outlook.h"
+
+namespace qvsync {
+struct FolderRun;
+}
 
 namespace qvsync::modBatch {
 
@@ -39,6 +44,7 @@ struct BatchValues {
   // without reading the request text again.
   std::vector<std::string> verbs;   // "ADD", "EDIT", "GET", "DELETE", ...
   std::vector<std::string> newIds;  // the ID an add was sent under (empty otherwise)
+  std::vector<std::string> states;  // adds and edits: the item's state as it was sent
   size_t size() const { return entryIds.size(); }
   bool empty() const { return requestText.empty(); }
 };
@@ -58,27 +64,36 @@ bool IsBatchMode();
 // recovery can find them on the server.
 std::string BatchItemId(int outlookClass, const std::string& itemFileName);
 
-// Direct mode: records an add about to be sent singly in the class's batch
-// file ("ADD", the Outlook EntryID, the ID it is sent under), so that a run
-// killed before the answer arrives is confirmed by the next run's recovery.
-void RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId);
+// The line the batch file holds for an add: "ADD", the Outlook EntryID, the
+// ID it is sent under, and (a field readers of three pass over) the item's
+// state as it was sent. Appended before the add goes out; false when it
+// cannot be written (the add must then not go out).
+bool RecordPendingAdd(const std::string& messageClass, const std::string& entryId, const std::string& newId,
+                      const std::string& itemState);
 
 // Queues one request: verb "ADD", "EDIT", "GET" or "DELETE" for the run's
 // message class (upper case) or, for distribution lists, "CONTACTGROUP".
 // `item` is the access object of the Outlook item (empty or Nothing for none),
 // `table` the run's conversion table (needed to serialise distribution lists).
-// 1 when queued; 0 when an add or edit produced no request fields.
+// 1 when queued; 0 when an add or edit produced no request fields, or an
+// add's line could not be written to the batch file.
 int QueueBatchRequest(const std::string& messageClass, const std::string& verb, const Variant& item,
                       const std::string& uid, const std::string& date, ConversionTable& table);
+// The same within a folder run, which keeps its records: an add goes under
+// `newId` when given (an add sent before whose answer was lost) and is
+// recorded in `run.adds`; an edit marks its row owed. Throws
+// records::RecordsLost when a record cannot be kept.
+int QueueInRun(FolderRun& run, const std::string& verb, const Variant& item, const std::string& uid,
+               const std::string& date, const std::string& newId = "");
 
-// Sends the batch and applies the reply to Outlook (`folder`), the conversion
-// table and the server list. 1 on success (also for an empty batch), 0 when
-// the send failed or the reply is unusable. Clears the batch either way.
-// Outlook items whose edit the server answers with "removed" go with their
-// rows once the whole reply is applied, when `guard` (the folder run's, if
-// any) lets that many go; otherwise both are kept for the next run.
-int ProcessBatch(ConversionTable& table, ConversionTable& serverList, Variant& folder,
-                 DeletionGuard* guard = nullptr);
+// Sends the batch and applies the reply to Outlook, the run's conversion
+// table and its server list. 1 on success (also for an empty batch), 0 when
+// the send failed, the reply is no batch reply, or it left requests
+// unanswered (those stay for the next run: adds in the batch file, edits
+// owed). Clears the batch either way. Outlook items whose edit the server
+// answers with "removed" go with their rows once the whole reply is applied,
+// when the run's deletion guard lets that many go.
+int ProcessBatch(FolderRun& run);
 
 // The account directory and the batch file of a message class live beside
 // the conversion table's path.
@@ -96,11 +111,18 @@ using FailedBatch = std::unordered_map<std::string, std::string>;
 bool LoadFailedBatch(FailedBatch& batch, const std::string& messageClass);
 // The same from the file's text (any bytes).
 FailedBatch ReadFailedBatch(std::string_view text);
+// The fields of a batch-file line: EntryID, ID and the item's state ("" when
+// the line has none).
+struct AddLine {
+  std::string entryId, id, itemState;
+};
+AddLine ReadAddLine(std::string_view line);
 
 // Confirms the adds of a failed batch with the server's list: every listed ID
 // that the batch holds gets a conversion row (the Outlook EntryID recorded in
-// the batch file, the ID, the server's MODIFIEDDATE) unless the table already
-// has one, and leaves `batch`. What stays in `batch` never reached the server.
+// the batch file, the ID, the server's MODIFIEDDATE, the item's state) unless
+// the table already has a row for the ID or for the EntryID, and leaves
+// `batch`. What stays in `batch` never reached the server.
 void ConfirmFailedBatch(FailedBatch& batch, const ConversionTable& serverList,
                         ConversionTable& table);
 
@@ -108,12 +130,16 @@ void ConfirmFailedBatch(FailedBatch& batch, const ConversionTable& serverList,
 struct ReplyElement {
   std::string verb;   // from METHOD, upper case
   std::string cls;    // from METHOD, upper case
-  std::string returnValue, uid, modifiedDate, errorDescription;
+  std::string returnValue, uid, modifiedDate, errorValue, errorDescription;
   std::string xml;    // the element as text (what the deserialiser reads for a get)
 };
 // Reads a batch reply: false when it is empty, an HTML page or no XML;
 // otherwise one entry per child element of the root, in order.
 bool ReadBatchReply(std::string_view reply, std::vector<ReplyElement>& elements);
+// Whether elements read from a reply answer a batch of `verbs` at all: at
+// least one of them has the verb of the request at its position. (A servlet
+// document such as "session expired" answers none.)
+bool AnswersBatch(const std::vector<ReplyElement>& elements, const std::vector<std::string>& verbs);
 
 }  // namespace qvsync::modBatch
 

@@ -1,5 +1,6 @@
 #include "addin/sync/conversion_table.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "addin/config/sync_config.h"
 #include "addin/log/activity_log.h"
+#include "addin/sync/record_files.h"
 #include "addin/sync/table_journal.h"
 #include "platform/codepage/codepage.h"
 
@@ -55,13 +57,112 @@ long CountOf(std::string_view line) {
   return negative ? -value : value;
 }
 
-bool WriteAll(std::FILE* file, const std::string& bytes) {
+bool WriteAll(int fd, const std::string& bytes) {
   if (writeLimit >= 0 && static_cast<long>(bytes.size()) > writeLimit) {
-    std::fwrite(bytes.data(), 1, static_cast<size_t>(writeLimit), file);
+    records::WriteAll(fd, std::string_view(bytes).substr(0, static_cast<size_t>(writeLimit)));
     errno = ENOSPC;
     return false;
   }
-  return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return records::WriteAll(fd, bytes);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The UTF-16 unit of "%uXXXX" at `pos`, or -1.
+long UnitAt(std::string_view text, size_t pos) {
+  if (pos + 6 > text.size() || text[pos] != '%' || text[pos + 1] != 'u') return -1;
+  long unit = 0;
+  for (size_t i = pos + 2; i < pos + 6; ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+void AppendUnit(std::string& out, unsigned unit) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%%u%04X", unit & 0xFFFF);
+  out += buffer;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// A character that would end or damage a line of the file (a server's ID
+// may hold any).
+bool IsLineControl(char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; }
+
+// One row in the code page: a character it cannot carry, or a control
+// character that would end the line, as "%uXXXX" (two for one beyond
+// U+FFFF), and a "%" that would read as such as "%u0025".
+std::string RowBytes(const std::string& row) {
+  const bool plain = row.find("%u") == std::string::npos &&
+                     std::find_if(row.begin(), row.end(), IsLineControl) == row.end();
+  // Nearly every row is ASCII (hexadecimal EntryIDs, the server's IDs, digits).
+  if (plain && IsAscii(row)) return row;
+  std::string bytes = qv::codepage::FromUtf8(row);
+  if (plain && qv::codepage::ToUtf8(bytes) == row) return bytes;
+  std::string escaped;
+  for (size_t pos = 0; pos < row.size();) {
+    const unsigned char lead = static_cast<unsigned char>(row[pos]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const std::string character = row.substr(pos, length);
+    pos += character.size();
+    if (character == "%" && UnitAt(row, pos - 1) >= 0) {
+      escaped += "%u0025";
+      continue;
+    }
+    const std::string converted = qv::codepage::FromUtf8(character);
+    if (!IsLineControl(character[0]) && qv::codepage::ToUtf8(converted) == character) {
+      escaped += converted;
+      continue;
+    }
+    // Not in the code page: its UTF-16 units.
+    unsigned code = lead;
+    if (character.size() > 1) {
+      code = lead & (0xFF >> (character.size() + 1));
+      for (size_t i = 1; i < character.size(); ++i) code = (code << 6) | (static_cast<unsigned char>(character[i]) & 0x3F);
+    }
+    if (code >= 0x10000) {
+      AppendUnit(escaped, 0xD800 + ((code - 0x10000) >> 10));
+      AppendUnit(escaped, 0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      AppendUnit(escaped, code);
+    }
+  }
+  return escaped;
+}
+
+// A row line read back: "%uXXXX" to its character.
+std::string RowText(std::string_view line) {
+  std::string text = IsAscii(line) ? std::string(line) : qv::codepage::ToUtf8(line);
+  if (text.find("%u") == std::string::npos) return text;
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    const long unit = UnitAt(text, pos);
+    if (unit < 0) {
+      out += text[pos++];
+      continue;
+    }
+    pos += 6;
+    unsigned code = static_cast<unsigned>(unit);
+    const long low = UnitAt(text, pos);
+    if (code >= 0xD800 && code <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<unsigned>(low) - 0xDC00);
+      pos += 6;
+    }
+    qv::codepage::AppendUtf8(out, code);
+  }
+  return out;
 }
 
 }  // namespace
@@ -73,6 +174,7 @@ ConversionTable::ConversionTable(std::vector<std::string> rows) { Assign(std::mo
 
 void ConversionTable::Assign(std::vector<std::string> rows) {
   rows_ = std::move(rows);
+  rowChangesLost_ = false;
   RebuildIndexes();
 }
 
@@ -224,10 +326,17 @@ void ConversionTable::ChangeRow(size_t index, std::string row) {
   rows_[index] = std::move(row);
   IndexRow(index, true);
   ConversionTableDirty = true;
-  if (observer_) observer_(index, rows_[index]);
+  if (observer_ && !observer_(index, rows_[index])) rowChangesLost_ = true;
 }
 
 void ConversionTable::SetRow(size_t index, std::string row) { ChangeRow(index, std::move(row)); }
+
+void ConversionTable::SetRowQuietly(size_t index, std::string row) {
+  if (index >= rows_.size()) return;
+  IndexRow(index, false);
+  rows_[index] = std::move(row);
+  IndexRow(index, true);
+}
 
 void ConversionTable::AppendRow(std::string row) { ChangeRow(rows_.size(), std::move(row)); }
 
@@ -298,6 +407,33 @@ std::string ConversionTable::GetModifiedDateFromEntryID(std::string_view entryId
   return i < 0 ? std::string() : std::string(Field(rows_[static_cast<size_t>(i)], 3));
 }
 
+std::string ConversionTable::GetItemStateFromEntryID(std::string_view entryId) const {
+  const long i = FindByEntryID(entryId);
+  return i < 0 ? std::string() : std::string(Field(rows_[static_cast<size_t>(i)], 4));
+}
+
+bool ConversionTable::AddItemIdConversion(std::string_view uid, std::string_view entryId,
+                                          std::string_view modifiedDate, std::string_view itemState) {
+  std::string row;
+  row.append(entryId).append(1, '\t').append(uid).append(1, '\t').append(modifiedDate);
+  if (!itemState.empty()) row.append(1, '\t').append(itemState);
+  AppendRow(std::move(row));
+  return true;
+}
+
+bool ConversionTable::RecordItemState(std::string_view entryId, std::string_view modifiedDate,
+                                      std::string_view itemState) {
+  const long i = FindByEntryID(entryId);
+  if (i < 0) return false;
+  const std::string& old = rows_[static_cast<size_t>(i)];
+  std::string row;
+  row.append(Field(old, 1)).append(1, '\t').append(Field(old, 2)).append(1, '\t');
+  row.append(modifiedDate.empty() ? Field(old, 3) : modifiedDate);
+  if (!itemState.empty()) row.append(1, '\t').append(itemState);
+  if (row != old) ChangeRow(static_cast<size_t>(i), std::move(row));
+  return true;
+}
+
 // Every substring of the key whose length is the length of some stored
 // EntryID is looked up; the lowest row found wins. EntryIDs have a fixed shape,
 // so there are one or two lengths and the cost is a few dozen hash lookups,
@@ -327,18 +463,84 @@ bool IsUsableAccountFolderName(std::string_view username, std::string_view host)
   return true;
 }
 
-std::string AccountDirectory() {
+namespace {
+
+std::string DataDirectoryWithSeparator() {
+  std::string directory = Config().dataDirectory;
+  if (directory.back() != '/' && directory.back() != '\\') directory += '/';
+  return directory;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(path, ignored);
+}
+
+// Whether an account folder holds any conversion table.
+bool HoldsTables(const std::filesystem::path& folder) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ic_", 0) == 0 && name.size() > 7 && name.compare(name.size() - 4, 4, ".tab") == 0) return true;
+  }
+  return false;
+}
+
+// The folders of the data directory named "<user>@..." (but not `except`), in name order.
+std::vector<std::string> FoldersOfUser(const std::string& user, const std::string& except) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(Config().dataDirectory, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name != except && name.size() > user.size() && name.compare(0, user.size() + 1, user + "@") == 0 &&
+        entry.is_directory(error))
+      names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The name of this account's folder inside the data directory, without
+// making it: the one already there under the configured spelling or under
+// any spelling of the same server, else the normalised one. "" when none can
+// be used.
+std::string AccountFolderName() {
   const SyncConfig& config = Config();
   // Without a data directory the path would start at the file-system root:
   // no path at all, and nothing is written.
   if (config.dataDirectory.empty()) return "";
-  if (!IsUsableAccountFolderName(config.username, config.host)) return "";
-  std::string directory = config.dataDirectory;
-  if (directory.back() != '/' && directory.back() != '\\') directory += '/';
-  directory += config.username + "@" + config.host;
+  const std::string host = NormalizedHost(config.host);
+  if (!IsUsableAccountFolderName(config.username, config.host) || !IsUsableAccountFolderName(config.username, host))
+    return "";
+  const std::string normalised = config.username + "@" + host;
+  const std::string data = DataDirectoryWithSeparator();
+  if (IsFolder(data + normalised)) return normalised;
+  const std::string literal = config.username + "@" + config.host;
+  if (IsFolder(data + literal)) return literal;
+  for (const std::string& name : FoldersOfUser(config.username, normalised))
+    if (NormalizedHost(std::string_view(name).substr(config.username.size() + 1)) == host) return name;
+  return normalised;
+}
+
+}  // namespace
+
+std::string AccountDirectory() {
+  const std::string name = AccountFolderName();
+  if (name.empty()) return "";
+  const std::string directory = DataDirectoryWithSeparator() + name;
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);
   return directory;
+}
+
+std::string OtherRecordsOfThisUser() {
+  const std::string name = AccountFolderName();
+  if (name.empty()) return "";
+  const std::string data = DataDirectoryWithSeparator();
+  if (HoldsTables(data + name)) return "";
+  for (const std::string& other : FoldersOfUser(Config().username, name))
+    if (HoldsTables(data + other)) return other;
+  return "";
 }
 
 std::string GetConversionTablePath(std::string_view folderName) {
@@ -374,6 +576,71 @@ qv::outlook::Date GetLastSyncTime(std::string_view folderName) {
   }
 }
 
+std::vector<std::string> ConversionTableRows(std::string_view bytes, const std::string& path) {
+  std::vector<std::string> rows;
+  // Lines end with CR LF; a lone LF ends a line too, and a CR before it is dropped.
+  size_t pos = 0;
+  auto nextLine = [&](std::string_view& line) {
+    if (pos >= bytes.size()) return false;
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    line = bytes.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    pos = end + 1;
+    return true;
+  };
+  std::string_view line;
+  if (!nextLine(line)) return rows;
+  const long count = CountOf(line);
+  // A count line that is no number stands for no table at all.
+  if (count == 0 && line.find_first_of("0123456789") == std::string_view::npos) return rows;
+  while (nextLine(line)) rows.push_back(RowText(line));
+  // Every row is read: one the count line leaves out would be taken for an
+  // item never synchronised and be added again on both sides.
+  if (static_cast<long>(rows.size()) != count) {
+    LogMessage("The item ID table " + path + " holds " + std::to_string(rows.size()) +
+               " rows, but its first line says " + std::to_string(count) + "; all " +
+               std::to_string(rows.size()) + " are read.");
+  }
+  return rows;
+}
+
+std::string ConversionTableText(const ConversionTable& table) {
+  size_t count = 0;
+  size_t size = 16;
+  for (const std::string& row : table.rows())
+    if (!ConversionTable::IsDeleted(row)) ++count, size += row.size() + 2;
+  std::string bytes;
+  bytes.reserve(size);
+  bytes += ' ';
+  bytes += std::to_string(count);
+  bytes += " \r\n";
+  for (const std::string& row : table.rows()) {
+    if (ConversionTable::IsDeleted(row)) continue;
+    bytes += RowBytes(row);
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
+bool IsDamagedTableFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char buffer[256];
+  const size_t n = std::fread(buffer, 1, sizeof buffer, file);
+  std::fclose(file);
+  if (n == 0) return false;
+  const std::string_view head(buffer, n);
+  std::string_view line = head.substr(0, head.find('\n'));
+  // A count line: blanks, an optional sign, digits, blanks.
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  if (!line.empty() && (line.front() == '-' || line.front() == '+')) line.remove_prefix(1);
+  return line.empty() || line.size() > 12 || line.find_first_not_of("0123456789") != std::string_view::npos;
+}
+
 void LoadConversionTableFile(ConversionTable& table, const std::string& path) {
   ConversionTableDirty = false;
   if (path.empty()) return;
@@ -385,25 +652,10 @@ void LoadConversionTableFile(ConversionTable& table, const std::string& path) {
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
   std::fclose(file);
   if (bytes.empty()) return;
-  const std::string text = qv::codepage::ToUtf8(bytes);
+  std::vector<std::string> fileRows = ConversionTableRows(bytes, path);
   std::vector<std::string> rows = table.rows();
-  // Lines end with CR LF; a lone LF ends a line too, and a CR before it is dropped.
-  size_t pos = 0;
-  auto nextLine = [&](std::string_view& line) {
-    if (pos >= text.size()) return false;
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    line = std::string_view(text).substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    pos = end + 1;
-    return true;
-  };
-  std::string_view line;
-  if (!nextLine(line)) return;
-  const long count = CountOf(line);
-  if (count > 0) rows.resize(static_cast<size_t>(count));
-  for (size_t k = 0; k < static_cast<size_t>(std::max(count, 0L)) && nextLine(line); ++k)
-    rows[k] = std::string(line);
+  if (rows.size() < fileRows.size()) rows.resize(fileRows.size());
+  for (size_t k = 0; k < fileRows.size(); ++k) rows[k] = std::move(fileRows[k]);
   table.Assign(std::move(rows));
 }
 
@@ -411,31 +663,16 @@ bool SaveConversionTableFile(const ConversionTable& table, const std::string& pa
   if (!force && !ConversionTableDirty) return false;
   if (path.empty()) return false;
   try {
-    size_t count = 0;
-    size_t size = 16;
-    for (const std::string& row : table.rows())
-      if (!ConversionTable::IsDeleted(row)) ++count, size += row.size() + 2;
-    std::string text;
-    text.reserve(size);
-    text += ' ';
-    text += std::to_string(count);
-    text += " \r\n";
-    for (const std::string& row : table.rows()) {
-      if (ConversionTable::IsDeleted(row)) continue;
-      text += row;
-      text += "\r\n";
-    }
-    const std::string bytes = qv::codepage::FromUtf8(text);
+    const std::string bytes = ConversionTableText(table);
     // A temporary file in the same folder, renamed over the old one: a crash or
     // a full disk leaves the old table whole.
     std::random_device random;
     const std::string temporary = path + ".tmp" + std::to_string(random() % 1000000);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return false;
-    bool ok = WriteAll(file, bytes);
-    ok = std::fflush(file) == 0 && ok;
-    ok = ::fsync(::fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
       std::remove(temporary.c_str());
       return false;

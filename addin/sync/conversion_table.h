@@ -1,6 +1,8 @@
 // The item ID conversion table (modItemIDConversion): one per
 // synchronised Outlook folder and account, rows of "EntryID<TAB>UID<TAB>
 // ModifiedDate" kept in a file "ic_<folder>.tab" under the account folder.
+// A fourth field, which readers of three fields pass over, keeps what the
+// engine knows of the Outlook item's own changes (see item_state.h).
 //
 // The table is an ordered list of row texts; lookups return what a scan from
 // the first row would find (first match wins, exact and case-sensitive), but
@@ -74,6 +76,15 @@ class ConversionTable {
   std::string GetUIDFromEmbeddedEntryID(std::string_view key) const;
   // Third field of the first row whose first field equals `entryId`, or "".
   std::string GetModifiedDateFromEntryID(std::string_view entryId) const;
+  // Fourth field (the Outlook item's state) of that row, or "".
+  std::string GetItemStateFromEntryID(std::string_view entryId) const;
+  // Appends "EntryID<TAB>UID<TAB>ModifiedDate<TAB>state"; sets the flag.
+  bool AddItemIdConversion(std::string_view uid, std::string_view entryId, std::string_view modifiedDate,
+                           std::string_view itemState);
+  // Rewrites the first row whose first field equals `entryId` with its EntryID
+  // and UID, `modifiedDate` as third field (the old one when empty) and
+  // `itemState` as fourth. False when no row has the EntryID.
+  bool RecordItemState(std::string_view entryId, std::string_view modifiedDate, std::string_view itemState);
   // Index of the first row whose first (second) field equals the key, or -1.
   long FindByEntryID(std::string_view entryId) const;
   long FindByUID(std::string_view uid) const;
@@ -83,11 +94,19 @@ class ConversionTable {
   void SetRow(size_t index, std::string row);
   // Appends any row text; sets the flag.
   void AppendRow(std::string row);
+  // Replaces row `index` without telling anyone: neither the dirty flag nor
+  // the observer learns of it. For what may be learnt again at any time (the
+  // server's stamp of a row that had none), which by itself is no reason to
+  // write the table or to take the next run for an interrupted one.
+  void SetRowQuietly(size_t index, std::string row);
 
   // Called after every change of a row with its index and new text (for a
-  // journal of row changes). Not called by Assign or a load.
-  using RowObserver = std::function<void(size_t index, const std::string& row)>;
+  // journal of row changes). Not called by Assign or a load. It returns false
+  // when it could not keep the change, which RowChangesLost then reports.
+  using RowObserver = std::function<bool(size_t index, const std::string& row)>;
   void SetRowObserver(RowObserver observer) { observer_ = std::move(observer); }
+  // Whether a row change since the last load could not be kept by the observer.
+  bool RowChangesLost() const { return rowChangesLost_; }
 
  private:
   // The one place that changes a row: keeps the indexes true, sets the flag.
@@ -130,15 +149,24 @@ class ConversionTable {
   FieldIndex byUid_;                  // non-empty second fields
   std::map<size_t, size_t> lengths_;  // lengths of indexed EntryIDs, with counts
   RowObserver observer_;
+  bool rowChangesLost_ = false;
 };
 
 // --- The table file ---
 
 // The account directory: the data directory, "/" unless it ends with "/" or
 // "\", "<user>@<host>"; created with every missing level (failure ignored).
+// The host is taken as NormalizedHost gives it, and a folder the data
+// directory already holds for the same account under another spelling of the
+// host (other letter case, the default port written out) is the one used.
 // Empty (and nothing created) when no data directory is configured, or when
 // "<user>@<host>" cannot name one folder (see IsUsableAccountFolderName).
 std::string AccountDirectory();
+// When this account has no records yet (its folder is missing or holds no
+// table) but the data directory holds the records of the same user name on
+// another server name: that folder's name (the first, in name order). Such
+// a run would add everything again, if both names are one server. "" else.
+std::string OtherRecordsOfThisUser();
 // Whether "<user>@<host>" names exactly one folder inside the data directory,
 // on Windows as well as here: no path separator, no wildcard, quote, angle
 // bracket or bar, no control character (a colon stays: it separates the
@@ -168,6 +196,20 @@ void GetUIDToEntryIDMappings(ConversionTable& table, std::string_view folderName
 // removed. True when written.
 bool SaveUIDToEntryIDMappings(const ConversionTable& table, std::string_view folderName,
                               bool force);
+
+// The table file's text for `table`, and the rows of a table file's text:
+// lines in the system code page, characters it cannot carry and control
+// characters (but TAB) as "%u" and four hexadecimal digits (and a "%" that
+// would read as one as "%u0025").
+// Every row line is read, whatever the count line says (a disagreement is
+// logged).
+std::string ConversionTableText(const ConversionTable& table);
+std::vector<std::string> ConversionTableRows(std::string_view bytes, const std::string& path);
+
+// Whether the file at `path` is there but is no table: not empty, and its
+// first line is no row count (it was damaged outside the add-in, which
+// replaces its tables whole).
+bool IsDamagedTableFile(const std::string& path);
 
 // The same load and save on an explicit path.
 void LoadConversionTableFile(ConversionTable& table, const std::string& path);

@@ -18,7 +18,8 @@ std::string ItemsNoun(const std::string& messageClass) {
   return "tasks";
 }
 
-// Why nobody can be asked during this run ("" when someone can).
+}  // namespace
+
 std::string UnattendedReason() {
   switch (CurrentSyncOccasion()) {
     case SyncOccasion::StartUp:
@@ -35,8 +36,6 @@ std::string UnattendedReason() {
   }
   return "";
 }
-
-}  // namespace
 
 bool DeletionGuard::Allows(DeletionSide side, size_t count, size_t tied) {
   if (Config().deletionGuard == 0 || count < 10 || count * 2 <= tied) return true;

@@ -35,6 +35,10 @@ class DeletionGuard {
   std::optional<bool> answers_[2];
 };
 
+// Why nobody can be asked during this run ("start-up", "shut-down",
+// "automation": Outlook runs without its window); "" when someone can.
+std::string UnattendedReason();
+
 // The rows of `table` that tie an Outlook item to a server item (all three
 // fields present).
 size_t TiedRows(const ConversionTable& table);

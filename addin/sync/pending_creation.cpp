@@ -8,6 +8,7 @@
 #include "addin/log/activity_log.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/item_access.h"
+#include "addin/sync/item_state.h"
 
 namespace qvsync {
 
@@ -28,7 +29,16 @@ std::string SubjectField(std::string subject) {
 // person making an item of the same name waits for Outlook to start again.
 constexpr double kSameMomentSeconds = 120;
 
-double NowInSeconds() { return qv::outlook::LocalNow().serial * 86400.0; }
+// The moment an item is being made, in the clock its CreationTime will be
+// read in: Outlook's own where an unsaved item tells it, else the system's.
+double MakingInSeconds(const Variant& item) {
+  try {
+    const qv::outlook::Date created = item.get("CreationTime").ToDate();
+    if (created.serial > 0 && created < qv::outlook::kNoDate) return created.serial * 86400.0;
+  } catch (const Error&) {
+  }
+  return qv::outlook::LocalNow().serial * 86400.0;
+}
 
 struct Record {
   std::string uid, serverDate, itemClass, subject;
@@ -60,6 +70,7 @@ bool ParseRecord(std::string_view row, Record& record) {
 // An Outlook item of the folder that no row ties to the server.
 struct Untied {
   std::string entryId, itemClass, subject;
+  std::string state;   // its state as made (item_state.h)
   double seconds = 0;  // made at, local time
   bool taken = false;
 };
@@ -78,17 +89,21 @@ bool IsPendingCreationRow(std::string_view row) {
 PendingCreation::PendingCreation(ConversionTable& table, const Variant& item, std::string uid,
                                  std::string serverDate)
     : table_(table), row_(table.size()), uid_(std::move(uid)), serverDate_(std::move(serverDate)) {
-  table_.AppendRow("\t" + uid_ + "\t" + serverDate_ + "\t" + std::to_string(LongOf(item, "Class")) + "\t" +
-                   std::to_string(static_cast<long long>(NowInSeconds())) + "\t" +
-                   SubjectField(TextOf(item, "Subject")));
+  head_ = "\t" + uid_ + "\t" + serverDate_ + "\t" + std::to_string(LongOf(item, "Class")) + "\t" +
+          std::to_string(static_cast<long long>(MakingInSeconds(item))) + "\t";
+  table_.AppendRow(head_ + SubjectField(TextOf(item, "Subject")));
 }
+
+void PendingCreation::Named(const std::string& subject) { table_.SetRow(row_, head_ + SubjectField(subject)); }
 
 PendingCreation::~PendingCreation() {
   if (!done_) table_.SetRow(row_, "\t\t");
 }
 
-void PendingCreation::Saved(const std::string& entryId) {
-  table_.SetRow(row_, entryId + "\t" + uid_ + "\t" + serverDate_);
+void PendingCreation::Saved(const std::string& entryId, const std::string& itemState) {
+  std::string row = entryId + "\t" + uid_ + "\t" + serverDate_;
+  if (!itemState.empty()) row += "\t" + itemState;
+  table_.SetRow(row_, std::move(row));
   done_ = true;
 }
 
@@ -112,6 +127,7 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
         candidate.itemClass = std::to_string(LongOf(item, "Class"));
         candidate.subject = SubjectField(TextOf(item, "Subject"));
         candidate.seconds = item.get("CreationTime").ToDate().serial * 86400.0;
+        candidate.state = FormatItemState(ItemState::Exchanged(item.get("LastModificationTime").ToDate()));
         untied.push_back(std::move(candidate));
       } catch (const Error&) {
       }
@@ -130,7 +146,8 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
     // made closest to it.
     Untied* match = nullptr;
     for (Untied& candidate : untied) {
-      if (candidate.taken || candidate.itemClass != record.itemClass || candidate.subject != record.subject)
+      if (candidate.taken || candidate.itemClass != record.itemClass ||
+          (!record.subject.empty() && candidate.subject != record.subject))
         continue;
       const double distance = std::fabs(candidate.seconds - record.seconds);
       if (distance > kSameMomentSeconds) continue;
@@ -145,7 +162,7 @@ size_t RecoverPendingCreations(ConversionTable& table, const Variant& folder) {
     match->taken = true;
     LogMessage("The Outlook item [" + record.subject + "] made from server item UID=" + record.uid +
                " before the last synchronization stopped is tied to it again (EID=" + match->entryId + ").");
-    table.SetRow(row, match->entryId + "\t" + record.uid + "\t" + record.serverDate);
+    table.SetRow(row, match->entryId + "\t" + record.uid + "\t" + record.serverDate + "\t" + match->state);
     ++tied;
   }
   return tied;

@@ -13,7 +13,8 @@
 //
 // The row: TAB, UID, TAB, the server's MODIFIEDDATE, TAB, the item's class,
 // TAB, the local time in whole seconds of the date serial, TAB, its subject
-// (TABs and line breaks read as spaces).
+// (TABs and line breaks read as spaces; empty when the record was written
+// before the subject was known, and then any subject matches).
 #ifndef QVSYNC_SYNC_PENDING_CREATION_H
 #define QVSYNC_SYNC_PENDING_CREATION_H
 
@@ -38,15 +39,22 @@ class PendingCreation {
   PendingCreation(const PendingCreation&) = delete;
   PendingCreation& operator=(const PendingCreation&) = delete;
 
+  // Writes the item's subject into the record: for an item whose record had
+  // to be written before its content was known (a distribution list saves
+  // itself while its members are set).
+  void Named(const std::string& subject);
+
   // After the item's Save: the record becomes the item's row, as
-  // AddItemIdConversion would have appended it.
-  void Saved(const std::string& entryId);
+  // AddItemIdConversion would have appended it, with the item's state as
+  // made (see item_state.h).
+  void Saved(const std::string& entryId, const std::string& itemState = "");
 
  private:
   ConversionTable& table_;
   size_t row_;
   std::string uid_;
   std::string serverDate_;
+  std::string head_;  // the record up to its subject
   bool done_ = false;
 };
 

@@ -4,20 +4,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
+#include <cstring>
+#include <filesystem>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
-#include <vector>
 
-#include "addin/codec/encodings.h"
 #include "addin/codec/item_codec.h"
 #include "addin/config/sync_config.h"
 #include "addin/connect.h"
@@ -26,9 +20,11 @@
 #include "addin/sync/batch.h"
 #include "addin/sync/conversion_table.h"
 #include "addin/sync/deletion_guard.h"
+#include "addin/sync/folder_run.h"
 #include "addin/sync/item_access.h"
 #include "addin/sync/pending_creation.h"
 #include "addin/sync/progress.h"
+#include "addin/sync/record_files.h"
 #include "platform/ui/ui.h"
 
 namespace qvsync::modSynchronize {
@@ -38,8 +34,6 @@ using qv::outlook::Error;
 Date SinceDate;
 
 namespace {
-
-constexpr const char* kDeletedItems = "Deleted Items";
 
 std::function<void()>& ConfigurationDialog() {
   static std::function<void()> show;
@@ -57,563 +51,100 @@ int OutlookClassOf(const std::string& messageClass) {
   return 0;
 }
 
-// Whole seconds of an automation date, so that "2 seconds later" is exact.
-int64_t SecondsOf(Date date) { return std::llround(date.serial * 86400.0); }
+constexpr const char* kTitle = "Quorvia Synchronization";
 
-qvsync::LocalDateTime ToLocal(Date date) {
-  qv::outlook::DateParts parts = qv::outlook::SplitDate(date);
-  return {parts.year, parts.month, parts.day, parts.hour, parts.minute, parts.second};
+// A run that cannot keep its records stops, and says so.
+void ReportRecordsLost(const std::string& why) {
+  LogMessage("Error: The synchronization records cannot be kept (" + why + "). Synchronization stopped.");
+  const std::string text = "Quorvia Sync Utility cannot keep its synchronization records in " +
+                           qvsync::AccountDirectory() + " (" + why +
+                           "). Nothing more was changed. Please make the folder writable or free some disk space, "
+                           "then synchronize again.";
+  qv::ui::ShowMessage(text, kTitle, qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+  qv::ui::ReportCommandFailure("Quorvia Sync Utility cannot keep its synchronization records (" + why + ")");
 }
 
-// A modification stamp as a number: decimal text within 64 bits, anything
-// else 0 (the server is expected to send 32-bit integers).
-int64_t StampOf(const std::string& text) {
-  if (text.empty() || text.size() > 18) return 0;
-  char* end = nullptr;
-  long long value = std::strtoll(text.c_str(), &end, 10);
-  return end != nullptr && *end == '\0' ? value : 0;
+// What a run that did not get everything through tells a calling script.
+void ReportOutcome(const FolderRun& run) {
+  const std::string items = run.messageClass + " items";
+  if (run.batchFailed)
+    qv::ui::ReportCommandFailure("The batch of changes of " + items +
+                                 " could not be sent to the server; it is sent again at the next synchronization.");
+  if (run.refused > 0)
+    qv::ui::ReportCommandFailure("The server refused " + std::to_string(run.refused) + " change(s) of " + items +
+                                 "; the activity log says why.");
+  if (run.unanswered && !run.batchFailed)
+    qv::ui::ReportCommandFailure("Some changes of " + items +
+                                 " got no answer from the server; they are sent again at the next synchronization.");
 }
 
-struct RowFields {
-  std::string entryId, uid, date;
-};
-RowFields SplitRow(const std::string& row) {
-  RowFields fields;
-  size_t first = row.find('\t');
-  fields.entryId = row.substr(0, first);
-  if (first == std::string::npos) return fields;
-  size_t second = row.find('\t', first + 1);
-  fields.uid = row.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-  if (second == std::string::npos) return fields;
-  size_t third = row.find('\t', second + 1);
-  fields.date = row.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
-  return fields;
+void ReportListFailure(const std::string& messageClass) {
+  qv::ui::ReportCommandFailure("The list of " + messageClass +
+                               " items could not be fetched from the server; they were not synchronized.");
 }
 
-// The state of one folder run.
-struct FolderRun {
-  Variant folder;
-  std::string messageClass;
-  std::string folderName;
-  int folderClass = 0;
-  Date lastSyncTime;
-  ConversionTable table;
-  ConversionTable serverList;
-  Variant items;
-  // Outlook EntryIDs of adds of a failed batch that never reached the server.
-  std::vector<std::string> unconfirmedAdds;
-  // Direct mode: an add of this run got no usable answer (it may still have
-  // reached the server), so its batch-file line stays for the next run.
-  bool unansweredAdds = false;
-  // An edit of this run may not have reached the server (no answer, or a
-  // failed batch): the last sync time must not move past it, or the next
-  // run would take the item as unchanged and the edit would never be sent.
-  bool unsentEdits = false;
-  DeletionGuard guard;
-};
+// The one-day margin below the last sync time, counted from now when the
+// clock has been set back since.
+Date SinceDateFor(Date lastSync) {
+  const SyncConfig& config = Config();
+  const Date now = qv::outlook::LocalNow();
+  if (config.restrict == 1) return qv::outlook::AddSeconds(now, -86400.0 * config.restrictValue);
+  return qv::outlook::AddSeconds(std::min(lastSync, now), -86400.0);
+}
 
-// An Outlook item to delete, decided by a pass and carried out once the pass
-// has made all its decisions.
-struct LocalDeletion {
-  Variant item;
-  std::string uid;
-  std::string subject;
-};
-
-// The items go with their rows, unless the guard holds them back (`tied`:
-// the rows tying items to the server when the pass began).
-void CarryOutLocalDeletions(FolderRun& run, std::vector<LocalDeletion>& deletions, size_t tied) {
-  if (!deletions.empty() && run.guard.Allows(DeletionSide::Outlook, deletions.size(), tied)) {
-    for (LocalDeletion& deletion : deletions) {
-      run.table.RemoveItemIdConversionByUID(deletion.uid);
+// The batch of the run, and what waited for it: adds the server refused under
+// an address-made name go under a new one, lists whose members are in now.
+void SendBatch(FolderRun& run) {
+  bool failed = modBatch::ProcessBatch(run) != 1;
+  if (!run.batchFailed) {
+    for (auto& [entryId, add] : run.adds) {
+      if (add.status != PendingAdd::Status::kDropped || !add.addressName) continue;
+      add.addressName = false;
+      int32_t number = 0;
+      std::string description;
+      const Variant item = ItemFromEntryId(run.folder, entryId, number, description);
+      if (item.IsNothing() || run.table.FindByEntryID(entryId) >= 0) continue;
       try {
-        deletion.item.call("Delete");
+        --run.refused;  // counted again if the new name is refused too
+        modBatch::QueueInRun(run, "ADD", AccessObjectFor(item), "", "", NewUniqueName() + ".VCF");
       } catch (const Error&) {
       }
     }
+    SendDeferredLists(run);
+    if (!modBatch::Batch().empty()) failed = modBatch::ProcessBatch(run) != 1 || failed;
   }
-  deletions.clear();
-}
-
-// ---------------------------------------------------------------------------
-// Client to server
-
-void ClientToServerPass(FolderRun& run) {
-  ShowSyncProgress();
-  int32_t count = 0;
-  try {
-    count = run.items.get("Count").ToLong();
-  } catch (const Error&) {
+  if (failed) {
+    qv::ui::ShowMessage(
+        "There was a problem with the last batch sent to the server. Please sync again to send any which "
+        "failed again.",
+        "Error", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
   }
-  LogMessage("Synchronizing " + run.messageClass + " Client->Server (" + std::to_string(count) + " items)");
-  if (count > 0) SetSyncProgressMax(count);
+}
 
-  const int64_t changedAfter = SecondsOf(run.lastSyncTime) + 2;
-  const bool batchMode = modBatch::IsBatchMode();
-  std::vector<LocalDeletion> deletions;
-  const size_t tiedAtStart = TiedRows(run.table);
+// The stages of a folder run after its set-up; false when it ended early
+// because a list could not be fetched.
+bool RunStages(FolderRun& run) {
+  const SyncConfig& config = Config();
+  // The batch file also holds the adds of a direct-mode run that died.
+  if (modBatch::BatchFileExists(run.messageClass) && !RecoverFailedBatch(run)) return false;
 
-  for (int32_t i = 1; i <= count; ++i) {
-    SetSyncProgressValue(i);
-    if (SyncCancelled) {
-      LogMessage("Synchronization was aborted by the user");
-      break;
-    }
-    Variant item;
-    Date modified;
-    try {
-      item = run.items.call("Item", i);
-      modified = item.get("LastModificationTime").ToDate();
-    } catch (const Error& e) {
-      LogMessage("Item " + std::to_string(i) + " was skipped because error: " + std::to_string(e.number()) +
-                 " occured when attempting to access the object. The desctiption of the error was: " +
-                 e.description());
-      continue;
-    }
-    if (modified < SinceDate) break;  // every later item is older still
-
-    Variant access;
-    try {
-      access = AccessObjectFor(item);
-    } catch (const Error& e) {
-      LogMessage("Item " + std::to_string(i) + " was skipped because error: " + std::to_string(e.number()) +
-                 " occured when attempting to access the object. The desctiption of the error was: " +
-                 e.description());
-      continue;
-    }
-    if (access.IsEmpty() || access.IsNothing()) {
-      LogMessage("Item " + std::to_string(i) + " was skipped because error: 0" +
-                 " occured when attempting to access the object. The desctiption of the error was: ");
-      continue;
-    }
-
-    try {
-      const std::string subject = TextOf(access, "Subject");
-      const std::string entryId = TextOf(item, "EntryID");
-      if (LogEnabled())
-        LogMessage("Item " + std::to_string(i) + " [" + subject + "] with EID=" + entryId + " is being validated");
-      SetSyncStatus("Validating Object: " + subject);
-
-      const std::string uid = run.table.GetUIDFromEntryID(entryId);
-      const bool changed = SecondsOf(modified) > changedAfter;
-
-      if (!uid.empty()) {
-        if (!changed) {
-          if (LogEnabled())
-            LogMessage("Outlook Item [" + subject +
-                       "] is already synchronized. (It exists in the conversion table but was not validated against "
-                       "the server because it has not been changed since the last successful server "
-                       "synchronization)");
-        } else if (batchMode) {
-          modBatch::QueueBatchRequest(run.messageClass, "EDIT", access, uid, "", run.table);
-        } else {
-          LogMessage("Updating Outlook Item to Server: " + subject);
-          std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
-          bool answered = false;
-          const std::string result = EditItemOnServer(uid, *serverItem, &answered);
-          if (!answered) run.unsentEdits = true;
-          const RowFields reply = SplitRow(result);  // code, UID, MODIFIEDDATE
-          if (reply.entryId == "1") {
-            if (!reply.date.empty() && reply.date != "0")
-              run.table.UpdateItemIdConversionDate(entryId, reply.date);
-          } else if (reply.entryId == "1001") {
-            LogMessage("Outlook Item [" + subject +
-                       "] could not be edited on server because it has been removed from the server. Deleting "
-                       "local item");
-            SetSyncStatus("Removing local item: " + subject);
-            deletions.push_back({item, uid, subject});
-          }
-        }
-        continue;
-      }
-
-      if (!changed) {
-        LogMessage("Item " + std::to_string(i) + " [" + subject +
-                   "] is in an unknown state because it was modified before the last sync time, but does not exist "
-                   "in the conversion table. This is an error because the item does not exist in the conversion "
-                   "file, but does exist in Outlook with a modified date before the filestamp date of the "
-                   "conversion file.");
-      }
-      LogMessage("Item " + std::to_string(i) + " [" + subject + "] is being added to the server");
-      SetSyncStatus("Adding New Outlook Item to Server: " + subject);
-      if (batchMode) {
-        modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
-      } else {
-        std::unique_ptr<ServerItem> serverItem = MakeServerItem(access, &run.table, run.folder);
-        // Sent under a new name recorded first in the batch file: when the run
-        // dies before the answer, the next run finds the item on the server
-        // under that name instead of adding it a second time.
-        const std::string newId = modBatch::BatchItemId(serverItem->OutlookClass(), ItemFileName(*serverItem));
-        if (!newId.empty()) modBatch::RecordPendingAdd(run.messageClass, entryId, newId);
-        bool refused = false;
-        const std::string result = PostItemToServer(*serverItem, newId, &refused);
-        if (!result.empty()) {
-          const RowFields reply = SplitRow(result);  // UID, MODIFIEDDATE
-          run.table.AddItemIdConversion(reply.entryId, entryId, reply.uid);
-        } else {
-          // Only an add that got no answer keeps the batch file for the next
-          // run's recovery; one the server refused holds nothing there.
-          if (!refused) run.unansweredAdds = true;
-          LogMessage("Server Issue occured adding: " + subject + ". Server Data=" + result);
-        }
-      }
-    } catch (const Error&) {
-      // A failing Outlook call skips the rest of this item.
-    }
+  if (config.direction == 0 || config.direction == 1) {
+    ClientToServerPass(run);
+    if (!SyncCancelled) SendOwedChanges(run);
   }
-  // Deleting while walking would shift the positions of the sorted collection.
-  CarryOutLocalDeletions(run, deletions, tiedAtStart);
-}
-
-// ---------------------------------------------------------------------------
-// Server to client
-
-bool EndsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-// Outlook's item type of a new distribution list.
-constexpr int kOutlookDistributionListType = 7;
-
-// A distribution list that the single-item commands address as a contact
-// (they know no class name for lists).
-class AskedAsContact final : public ServerItem {
- public:
-  explicit AskedAsContact(std::unique_ptr<ServerItem> inner) : inner_(std::move(inner)) {}
-  int OutlookClass() const override { return kClassContact; }
-  std::string Subject() const override { return inner_->Subject(); }
-  std::string Email1Address() const override { return inner_->Email1Address(); }
-  std::string SerializeItem(const std::string& serverId) const override { return inner_->SerializeItem(serverId); }
-  int DeserializeItem(const std::string& xml) override { return inner_->DeserializeItem(xml); }
-
- private:
-  std::unique_ptr<ServerItem> inner_;
-};
-
-// What the first sweep decided for one row.
-enum class RowAction { kNone, kGet, kRewrite, kDeleteLocal, kDeleteServer, kRemoveRow };
-
-struct RowDecision {
-  RowAction action = RowAction::kNone;
-  size_t row = 0;
-  RowFields fields;
-  std::string serverDate;
-  Variant item;  // the Outlook item, when there is one
-};
-
-// Holds back the decisions of `action` when the guard does not let that many
-// deletions go.
-void ApplyDeletionGuard(FolderRun& run, std::vector<RowDecision>& decisions, RowAction action, size_t tied) {
-  size_t count = 0;
-  for (const RowDecision& decision : decisions)
-    if (decision.action == action) ++count;
-  const DeletionSide side = action == RowAction::kDeleteLocal ? DeletionSide::Outlook : DeletionSide::Server;
-  if (run.guard.Allows(side, count, tied)) return;
-  for (RowDecision& decision : decisions)
-    if (decision.action == action) decision.action = RowAction::kNone;
-}
-
-// False when the server list could not be fetched (the run ends at once).
-bool ServerToClientPass(FolderRun& run) {
-  ShowSyncProgress();
-  LogMessage("Synchronizing " + run.messageClass + " Server->Client");
-  std::vector<std::string> list;
-  if (GetItemListFromServer(list, run.messageClass, ToLocal(SinceDate)) != 1) {
-    LogMessage("Error: GetItemListFromServer failed for message class: " + run.messageClass +
-               ". Operation aborted!");
-    CloseSyncProgress();
+  if ((config.direction == 0 || config.direction == 2) && !ServerToClientPass(run)) {
+    // Nothing queued by this run is sent or applied: its edits stay owed and
+    // its adds in the batch file, for the next run.
+    modBatch::ResetBatch();
+    KeepAddsStillOut(run);
+    SaveUIDToEntryIDMappings(run.table, run.folderName, false);
     return false;
   }
-  run.serverList.Assign(std::move(list));
-  if (run.serverList.empty()) {
-    LogMessage("Server reported having no items of message class: " + run.messageClass);
-  } else {
-    LogMessage("Server reported having " + std::to_string(run.serverList.size()) +
-               " items of message class: " + run.messageClass);
-  }
-
-  // The server's MODIFIEDDATE of a UID; false when the list lacks the UID.
-  auto serverDateOf = [&](const std::string& uid, std::string& date) {
-    const long row = run.serverList.FindByEntryID(uid);
-    if (row < 0) return false;
-    date = std::string(ConversionTable::Field(run.serverList.rows()[static_cast<size_t>(row)], 2));
-    return true;
-  };
-
-  const bool batchMode = modBatch::IsBatchMode();
-  std::string storeId;
-  try {
-    storeId = run.folder.get("StoreID").ToText();
-  } catch (const Error&) {
-  }
-
-  // First sweep: every row of the table against Outlook and the server list.
-  ShowSyncProgress();
-  const int32_t rows = static_cast<int32_t>(run.table.size());
-  if (rows - 1 > 0) SetSyncProgressMax(rows - 1);
-  bool cancelled = false;
-  std::vector<RowDecision> decisions;
-  for (int32_t j = 0; j < rows; ++j) {
-    SetSyncProgressValue(j);
-    RowDecision decision;
-    decision.row = static_cast<size_t>(j);
-    decision.fields = SplitRow(run.table.rows()[decision.row]);
-    const RowFields& row = decision.fields;
-    if (row.entryId.empty() || row.uid.empty() || row.date.empty()) continue;
-    if (SyncCancelled) {
-      cancelled = true;
-      break;
-    }
-    int32_t number = 0;
-    std::string description;
-    Variant item = ItemFromEntryId(run.folder, row.entryId, number, description);
-    if (item.IsNothing() && number != 0) {
-      LogMessage("Error " + std::to_string(number) + ":[" + description + "] occured validating EID=" +
-                 row.entryId);
-    }
-    std::string parentName;
-    if (!item.IsNothing()) {
-      try {
-        parentName = item.get("Parent").get("Name").ToText();
-      } catch (const Error&) {
-      }
-    }
-    decision.item = item;
-    const bool onServer = serverDateOf(row.uid, decision.serverDate);
-    if (!item.IsNothing() && parentName != kDeletedItems) {
-      if (onServer && StampOf(decision.serverDate) > StampOf(row.date)) {
-        decision.action = StampOf(row.date) != 0 ? RowAction::kGet : RowAction::kRewrite;
-      } else if (!onServer) {
-        decision.action = RowAction::kDeleteLocal;
-      }
-    } else {
-      if (item.IsNothing()) LogMessage(row.entryId + " oOLItem Is Nothing");
-      decision.action = onServer ? RowAction::kDeleteServer : RowAction::kRemoveRow;
-    }
-    if (decision.action != RowAction::kNone) decisions.push_back(std::move(decision));
-  }
-
-  // Deletions of most of what the table ties to the server wait for a Yes.
-  const size_t tied = TiedRows(run.table);
-  ApplyDeletionGuard(run, decisions, RowAction::kDeleteLocal, tied);
-  ApplyDeletionGuard(run, decisions, RowAction::kDeleteServer, tied);
-
-  // Carry the decisions out, in table order.
-  for (RowDecision& decision : decisions) {
-    const RowFields& row = decision.fields;
-    try {
-      switch (decision.action) {
-        case RowAction::kGet: {
-          LogMessage("Item " + row.uid + " seems to have been modified on the server, so we will update the outlook "
-                     "copy");
-          std::unique_ptr<ServerItem> serverItem = MakeServerItem(decision.item, &run.table, run.folder);
-          if (LongOf(decision.item, "Class") == kClassDistributionList)
-            serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
-          if (GetItemFromServer(row.uid, *serverItem)) {
-            SetSyncStatus("Uploading Item to Server: " + TextOf(decision.item, "Subject"));
-            decision.item.call("Save");
-            run.table.UpdateItemIdConversionDate(row.entryId, decision.serverDate);
-          } else {
-            LogMessage("Could not update outlook item from server item with UID:" + row.uid);
-          }
-          break;
-        }
-        case RowAction::kRewrite:
-          // The server's stamp, learnt without a change of the item: it does not
-          // by itself make the table worth saving.
-          {
-            const bool dirty = ConversionTableDirty;
-            run.table.SetRow(decision.row, row.entryId + "\t" + row.uid + "\t" + decision.serverDate);
-            ConversionTableDirty = dirty;
-          }
-          break;
-        case RowAction::kDeleteLocal: {
-          const std::string subject = TextOf(decision.item, "Subject");
-          LogMessage("Outlook Item [" + subject +
-                     "] could not be found on the server because it has been removed. The item has been deleted");
-          run.table.RemoveItemIdConversionByUID(row.uid);
-          bool recurring = false;
-          try {
-            recurring = decision.item.get("IsRecurring").ToBool();
-          } catch (const Error&) {
-          }
-          if (recurring) {
-            try {
-              decision.item.call("ClearRecurrencePattern");
-            } catch (const Error&) {
-            }
-          }
-          decision.item.call("Delete");
-          break;
-        }
-        case RowAction::kDeleteServer:
-          if (batchMode) {
-            modBatch::QueueBatchRequest(run.messageClass, "DELETE", decision.item, row.uid, "", run.table);
-          } else {
-            SetSyncStatus("Removing server item: " + row.uid);
-            int32_t errorCode = 0;
-            std::string errorMessage;
-            const std::string reply =
-                PostToServer("Cmd=DELETE-" + run.messageClass + "&ID=" + row.uid, errorCode, errorMessage);
-            // What the server answers is not looked at, but nothing coming
-            // back may mean the request never arrived: the row stays, so the
-            // next run sends the deletion again rather than bringing the item
-            // back from the server.
-            if (reply.empty()) {
-              LogMessage("Error: The server did not answer the deletion of UID=" + row.uid +
-                         "; it is sent again at the next synchronization.");
-              break;
-            }
-            run.table.RemoveItemIdConversionByUID(row.uid);
-            LogMessage("Deleted Item from conversion table with UID=" + row.uid +
-                       " since it no longer exists in Outlook");
-            run.serverList.RemoveItemIdConversionByEntryID(row.uid);
-            LogMessage("Deleted Item from server with UID=" + row.uid);
-          }
-          break;
-        case RowAction::kRemoveRow:
-          LogMessage("Item with UID=" + row.uid +
-                     " could not be found on the server, but the UID exists in the conversion table. We will remove "
-                     "the item from the conversion table.");
-          run.table.RemoveItemIdConversionByUID(row.uid);
-          break;
-        case RowAction::kNone:
-          break;
-      }
-    } catch (const Error&) {
-    }
-  }
-
-  // Second sweep: server items that Outlook does not know yet.
-  const int32_t listRows = static_cast<int32_t>(run.serverList.size());
-  if (listRows - 1 > 0) SetSyncProgressMax(listRows - 1);
-  for (int32_t k = 0; k < listRows && !cancelled; ++k) {
-    SetSyncProgressValue(k);
-    if (SyncCancelled) {
-      cancelled = true;
-      break;
-    }
-    const RowFields listed = SplitRow(run.serverList.rows()[static_cast<size_t>(k)]);
-    const std::string& uid = listed.entryId;
-    const std::string& serverDate = listed.uid;
-    const std::string entryId = run.table.GetEntryIDFromUID(uid);
-    if (LogEnabled()) LogMessage("Checking Outlook for Item UID=" + uid + ", with EntryID=" + entryId);
-    if (!entryId.empty() || uid.empty()) continue;
-    if (batchMode) {
-      modBatch::QueueBatchRequest(run.messageClass, "GET", Variant(), uid, serverDate, run.table);
-      continue;
-    }
-    Variant item;
-    try {
-      // A distribution list of the contacts run becomes a distribution list
-      // in Outlook, not a contact; it is asked for as a contact, the class the
-      // list command gave it under.
-      const bool group = run.messageClass == "CONTACT" && EndsWith(uid, ".GRP");
-      item = group ? run.folder.get("Items").call("Add", kOutlookDistributionListType)
-                   : run.folder.get("Items").call("Add");
-      std::unique_ptr<ServerItem> serverItem = MakeServerItem(item, &run.table, run.folder);
-      if (group) serverItem = std::make_unique<AskedAsContact>(std::move(serverItem));
-      if (!GetItemFromServer(uid, *serverItem)) {
-        LogMessage("Could not update Outlook item from server item with UID:" + uid +
-                   "Item will not be created in outlook.");
-        try {
-          item.call("Delete");
-        } catch (const Error&) {
-        }
-        continue;
-      }
-      PendingCreation creation(run.table, item, uid, serverDate);
-      item.call("Save");
-      SetSyncStatus("Created Outlook item: " + uid);
-      LogMessage("Created [" + TextOf(item, "Subject") + "] from server");
-      creation.Saved(TextOf(item, "EntryID"));
-    } catch (const Error&) {
-    }
-  }
-  if (cancelled) CloseSyncProgress();
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// Recovery of a failed batch
-
-// False when the server list could not be fetched (the run ends at once).
-bool RecoverFailedBatch(FolderRun& run) {
-  LogMessage("Error: A batch file from last synchronisation attempt found. The utility will try to fix.");
-  qv::ui::ShowMessage("The last synchronisation failed. The items from last batch will be confirmed with server.",
-                      "Warning", qv::ui::Buttons::OK, qv::ui::Icon::Information);
-  std::vector<std::string> rows;
-  if (GetItemListFromServer(rows, run.messageClass, ToLocal(SinceDate)) != 1) {
-    LogMessage("Error: Failed to get the list of : " + run.messageClass + " from the server. Operation aborted!");
-    CloseSyncProgress();
-    return false;
-  }
-  LogMessage("Retrieved list of items from the server for comparison to local.");
-  modBatch::FailedBatch failed;
-  const ConversionTable list(std::move(rows));
-  if (modBatch::LoadFailedBatch(failed, run.messageClass)) {
-    modBatch::ConfirmFailedBatch(failed, list, run.table);
-    for (const auto& [id, line] : failed) {
-      const std::string entryId = std::string(ConversionTable::Field(line, 2));
-      if (!entryId.empty()) run.unconfirmedAdds.push_back(entryId);
-    }
-    if (!failed.empty()) {
-      LogMessage("There are " + std::to_string(failed.size()) +
-                 " items which have to be sent to server from last failed batch.");
-    }
-  }
-  modBatch::DeleteBatchFile(run.messageClass);
+  if (modBatch::IsBatchMode()) SendBatch(run);
+  if (!SyncCancelled) PullDeferredLists(run);
+  KeepAddsStillOut(run);
   SaveUIDToEntryIDMappings(run.table, run.folderName, false);
-  run.table.Clear();
-  GetUIDToEntryIDMappings(run.table, run.folderName);
   return true;
-}
-
-// Adds of a failed batch that never reached the server are queued again when
-// the client-to-server pass did not reach their items: it stops at the first
-// item older than SinceDate, and the failed run may have moved the last sync
-// time past them.
-void RequeueUnconfirmedAdds(FolderRun& run) {
-  if (run.unconfirmedAdds.empty()) return;
-  std::unordered_set<std::string> queued;
-  const modBatch::BatchValues& batch = modBatch::Batch();
-  for (size_t n = 0; n < batch.size(); ++n)
-    if (batch.verbs[n] == "ADD") queued.insert(batch.entryIds[n]);
-  for (const std::string& entryId : run.unconfirmedAdds) {
-    if (queued.count(entryId) != 0 || run.table.FindByEntryID(entryId) >= 0) continue;
-    int32_t number = 0;
-    std::string description;
-    Variant item = ItemFromEntryId(run.folder, entryId, number, description);
-    if (item.IsNothing()) continue;  // deleted for good since
-    try {
-      // Only an item still in this folder (not moved, not in "Deleted Items").
-      if (item.get("Parent").get("Name").ToText() != run.folderName) continue;
-      Variant access = AccessObjectFor(item);
-      const std::string subject = TextOf(access, "Subject");
-      LogMessage("Item [" + subject + "] of the last failed batch is being added to the server");
-      SetSyncStatus("Adding New Outlook Item to Server: " + subject);
-      modBatch::QueueBatchRequest(run.messageClass, "ADD", access, "", "", run.table);
-      queued.insert(entryId);
-    } catch (const Error&) {
-    }
-  }
-}
-
-// Saves the table without moving the folder's last sync time.
-void SaveKeepingLastSyncTime(FolderRun& run) {
-  namespace fs = std::filesystem;
-  const fs::path path = GetConversionTablePath(run.folderName);
-  std::error_code error;
-  const bool existed = fs::exists(path, error);
-  const fs::file_time_type before = existed ? fs::last_write_time(path, error) : fs::file_time_type();
-  if (!SaveUIDToEntryIDMappings(run.table, run.folderName, false)) return;
-  if (existed) {
-    fs::last_write_time(path, before, error);
-  } else {
-    // No earlier run: the time of a folder never synchronised.
-    const auto epoch = std::chrono::system_clock::from_time_t(0);
-    fs::last_write_time(path, fs::file_time_type::clock::from_sys(epoch), error);
-  }
 }
 
 }  // namespace
@@ -631,13 +162,25 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
   run.messageClass = messageClass;
   run.folderClass = OutlookClassOf(messageClass);
   run.guard = DeletionGuard(messageClass);
-  const SyncConfig& config = Config();
 
   // Set-up.
   ConversionTableDirty = false;
   try {
     run.folderName = folder.get("Name").ToText();
   } catch (const Error&) {
+  }
+  // A table damaged from outside would read as no table at all, and every
+  // item would be added again on both sides: the folder waits until it is
+  // repaired or moved away.
+  if (IsDamagedTableFile(GetConversionTablePath(run.folderName))) {
+    const std::string path = GetConversionTablePath(run.folderName);
+    LogMessage("Error: The item ID table " + path + " is damaged. Operation aborted!");
+    qv::ui::ShowMessage("The synchronization records of " + run.folderName + " (" + path +
+                            ") are damaged. Restore the file, or move it away to synchronize the folder anew "
+                            "(every item is then added again on both sides).",
+                        kTitle, qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
+    qv::ui::ReportCommandFailure("The synchronization records of " + run.folderName + " are damaged: " + path);
+    return;
   }
   const Date lastSyncAtStart = GetLastSyncTime(run.folderName);
   GetUIDToEntryIDMappings(run.table, run.folderName);
@@ -654,70 +197,29 @@ void SynchronizeFolder(Variant& folder, const std::string& messageClass) {
     run.items = folder.get("Items");
   } catch (const Error&) {
   }
-  if (config.restrict == 1) {
-    SinceDate = qv::outlook::AddSeconds(qv::outlook::LocalNow(), -86400.0 * config.restrictValue);
-  } else {
-    SinceDate = qv::outlook::AddSeconds(lastSyncAtStart, -86400.0);
-  }
+  SinceDate = SinceDateFor(lastSyncAtStart);
   try {
     run.items.call("Sort", "[LastModificationTime]", true);
   } catch (const Error&) {
   }
 
-  // Outlook items a run that died had made from server items get their rows
-  // before anything else looks at the table.
-  RecoverPendingCreations(run.table, folder);
-
-  const bool batchMode = modBatch::IsBatchMode();
   // Requests of another run never reach this one.
   modBatch::ResetBatch();
-
-  // The batch file also holds the adds of a direct-mode run that died.
-  if (modBatch::BatchFileExists(messageClass)) {
-    if (!RecoverFailedBatch(run)) {
-      ReleaseWrappers();
-      return;
-    }
-  }
-
-  if (config.direction == 0 || config.direction == 1) {
-    ClientToServerPass(run);
-    if (!SyncCancelled && batchMode) RequeueUnconfirmedAdds(run);
-  }
-
-  if (config.direction == 0 || config.direction == 2) {
-    if (!ServerToClientPass(run)) {
-      // Nothing queued by this run is sent or applied; the batch file keeps
-      // the adds for the next run's recovery.
-      modBatch::ResetBatch();
-      // Adds and edits already made on the server (direct mode) keep their
-      // rows, or the next run would add those items a second time; the last
-      // sync time stays where it was, since this run did not finish.
-      if (!batchMode && ConversionTableDirty) SaveKeepingLastSyncTime(run);
-      if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
-      ReleaseWrappers();
-      return;
-    }
-  }
-
-  if (batchMode) {
-    if (modBatch::ProcessBatch(run.table, run.serverList, run.folder, &run.guard) == 1) {
-      modBatch::DeleteBatchFile(messageClass);
-    } else {
-      run.unsentEdits = true;
-      qv::ui::ShowMessage(
-          "There was a problem with the last batch sent to the server. Please sync again to send any which "
-          "failed again.",
-          "Error", qv::ui::Buttons::OK, qv::ui::Icon::Exclamation);
-    }
-  }
-  if (run.unsentEdits) {
-    SaveKeepingLastSyncTime(run);
-  } else {
+  try {
+    // Outlook items a run that died had made from server items get their rows
+    // before anything else looks at the table.
+    RecoverPendingCreations(run.table, folder);
+    KeepRecordsOrStop(run);
+    if (!RunStages(run)) ReportListFailure(messageClass);
+    ReportOutcome(run);
+  } catch (const records::RecordsLost&) {
+    modBatch::ResetBatch();
+    // What the journal could not keep, the table may.
     SaveUIDToEntryIDMappings(run.table, run.folderName, false);
+    CloseSyncProgress();
+    ReleaseWrappers();
+    throw;
   }
-  // Direct mode: every add answered has its row (journal and table).
-  if (!batchMode && !run.unansweredAdds) modBatch::DeleteBatchFile(messageClass);
   CloseSyncProgress();
   ReleaseWrappers();
   folder = run.folder;
@@ -734,9 +236,11 @@ class AccountLock {
   AccountLock() {
     const std::string path = modBatch::AccountDirectory() + "/_sync.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    // A lock file that cannot be made (read-only data directory) does not
-    // stop the run: the table and batch writes report their own failures.
-    if (fd_ < 0) return;
+    // A lock file that cannot be made: the folder takes no records either.
+    if (fd_ < 0) {
+      error_ = errno;
+      return;
+    }
     held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
     busy_ = !held_ && errno == EWOULDBLOCK;
   }
@@ -746,12 +250,53 @@ class AccountLock {
   AccountLock(const AccountLock&) = delete;
   AccountLock& operator=(const AccountLock&) = delete;
   bool busy() const { return busy_; }
+  // The errno of a lock file that could not be made; 0 when it was.
+  int error() const { return error_; }
 
  private:
   int fd_ = -1;
+  int error_ = 0;
   bool held_ = false;
   bool busy_ = false;
 };
+
+// Room for a save of every table of the account (written beside the old one)
+// and the records of a run.
+size_t RecordsRoom() {
+  size_t room = size_t{64} << 10;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(modBatch::AccountDirectory(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ic_", 0) == 0) room += static_cast<size_t>(entry.file_size(error));
+  }
+  return room;
+}
+
+// Whether a first run of this account may go ahead when the same user name
+// has records for another server name: asked, since the two names may be one
+// server, whose items would all be added a second time on both sides.
+bool NewAccountFolderAllowed() {
+  const std::string other = OtherRecordsOfThisUser();
+  if (other.empty()) return true;
+  const SyncConfig& config = Config();
+  const std::string account = config.username + "@" + NormalizedHost(config.host);
+  const std::string question = "Quorvia Sync Utility has no synchronization records for " + account +
+                               " yet, but has records for " + other +
+                               ". If both name the same server, every item would be added a second time on both "
+                               "sides: enter the server as it was entered before. Synchronize " + account +
+                               " as a new account?";
+  const std::string unattended = UnattendedReason();
+  // No is the default: nobody there to answer adds nothing a second time.
+  if (unattended.empty() && qv::ui::ShowMessage(question, kTitle, qv::ui::Buttons::YesNo, qv::ui::Icon::Exclamation,
+                                                qv::ui::DefaultButton::Second) == qv::ui::Answer::Yes)
+    return true;
+  LogMessage("Error: No records for " + account + " yet, but records for " + other +
+             (unattended.empty() ? std::string(". Not confirmed") : ". Not asked (" + unattended + " run)") +
+             "; aborted synchronization.");
+  qv::ui::ReportCommandFailure("Not synchronized: " + account + " has no records yet, but " + other +
+                               " has; confirm the server at the next synchronization, or enter it as before.");
+  return false;
+}
 
 }  // namespace
 
@@ -779,7 +324,7 @@ void SynchronizeAll() {
   }
   // Without a data directory no table or batch file could be kept, and every
   // run would add every item again on both sides.
-  if (AccountDirectory().empty()) {
+  if (config.dataDirectory.empty()) {
     LogMessage("Error: No data directory is configured. Aborted synchronization.");
     qv::ui::ShowMessage(
         "Quorvia Sync Utility has no data directory to keep its synchronization records in. Please configure one.",
@@ -787,12 +332,23 @@ void SynchronizeAll() {
     ShowConfigurationDialog();
     return;
   }
+  if (!NewAccountFolderAllowed()) return;
   AccountLock lock;
   if (lock.busy()) {
     LogMessage("Error: A synchronization of this account is already running. Aborted synchronization.");
     const char* busy = "Quorvia Sync Utility is already synchronizing this account. Please try again when it has finished.";
     qv::ui::ShowMessage(busy, "Quorvia Synchronization", qv::ui::Buttons::OK, qv::ui::Icon::Information);
     qv::ui::ReportCommandFailure(busy);
+    return;
+  }
+  // A folder that cannot take the records (read-only, its disk full) stops
+  // the run before it changes anything on either side.
+  if (lock.error() != 0) {
+    ReportRecordsLost(std::strerror(lock.error()));
+    return;
+  }
+  if (!records::FolderTakesRecords(modBatch::AccountDirectory(), RecordsRoom())) {
+    ReportRecordsLost(std::strerror(errno));
     return;
   }
   int32_t errorCode = 0;
@@ -828,6 +384,11 @@ void SynchronizeAll() {
       Variant folder = AddinState().*(row.folder);
       SynchronizeFolder(folder, row.messageClass);
       AddinState().*(row.folder) = folder;
+    } catch (const records::RecordsLost& lost) {
+      // The classes after it would meet the same folder.
+      ReportRecordsLost(lost.what());
+      LogMessage(row.completion);
+      break;
     } catch (const std::exception&) {
       // A class that fails does not stop the others.
       CloseSyncProgress();

@@ -13,6 +13,7 @@
 
 #include "addin/log/activity_log.h"
 #include "addin/sync/conversion_table.h"
+#include "addin/sync/record_files.h"
 #include "platform/files/files.h"
 
 namespace qvsync {
@@ -38,17 +39,6 @@ bool ReadNumber(std::string_view text, size_t& pos, char stop, size_t limit, siz
   return true;
 }
 
-bool WriteFully(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Tests only: QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES=N ends the process with
 // SIGKILL right after the Nth journaled row change, as a crash at that point
 // would; QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES=N right before it (after
@@ -58,13 +48,14 @@ long TestingCount(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::atol(value) : 0L;
 }
-long KillAfterRowChanges() {
-  static const long count = TestingCount("QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES");
-  return count;
-}
-long KillBeforeRowChanges() {
-  static const long count = TestingCount("QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES");
-  return count;
+struct KillSwitch {
+  long after = TestingCount("QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES");
+  long before = TestingCount("QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES");
+  long written = 0;  // row changes journaled so far
+};
+KillSwitch& Kill() {
+  static KillSwitch kill;
+  return kill;
 }
 
 // The open journal of one table file.
@@ -75,39 +66,48 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Appends one record; the header first when the file is new. A journal that
-  // cannot be written only loses the crash safety, never the run.
-  void Write(size_t index, const std::string& row) {
+  // Appends one record; the header first when the file is new. False when
+  // the record could not be written (the change is then not crash-safe, and
+  // the run that made it must stop before it relies on it).
+  bool Write(size_t index, const std::string& row) {
+    if (failed_) return false;
     if (translate_) index = FileIndex(index);
     if (fd_ < 0) {
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-      if (fd_ < 0) {
-        if (!failed_) LogMessage("Error: The journal " + path_ + " cannot be written.");
-        failed_ = true;
-        return;
-      }
+      if (fd_ < 0) return Failed();
       struct stat info {};
       if (::fstat(fd_, &info) == 0 && info.st_size == 0) {
         std::string header(kMagic);
         header += JournalBaseOf(tablePath_);
         header += '\n';
-        WriteFully(fd_, header);
+        if (!records::WriteAll(fd_, header)) {
+          ::ftruncate(fd_, 0);
+          Close();
+          return Failed();
+        }
       }
     }
-    static long written = 0;
-    if (KillBeforeRowChanges() > 0 && written + 1 == KillBeforeRowChanges()) std::raise(SIGKILL);
+    KillSwitch& kill = Kill();
+    if (kill.before > 0 && kill.written + 1 == kill.before) std::raise(SIGKILL);
     std::string record = std::to_string(index) + ' ' + std::to_string(row.size()) + '\n';
     record += row;
     record += '\n';
-    WriteFully(fd_, record);
-    ++written;
-    if (KillAfterRowChanges() > 0 && written == KillAfterRowChanges()) std::raise(SIGKILL);
+    if (!records::WriteAll(fd_, record)) {
+      // A record cut short would end the journal there: whatever follows it
+      // could never be read back, so nothing more is written to this file.
+      Close();
+      return Failed();
+    }
+    ++kill.written;
+    if (kill.after > 0 && kill.written == kill.after) std::raise(SIGKILL);
+    return true;
   }
 
   // After a save of `table`: the next record starts a new journal file, whose
   // row numbers are those of the saved file (which left out the deleted rows).
   void Restart(const ConversionTable& table) {
     Close();
+    failed_ = false;
     std::remove(path_.c_str());
     translate_ = true;
     map_.assign(table.size(), kNoRow);
@@ -124,6 +124,9 @@ class Journal {
     map_.clear();
   }
 
+  // Writes may be tried again (the journal's file was read back or replaced).
+  void Reset() { failed_ = false; }
+
  private:
   static constexpr size_t kNoRow = static_cast<size_t>(-1);
   // The file row of a table row; a row the file does not have (an append, or
@@ -139,6 +142,13 @@ class Journal {
   bool translate_ = false;
   std::vector<size_t> map_;
   size_t fileRows_ = 0;
+
+  bool Failed() {
+    if (!failed_) LogMessage("Error: The journal " + path_ + " cannot be written.");
+    failed_ = true;
+    return false;
+  }
+
   int fd_ = -1;
   bool failed_ = false;
 };
@@ -215,6 +225,7 @@ size_t AttachTableJournal(ConversionTable& table, std::string_view folderName, c
   }
   // The table is being loaded afresh: the journal is read back from its file.
   journal->Close();
+  journal->Reset();
   table.SetRowObserver(nullptr);
 
   size_t folded = 0;
@@ -241,8 +252,12 @@ size_t AttachTableJournal(ConversionTable& table, std::string_view folderName, c
       std::remove(path.c_str());
     }
   }
-  table.SetRowObserver([journal](size_t index, const std::string& row) { journal->Write(index, row); });
+  table.SetRowObserver([journal](size_t index, const std::string& row) { return journal->Write(index, row); });
   return folded;
+}
+
+void SetKillAtRowChangeForTesting(long after, long before) {
+  Kill() = KillSwitch{after, before, 0};
 }
 
 void RestartTableJournal(std::string_view folderName, const ConversionTable& table) {

@@ -69,6 +69,13 @@ size_t AttachTableJournal(ConversionTable& table, std::string_view folderName,
 // next change of `table` starts a new one against the saved file.
 void RestartTableJournal(std::string_view folderName, const ConversionTable& table);
 
+// Tests: the process ends with SIGKILL right after its `after`-th journaled
+// row change from now, or right before its `before`-th (0: never), as a crash
+// at that point would. The environment variables
+// QVSYNC_TESTING_KILL_AFTER_ROW_CHANGES and QVSYNC_TESTING_KILL_BEFORE_ROW_CHANGES
+// set the same for a whole process.
+void SetKillAtRowChangeForTesting(long after, long before);
+
 }  // namespace qvsync
 
 #endif

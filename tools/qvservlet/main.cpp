@@ -25,7 +25,7 @@ constexpr const char* kCommandHelp =
     "  delete USER UID                  delete an item\n"
     "  list USER CLASS                  list the items of a class\n"
     "  user NAME PASSWORD               add a user or set the password\n"
-    "  fault none|500|drop|batch-html|batch-drop   answer every request with that fault\n"
+    "  fault none|500|drop|batch-html|batch-drop|batch-error   answer every request with that fault\n"
     "  delay MILLISECONDS               wait before answering\n"
     "  path-off PATH | path-on PATH     answer 404 on a servlet path, or serve it again\n"
     "  echo TEXT                        print TEXT (a script's mark for the end of an answer)\n"
@@ -58,6 +58,7 @@ void RunCommand(qv::servlet::Servlet& servlet, const std::string& line, std::ost
                   : a == "drop" ? Fault::kDropConnection
                   : a == "batch-html" ? Fault::kBatchAsHtml
                   : a == "batch-drop" ? Fault::kDropAfterBatch
+                  : a == "batch-error" ? Fault::kBatchAsError
                                       : Fault::kNone;
     servlet.SetFault(fault);
     out << "fault " << (fault == Fault::kNone ? "none" : a) << "\n";

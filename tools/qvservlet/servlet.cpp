@@ -92,6 +92,28 @@ void AddError(pugi::xml_node node, const std::string& value, const std::string& 
   node.append_child("ERROR_DESCRIPTION").text().set(description.c_str());
 }
 
+// The servlet's answer to a command without a valid session.
+std::string SessionExpired() {
+  pugi::xml_document doc;
+  pugi::xml_node root = NewResponse(doc, "");
+  root.append_child("ERRORVALUE").text().set("1");
+  AddError(root, "1", "Your session has expired. Please log in again.");
+  return WriteXml(doc);
+}
+
+// A batch reply with only its first `keep` elements.
+std::string CutBatchReply(const std::string& reply, size_t keep) {
+  pugi::xml_document doc;
+  if (!doc.load_string(reply.c_str())) return reply;
+  pugi::xml_node root = doc.document_element();
+  std::vector<pugi::xml_node> extra;
+  size_t kept = 0;
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element && kept++ >= keep) extra.push_back(child);
+  for (pugi::xml_node node : extra) root.remove_child(node);
+  return WriteXml(doc);
+}
+
 std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> pieces;
   std::string piece;
@@ -374,6 +396,16 @@ void Servlet::SetRequireSession(bool require) {
   requireSession_ = require;
 }
 
+void Servlet::LoseRequest(const std::string& prefix, int nth, Loss loss) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  loss_ = PendingLoss{Upper(prefix), std::max(nth, 1) - 1, loss};
+}
+
+void Servlet::SetBatchReplyLimit(std::optional<size_t> elements) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  batchReplyLimit_ = elements;
+}
+
 std::vector<RecordedRequest> Servlet::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::vector<RecordedRequest>(requests_.begin(), requests_.end());
@@ -533,11 +565,7 @@ Servlet::Reply Servlet::Handle(RecordedRequest request) {
     if (session != sessions_.end()) {
       user = session->second;
     } else if (requireSession_) {
-      pugi::xml_document doc;
-      pugi::xml_node root = NewResponse(doc, "");
-      root.append_child("ERRORVALUE").text().set("1");
-      AddError(root, "1", "Your session has expired. Please log in again.");
-      reply.body = Serialize(doc);
+      reply.body = SessionExpired();
       return reply;
     } else {
       user = lastUser_;
@@ -547,8 +575,26 @@ Servlet::Reply Servlet::Handle(RecordedRequest request) {
       reply.body = kBatchErrorPage;
       return reply;
     }
+    if (command == "BATCH" && fault_ == Fault::kBatchAsError) {
+      reply.body = SessionExpired();
+      return reply;
+    }
+    // A request picked to be lost: dropped before or after it is carried out.
+    bool lost = false;
+    if (loss_ && command.rfind(loss_->prefix, 0) == 0 && (!loss_->prefix.empty() || command != "LOGIN")) {
+      if (loss_->remaining-- == 0) {
+        lost = true;
+        const Loss how = loss_->loss;
+        loss_.reset();
+        if (how == Loss::kRequest) {
+          reply.drop = true;
+          return reply;
+        }
+      }
+    }
     reply.body = Execute(user, body);
-    if (command == "BATCH" && fault_ == Fault::kDropAfterBatch) reply.drop = true;
+    if (command == "BATCH" && batchReplyLimit_) reply.body = CutBatchReply(reply.body, *batchReplyLimit_);
+    if (lost || (command == "BATCH" && fault_ == Fault::kDropAfterBatch)) reply.drop = true;
   } catch (const std::exception& e) {
     reply.status = 500;
     reply.contentType = "text/html";

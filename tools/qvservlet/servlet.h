@@ -9,8 +9,9 @@
 // (RETURNVALUE 0, ERROR_VALUE 7, a description naming the field and the
 // character), so every reply is well-formed XML.
 //
-// Tests can switch faults on (a 500 page, a dropped connection, an HTML batch
-// reply, a delay, a canned reply for one command), see every request as it
+// Tests can switch faults on (a 500 page, a dropped connection, an HTML or
+// error-document batch reply, a batch reply cut short, one request or its
+// reply lost, a delay, a canned reply for one command), see every request as it
 // arrived, and play the other party by changing the mailboxes directly.
 //
 // Threads: the HTTP server runs on threads of its own between Start and Stop;
@@ -57,6 +58,13 @@ enum class Fault {
   kDropConnection,  // the connection closed after the request was read, no answer
   kBatchAsHtml,     // BATCH answered 200 with an HTML page
   kDropAfterBatch,  // a BATCH is carried out, then the connection closes unanswered
+  kBatchAsError,    // BATCH answered 200 with the servlet's own "session expired" document, not carried out
+};
+
+// How a request picked by LoseRequest is lost.
+enum class Loss {
+  kRequest,  // it never reaches the mailbox: nothing is carried out, the connection closes unanswered
+  kReply,    // it is carried out, then the connection closes unanswered
 };
 
 // One request as it reached the server.
@@ -103,6 +111,13 @@ class Servlet {
   void SetCannedReply(const std::string& command, std::optional<std::string> reply);
   // When false, commands run without a session (as the last logged-in user or "").
   void SetRequireSession(bool require);
+  // Loses the `nth` (1-based) request from now on whose command starts with
+  // `prefix` ("EDIT-", "ADD-CONTACT", "BATCH"; "" matches every command but
+  // LOGIN), once. A later call replaces an earlier one that has not struck.
+  void LoseRequest(const std::string& prefix, int nth, Loss loss);
+  // Every BATCH is carried out whole, but its reply keeps only its first
+  // `elements` elements (std::nullopt: all of them).
+  void SetBatchReplyLimit(std::optional<size_t> elements);
 
   // What arrived: the newest requests, within the log's limits.
   std::vector<RecordedRequest> Requests() const;
@@ -157,6 +172,13 @@ class Servlet {
   Fault fault_ = Fault::kNone;
   std::chrono::milliseconds delay_{0};
   std::map<std::string, std::string> canned_;
+  struct PendingLoss {
+    std::string prefix;
+    int remaining = 0;  // matching requests still to pass before the lost one
+    Loss loss = Loss::kRequest;
+  };
+  std::optional<PendingLoss> loss_;
+  std::optional<size_t> batchReplyLimit_;
   bool requireSession_ = true;
   std::map<std::string, std::string> sessions_;  // session id -> user
   std::string lastUser_;

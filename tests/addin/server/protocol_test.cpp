@@ -221,9 +221,10 @@ TEST_F(ProtocolTest, AnErrorInsteadOfAListIsNoList) {
   ASSERT_EQ(list.size(), 1u);
   ASSERT_TRUE(servlet_.DeleteItem("alice", GetToken(list[0], "\t", 1)));
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);  // RETURNVALUE 1 only
-  // A bare RETURNVALUE 0 has text and no error value: it is read as no items.
-  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE>0</RETURNVALUE></R>");
-  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
+  // A RETURNVALUE 0 reports a failure, even without an error value: taken as
+  // no items, it would have every synchronised item deleted.
+  servlet_.SetCannedReply("LIST-TASKS", "<R><RETURNVALUE> 0 </RETURNVALUE></R>");
+  EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 0);
   servlet_.SetCannedReply("LIST-TASKS", "<R><![CDATA[1]]></R>");
   EXPECT_EQ(GetItemListFromServer(list, "TASK", {2013, 1, 1, 0, 0, 0}), 1);
 }

@@ -1,6 +1,7 @@
 // Batch mode on its own: the request text, the batch file and its recovery,
 // and the reading of replies.
 #include "addin/sync/batch.h"
+#include "addin/sync/item_state.h"
 
 #include "tests/addin/sync/sync_fixture.h"
 
@@ -43,7 +44,7 @@ TEST_F(BatchTest, RequestsAreJoinedWithCarriageReturnsAndListsKeepTheirPositions
             0u)
       << text;
   EXPECT_EQ(text.find('&'), std::string::npos);
-  EXPECT_NE(text.find("\rID=ann.lee@example.com.VCF"), std::string::npos);
+  EXPECT_NE(text.find("\rID=ann.lee%u0040example.com.VCF"), std::string::npos) << "escaped like every value";
   ASSERT_EQ(batch.size(), 4u);
   EXPECT_EQ(batch.entryIds[0], "[NONE]");
   EXPECT_EQ(batch.entryIds[2], list.get("EntryID").ToText());
@@ -51,9 +52,11 @@ TEST_F(BatchTest, RequestsAreJoinedWithCarriageReturnsAndListsKeepTheirPositions
   EXPECT_EQ(batch.uids, (std::vector<std::string>{"X1.CAL", "Y.GRP", "Z", ""}));
   EXPECT_EQ(batch.dates[0], "17");
 
-  // Only adds reach the batch file, one CR LF line each.
+  // Only adds reach the batch file, one CR LF line each, with the item's
+  // state as sent.
   EXPECT_EQ(qv::testing::ReadFile(modBatch::BatchFilePath("CONTACT")),
-            "ADD\t" + contact.get("EntryID").ToText() + "\tann.lee@example.com.VCF\r\n");
+            "ADD\t" + contact.get("EntryID").ToText() + "\tann.lee@example.com.VCF\t" + batch.states[3] + "\r\n");
+  EXPECT_TRUE(ParseItemState(batch.states[3]).known());
 }
 
 TEST_F(BatchTest, TasksAndListsAreAddedUnderANameTheRecoveryCanFind) {
@@ -73,7 +76,8 @@ TEST_F(BatchTest, TasksAndListsAreAddedUnderANameTheRecoveryCanFind) {
   modBatch::FailedBatch failed;
   ASSERT_TRUE(modBatch::LoadFailedBatch(failed, "TASK"));
   ASSERT_EQ(failed.count(Batch().newIds[0]), 1u);
-  EXPECT_EQ(failed[Batch().newIds[0]], "ADD\t" + task.get("EntryID").ToText() + "\t" + Batch().newIds[0]);
+  EXPECT_EQ(failed[Batch().newIds[0]],
+            "ADD\t" + task.get("EntryID").ToText() + "\t" + Batch().newIds[0] + "\t" + Batch().states[0]);
   // Direct mode keeps the protocol's names: none for a task.
   EXPECT_EQ(modBatch::BatchItemId(kClassAppointment, "A.CAL"), "A.CAL");
 }

@@ -78,20 +78,23 @@ TEST_F(ConversionTableTest, WithoutADataDirectoryThereIsNoPathAndNothingIsWritte
   EXPECT_TRUE(nothingWritten);
 }
 
-TEST_F(ConversionTableTest, CountLineDecidesHowManyRowsLoad) {
+// Every row line is read, whatever the count line says: a row left out would
+// be an item taken as never synchronised, added again on both sides.
+TEST_F(ConversionTableTest, EveryRowLineLoadsWhateverTheCountLineSays) {
   GetConversionTablePath("Contacts");
   ConversionTable table;
   ASSERT_TRUE(WriteFile(Path(), " 2 \r\nA\t1.VCF\t5\r\nB\t2.VCF\t6\r\nC\t3.VCF\t7\r\n"));
   ConversionTableDirty = true;
   GetUIDToEntryIDMappings(table, "Contacts");
   EXPECT_FALSE(ConversionTableDirty);
-  EXPECT_EQ(table.rows(), (std::vector<std::string>{"A\t1.VCF\t5", "B\t2.VCF\t6"}));
-  EXPECT_EQ(table.GetUIDFromEntryID("C"), "");
+  EXPECT_EQ(table.rows(), (std::vector<std::string>{"A\t1.VCF\t5", "B\t2.VCF\t6", "C\t3.VCF\t7"}));
+  EXPECT_NE(ReadFile(dir_.File("QVSync.Log")).find("holds 3 rows, but its first line says 2; all 3 are read."),
+            std::string::npos);
 
   ConversionTable short_;
   ASSERT_TRUE(WriteFile(Path(), "3\r\nA\t1.VCF\t5\r\nB\t2.VCF\t6\r\n"));
   GetUIDToEntryIDMappings(short_, "Contacts");
-  EXPECT_EQ(short_.rows(), (std::vector<std::string>{"A\t1.VCF\t5", "B\t2.VCF\t6", ""}));
+  EXPECT_EQ(short_.rows(), (std::vector<std::string>{"A\t1.VCF\t5", "B\t2.VCF\t6"}));
 
   ConversionTable bad;
   ASSERT_TRUE(WriteFile(Path(), "x\r\nA\t1.VCF\t5\r\n"));
@@ -280,26 +283,47 @@ TEST_F(ConversionTableTest, KilledAndConcurrentWritersLeaveAWholeTable) {
   }
 }
 
-TEST_F(ConversionTableTest, RowsTravelInTheSystemCodePage) {
+// Rows travel in the system code page; what it cannot carry (and a "%" that
+// would read as that) as "%u" and the UTF-16 unit, so every UID comes back.
+TEST_F(ConversionTableTest, RowsTravelInTheSystemCodePageAndComeBackWhole) {
   qv::testing::ScopedEnv codepage("QUORVIA_CODEPAGE", std::nullopt);
+  const std::vector<std::pair<std::string, std::string>> uids = {
+      {"Caf\xC3\xA9.VCF", "Caf\xE9.VCF"},
+      {"\xCE\xA9mega-\xE4\xBB\xBB.TSK", "%u03A9mega-%u4EFB.TSK"},
+      {"\xF0\x9F\x98\x80.TSK", "%uD83D%uDE00.TSK"},
+      {"100%u0041.TSK", "100%u0025u0041.TSK"},
+      {"100%.TSK", "100%.TSK"},
+      {std::string("line\nfeed\0.TSK", 14), "line%u000Afeed%u0000.TSK"},  // would end the line
+  };
   ConversionTable table;
-  table.AddItemIdConversion("Caf\xC3\xA9.VCF", "A", "5");
+  std::string expected = " " + std::to_string(uids.size()) + " \r\n";
+  for (size_t i = 0; i < uids.size(); ++i) {
+    table.AddItemIdConversion(uids[i].first, "E" + std::to_string(i), "5");
+    expected += "E" + std::to_string(i) + "\t" + uids[i].second + "\t5\r\n";
+  }
   ASSERT_TRUE(SaveUIDToEntryIDMappings(table, "Contacts", true));
-  EXPECT_EQ(ReadFile(Path()), " 1 \r\nA\tCaf\xE9.VCF\t5\r\n");
+  EXPECT_EQ(ReadFile(Path()), expected);
   ConversionTable loaded;
   GetUIDToEntryIDMappings(loaded, "Contacts");
-  EXPECT_EQ(loaded.GetEntryIDFromUID("Caf\xC3\xA9.VCF"), "A");
+  EXPECT_EQ(loaded.rows(), table.rows());
 }
 
-TEST_F(ConversionTableTest, EveryRowChangeReachesTheObserver) {
+TEST_F(ConversionTableTest, EveryRowChangeReachesTheObserverAndOneItCouldNotKeepIsTold) {
   ConversionTable table;
   std::vector<std::pair<size_t, std::string>> changes;
-  table.SetRowObserver([&](size_t i, const std::string& row) { changes.emplace_back(i, row); });
+  table.SetRowObserver([&](size_t i, const std::string& row) {
+    changes.emplace_back(i, row);
+    return changes.size() != 2;  // the second change is not kept
+  });
   table.AddItemIdConversion("1.VCF", "A", "5");
+  EXPECT_FALSE(table.RowChangesLost());
   table.UpdateItemIdConversionDate("A", "6");
   table.RemoveItemIdConversionByUID("1.VCF");
+  table.SetRowQuietly(0, "A\t1.VCF\t7");  // learnt again at will: nobody is told
   EXPECT_EQ(changes, (std::vector<std::pair<size_t, std::string>>{
                          {0, "A\t1.VCF\t5"}, {0, "A\t1.VCF\t6"}, {0, "\t\t"}}));
+  EXPECT_TRUE(table.RowChangesLost());
+  EXPECT_EQ(table.GetUIDFromEntryID("A"), "1.VCF");
 }
 
 // --- The journal of row changes ---

@@ -406,25 +406,28 @@ TEST_F(DriverTest, AStoredStampOfZeroIsLearntWithoutFetchingOrSavingOnItsOwn) {
   Sync();
   const std::string path = AccountDirectory() + "/ic_Tasks.tab";
   std::string text = qv::testing::ReadFile(path);
-  const size_t tab = text.rfind('\t');
+  // The third field of the one row: the server's stamp.
+  const size_t tab = text.find('\t', text.find('\t') + 1);
   ASSERT_NE(tab, std::string::npos);
-  const std::string stamp = text.substr(tab + 1, text.find("\r\n", tab) - tab - 1);
+  const size_t end = text.find_first_of("\t\r", tab + 1);
+  const std::string stamp = text.substr(tab + 1, end - tab - 1);
+  const std::string rest = text.substr(end);
   ASSERT_NE(stamp, "0");
   // A row whose server stamp was never learnt.
   const auto time = std::filesystem::last_write_time(path);
-  ASSERT_TRUE(qv::testing::WriteFile(path, text.substr(0, tab + 1) + "0\r\n"));
+  ASSERT_TRUE(qv::testing::WriteFile(path, text.substr(0, tab + 1) + "0" + rest));
   std::filesystem::last_write_time(path, time);
 
   servlet_.ClearRequests();
   Sync();
   EXPECT_EQ(Commands(), (Strings{"LOGIN", "LIST-TASKS"}));  // no GET for it
-  EXPECT_EQ(qv::testing::ReadFile(path).substr(tab + 1), "0\r\n");  // not saved for that alone
+  EXPECT_EQ(qv::testing::ReadFile(path).substr(tab + 1), "0" + rest);  // not saved for that alone
   EXPECT_EQ(std::filesystem::last_write_time(path), time);
 
   // Another change of a run writes the learnt stamp too.
   servlet_.AddItem(kUser, "TASK", {{"Subject", "New on the server"}});
   Sync();
-  EXPECT_NE(qv::testing::ReadFile(path).find("\t" + stamp + "\r\n"), std::string::npos);
+  EXPECT_NE(qv::testing::ReadFile(path).find("\t" + stamp + "\t"), std::string::npos);
   EXPECT_EQ(OutlookSubjects("TASK"), (Strings{"Known", "New on the server"}));
 }
 

@@ -2,7 +2,9 @@
 // conversion table ties to the server (and at least 10) asks first, in either
 // direction; a run nobody can be asked in skips those deletions.
 #include <algorithm>
+#include <tuple>
 
+#include "addin/sync/deletion_guard.h"
 #include "tests/addin/sync/sync_fixture.h"
 
 namespace qvsync::testing {
@@ -25,14 +27,6 @@ class GuardTest : public SyncFixture, public ::testing::WithParamInterface<bool>
     EXPECT_EQ(ServerItems("TASK").size(), static_cast<size_t>(kTasks));
     Advance();
     ClearLog();
-  }
-
-  void Attended(bool attended) {
-    application_ = qv::outlook::StartOutlook(
-        profile_, attended ? qv::outlook::StartMode::Interactive : qv::outlook::StartMode::Automation);
-    AddinState().outlookApplication = application_;
-    AddinState().mapiNamespace = application_.call("GetNamespace", "MAPI");
-    EXPECT_TRUE(CheckSpecialFolders());
   }
 
   static std::string Name(int i) { return "Task " + std::to_string(100 + i); }
@@ -206,6 +200,64 @@ TEST_P(GuardTest, EditsAnsweredRemovedForMostItemsAskBeforeDeletingThemFromOutlo
 
 INSTANTIATE_TEST_SUITE_P(Modes, GuardTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? std::string("Batch") : std::string("Direct"); });
+
+}  // namespace
+}  // namespace qvsync::testing
+
+namespace qvsync::testing {
+namespace {
+
+// The guard's two boundaries, at least ten deletions and more than half of
+// what the table ties (2N > M), end to end: the server deletes N of M tasks.
+struct Boundary {
+  int tied, deleted;
+  bool asks;
+};
+
+class GuardBoundaryTest : public SyncFixture, public ::testing::WithParamInterface<Boundary> {};
+
+TEST_P(GuardBoundaryTest, TheQuestionComesAtTenDeletionsOfMoreThanHalf) {
+  const Boundary b = GetParam();
+  Config().calendarSyncMode = Config().contactSyncMode = 0;
+  Attended(true);
+  for (int i = 0; i < b.tied; ++i) qv::outlook::AddItem(Folder("TASK"), {{"Subject", "Task " + std::to_string(i)}});
+  Sync();
+  auto items = servlet_.ListItems(kUser, "TASK");
+  ASSERT_EQ(items.size(), static_cast<size_t>(b.tied));
+  for (int i = 0; i < b.deleted; ++i) servlet_.DeleteItem(kUser, items[static_cast<size_t>(i)].uid);
+  Advance();
+  ui_.QueueAnswer(qv::ui::Answer::No);
+  Sync();
+  EXPECT_EQ(ui_.boxes().size(), b.asks ? 1u : 0u);
+  EXPECT_EQ(OutlookSubjects("TASK").size(), static_cast<size_t>(b.asks ? b.tied : b.tied - b.deleted));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, GuardBoundaryTest,
+                         ::testing::Values(Boundary{20, 10, false},   // ten, exactly half
+                                           Boundary{19, 10, true},    // ten, just over half
+                                           Boundary{17, 9, false},    // nine, over half
+                                           Boundary{22, 11, false},   // eleven, exactly half
+                                           Boundary{21, 11, true}),   // eleven, just over half
+                         [](const auto& info) {
+                           return std::to_string(info.param.deleted) + "Of" + std::to_string(info.param.tied);
+                         });
+
+// The same rule on its own, for both sides, where nobody can be asked (the
+// deletions that would need a question are held back).
+TEST(DeletionGuard, HoldsBackTenOrMoreDeletionsOfMoreThanHalfOnEitherSide) {
+  Config() = SyncConfig{};
+  for (DeletionSide side : {DeletionSide::Outlook, DeletionSide::Server}) {
+    for (const auto& [count, tied, allowed] :
+         std::vector<std::tuple<size_t, size_t, bool>>{{10, 20, true}, {10, 19, false}, {9, 9, true},
+                                                       {11, 22, true}, {11, 21, false}, {0, 0, true}}) {
+      DeletionGuard guard("TASK");
+      EXPECT_EQ(guard.Allows(side, count, tied), allowed) << count << " of " << tied;
+    }
+  }
+  Config().deletionGuard = 0;
+  EXPECT_TRUE(DeletionGuard("TASK").Allows(DeletionSide::Outlook, 10, 10));
+  Config() = SyncConfig{};
+}
 
 }  // namespace
 }  // namespace qvsync::testing

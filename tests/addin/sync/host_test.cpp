@@ -2,7 +2,12 @@
 // own loads the add-in library registered in a temporary registry, the user
 // clicks "&Synchronize", and the add-in talks to the servlet emulator served
 // by this test on loopback.
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -78,6 +83,27 @@ class SyncHostTest : public qv::testing::RegistryTest, public ::testing::WithPar
       subjects.push_back(qv::servlet::FieldValue(item.fields, "Subject"));
     std::sort(subjects.begin(), subjects.end());
     return subjects;
+  }
+
+  // Three runs that cannot keep their records: each exits 1 saying why, and
+  // neither side changes.
+  void ExpectRunsChangeNothing() {
+    for (int run = 0; run < 3; ++run) {
+      Result result = Run("click \"&Synchronize\"");
+      EXPECT_EQ(result.status, 1) << result.output;
+      EXPECT_NE(result.output.find("cannot keep"), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(ServerSubjects(), std::vector<std::string>{"Server task"});
+    EXPECT_EQ(OutlookSubjects("Tasks"), std::vector<std::string>{"Local task"});
+  }
+
+  // Once the folder takes records again, one run leaves each item once on each side.
+  void ExpectOneRunConverges() {
+    Result result = Run("click \"&Synchronize\"");
+    EXPECT_EQ(result.status, 0) << result.output;
+    const std::vector<std::string> both = {"Local task", "Server task"};
+    EXPECT_EQ(ServerSubjects(), both);
+    EXPECT_EQ(OutlookSubjects("Tasks"), both);
   }
 
   qv::testing::ScopedEnv data_;
@@ -266,6 +292,88 @@ TEST_P(SyncHostTest, ARunKilledWhileTheServerCarriesOutAnAddAddsNothingTwice) {
   servlet_.ClearRequests();
   EXPECT_EQ(Run("click \"&Synchronize\"").status, 0);
   EXPECT_EQ(Commands(), (std::vector<std::string>{"LOGIN", "LIST-TASKS", "LIST-CONTACTS"}));
+}
+
+// Makes a folder read-only for this process, even for root (which chmod does
+// not stop): the immutable attribute when the file system has it, else the
+// mode bits. Undone on destruction.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd_ >= 0 && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      immutable_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!immutable_) ::chmod(path.c_str(), 0555);
+  }
+  ~ReadOnlyFolder() { Undo(); }
+  void Undo() {
+    if (immutable_) {
+      int flags = 0;
+      ::ioctl(fd_, FS_IOC_GETFLAGS, &flags);
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+      immutable_ = false;
+    }
+    ::chmod(path_.c_str(), 0755);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  // Whether a file can still be made there (root without the attribute).
+  bool Writable() const {
+    const std::string probe = path_ + "/probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool immutable_ = false;
+};
+
+// A run whose account folder cannot keep its records (read-only, or its disk
+// full) changes nothing on either side, says why, and exits 1.
+TEST_P(SyncHostTest, ARunThatCannotKeepItsRecordsChangesNothingAndSaysWhy) {
+  ASSERT_EQ(Run("add Tasks \"Subject=Local task\"").status, 0);
+  servlet_.AddItem("ann", "TASK", {{"Subject", "Server task"}});
+  const std::string account = dir_.File("data/ann@" + servlet_.host());
+  std::filesystem::create_directories(account);
+  {
+    ReadOnlyFolder readOnly(account);
+    if (readOnly.Writable()) GTEST_SKIP() << "no way to make a folder read-only here";
+    ExpectRunsChangeNothing();
+  }
+  ExpectOneRunConverges();
+}
+
+TEST_P(SyncHostTest, ARunOnAFullDiskChangesNothingAndSaysWhy) {
+  ASSERT_EQ(Run("add Tasks \"Subject=Local task\"").status, 0);
+  servlet_.AddItem("ann", "TASK", {{"Subject", "Server task"}});
+  const std::string data = dir_.File("data");
+  if (::mount("qvtest", data.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{data};
+  // Filled to the last block.
+  const std::string filler = data + "/filler";
+  {
+    std::FILE* file = std::fopen(filler.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), file) == block.size() && std::fflush(file) == 0) {
+    }
+    std::fclose(file);
+  }
+  ExpectRunsChangeNothing();
+  std::filesystem::remove(filler);
+  ExpectOneRunConverges();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SyncHostTest, ::testing::Bool(),

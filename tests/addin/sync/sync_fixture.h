@@ -67,6 +67,7 @@ class SyncFixture : public qv::testing::RegistryTest {
     EXPECT_TRUE(CheckSpecialFolders());
     SyncCancelled = false;
     modBatch::ResetBatch();
+    qv::ui::ClearCommandFailures();
   }
 
   ~SyncFixture() override {
@@ -77,6 +78,7 @@ class SyncFixture : public qv::testing::RegistryTest {
     SetLogFilePathForTesting("");
     Config() = SyncConfig{};
     loggedIn = false;
+    qv::ui::ClearCommandFailures();
   }
 
   // One synchronisation, as the Synchronize command runs it.
@@ -94,6 +96,32 @@ class SyncFixture : public qv::testing::RegistryTest {
   // Moves the profile's clock ahead, so that what is changed next is newer
   // than every table written so far.
   void Advance() { lead_ += 10; }
+
+  // Outlook with its window (someone at the screen to answer questions), or
+  // started for automation (nobody to ask).
+  void Attended(bool attended) {
+    application_ = qv::outlook::StartOutlook(
+        profile_, attended ? qv::outlook::StartMode::Interactive : qv::outlook::StartMode::Automation);
+    AddinState().outlookApplication = application_;
+    AddinState().mapiNamespace = application_.call("GetNamespace", "MAPI");
+    EXPECT_TRUE(CheckSpecialFolders());
+  }
+
+  // An item made two days ago, after a run three days ago: the next run
+  // reaches it, and once a table is written again none after that does.
+  Variant AddItemMadeDaysAgo(const char* messageClass, const std::string& subject) {
+    SetTableTimes(-72);
+    lead_ = -48 * 3600;
+    Variant item = qv::outlook::AddItem(Folder(messageClass), {{"Subject", subject}});
+    lead_ = 0;
+    return item;
+  }
+
+  // Sets the time of every table to now plus `hours`.
+  void SetTableTimes(int hours) {
+    for (const auto& [path, time] : TableTimes())
+      std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() + std::chrono::hours(hours));
+  }
 
   std::string AccountDirectory() const { return Config().dataDirectory + "/" + kUser + "@" + servlet_.host(); }
 
