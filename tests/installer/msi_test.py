@@ -366,8 +366,10 @@ def install_scenario(args, wine, servlet, folder):
           "the activity log and the conversion tables stay")
     check(sorted(hkcu.get(CONFIG_KEY.lower(), [])) == configured, "the configuration values stay",
           hkcu.get(CONFIG_KEY.lower()))
+    # Besides the configuration: Windows Installer's, Wine's and WinInet's own state.
     leftover = changed_keys(hkcu_before, hkcu, ["software\\quorvia", "software\\microsoft\\installer",
-                                                "software\\wine"])
+                                                "software\\wine",
+                                                "software\\microsoft\\windows\\currentversion\\internet settings"])
     check(leftover == [], "no registry key or value of the add-in is left behind", leftover)
     status, out, err = wine.run(*host, "addins")
     check(out == "No add-ins are registered.\n", "the host finds no add-in", out + err)
@@ -375,11 +377,13 @@ def install_scenario(args, wine, servlet, folder):
     # DllRegisterServer writes what the package wrote, to the same library path.
     for dll, built in (("qvsync.dll", args.qvsync), ("qvaiso.dll", args.qvaiso)):
         shutil.copyfile(built, os.path.join(installed, dll))
-    wine.run("regsvr32", "/s", wine.native(os.path.join(installed, "qvsync.dll")))
+    # Named as the package names it, so that the paths compare.
+    library_path = wine.windows_path(os.path.join(installed, "qvsync.dll"))
+    wine.run("regsvr32", "/s", library_path)
     registered = {k: wine.hkcu().get(k) for k in keys}
     check(registered == installed_registration, "regsvr32 writes the same registration as the package",
           "package  %s\nregsvr32 %s" % (installed_registration, registered))
-    wine.run("regsvr32", "/s", "/u", wine.native(os.path.join(installed, "qvsync.dll")))
+    wine.run("regsvr32", "/s", "/u", library_path)
     for name in os.listdir(installed):
         os.remove(os.path.join(installed, name))
 
