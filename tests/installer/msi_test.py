@@ -30,6 +30,10 @@ import sys
 import tempfile
 import time
 
+# qvservlet on loopback, driven through its standard input, as the host's parity test drives it.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows", "host"))
+from host_parity import Servlet  # noqa: E402
+
 CONFIG_KEY = r"SOFTWARE\Quorvia\Outlook Sync\Default"
 ADDIN_KEY = r"Software\Microsoft\Office\Outlook\Addins\QVSync.Connect"
 PRESETS = {"HOST": ("Host", "[HOST]"), "USERNAME": ("Username", "[USERNAME]"),
@@ -229,36 +233,6 @@ class Wine:
         return sorted(line.split()[1] for line in out.splitlines() if line.strip())
 
 
-class Servlet:
-    def __init__(self, program, folder):
-        self.process = subprocess.Popen(
-            [program, "--bind", "127.0.0.1", "--port", "0", "--db", os.path.join(folder, "mailbox.db"),
-             "--user", "ann:secret"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, bufsize=1)
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", self.process.stdout.readline())
-        if not match:
-            raise RuntimeError("the servlet emulator did not start")
-        self.host = "127.0.0.1:" + match.group(1)
-        self.marks = 0
-
-    def command(self, line):
-        self.marks += 1
-        mark = "--end %d--" % self.marks
-        self.process.stdin.write(line + "\necho " + mark + "\n")
-        self.process.stdin.flush()
-        answer = []
-        while True:
-            text = self.process.stdout.readline()
-            if text == "" or text.rstrip("\n") == mark:
-                return "".join(answer)
-            answer.append(text)
-
-    def stop(self):
-        self.process.stdin.close()
-        self.process.terminate()
-        self.process.wait(timeout=30)
-
-
 def changed_keys(before, after, allowed):
     """Keys that differ between two exports, less those under an allowed prefix."""
     keys = set(before) | set(after)
@@ -268,7 +242,8 @@ def changed_keys(before, after, allowed):
 def check_install(args):
     with tempfile.TemporaryDirectory(prefix="qvmsi-wine-") as folder:
         wine = Wine(args.wine_run, folder)
-        servlet = Servlet(args.qvservlet, folder)
+        servlet = Servlet(args.qvservlet, os.path.join(folder, "servlet"))
+        servlet.command("user ann secret")
         try:
             install_scenario(args, wine, servlet, folder)
         finally:
