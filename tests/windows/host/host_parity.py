@@ -220,7 +220,12 @@ def both_sides_equal(host, servlet, what):
 
 def synchronize(host, what):
     status, out, err = host.run("--yes", "click", "&Synchronize")
-    check(status == 0, "%s: %s: Synchronize succeeds" % (host.name, what), out + err)
+    detail = out + err
+    if status != 0:
+        # What the add-in found in its configuration key: a failed run that
+        # says "not configured" is then told apart from a lost registry.
+        detail += "\nconfiguration key:\n" + host.registry("query", CONFIG_KEY, "/s")[1]
+    check(status == 0, "%s: %s: Synchronize succeeds" % (host.name, what), detail)
     return out
 
 
