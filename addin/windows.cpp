@@ -8,6 +8,7 @@
 #include "addin/config/sync_config.h"
 #include "addin/server/protocol.h"
 #include "platform/shell/shell.h"
+#include "qv_version.h"
 
 namespace qvsync {
 
@@ -20,7 +21,7 @@ frmAbout::frmAbout() {
   name = "frmAbout";
   caption = "About Quorvia Synchronization";
   lblTitle.caption = "Quorvia Synchronization Utility";
-  lblVersion.caption = "Version 1.24";
+  lblVersion.caption = "Version " QV_VERSION_SHOWN;
   lblDescription.caption =
       "This utility allows Microsoft Outlook to Synchronize Appointments, Tasks and Contacts with a Quorvia "
       "E-Mail server.";

@@ -16,6 +16,9 @@ else()
   set(QV_RUN_TESTS OFF)
 endif()
 
+# Version resources of the DLLs (cmake/QuorviaVersion.cmake), with windres.
+enable_language(RC)
+
 include(cmake/QuorviaWindowsDependencies.cmake)
 include(cmake/QuorviaComponents.cmake)
 
@@ -38,6 +41,8 @@ endif()
 # The add-in, qvsync.dll, as a COM server, and the windows' model.
 add_subdirectory(platform/ui)
 add_subdirectory(addin)
+# The installer package of both DLLs.
+add_subdirectory(installer)
 # The host that plays Outlook through COM, over the emulated Outlook.
 if(TARGET qv_outlook_emulation)
   add_subdirectory(tools/qvsync)
@@ -45,4 +50,5 @@ endif()
 if(QV_TESTS)
   enable_testing()
   add_subdirectory(tests/windows)
+  add_subdirectory(tests/installer)
 endif()

@@ -22,6 +22,8 @@ SUDO=""
 bash scripts/install-deps.sh
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 wine64 dpkg-dev python3 tcl xvfb)
+# The installer packages: wixl and msibuild make them, msiinfo reads them back.
+packages+=(msitools wixl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -110,5 +112,7 @@ status=0
 (cd "$build/x86_64" && ctest --output-on-failure --timeout 600) || status=1
 (cd "$build/i686" && ctest --output-on-failure --timeout 600) || status=1
 WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+# The installer packages, one per architecture (installer/).
+ls -1 "$build"/x86_64/QuorviaSync-*-x64.msi "$build"/i686/QuorviaSync-*-x86.msi || status=1
 echo "Windows build and tests: $(( $(date +%s) - start )) s"
 exit $status
