@@ -16,6 +16,30 @@ namespace {
 using detail::IsAscii;
 using detail::Utf8SequenceLength;
 
+// Appends `bytes` decoded by `to_utf8` (a descriptor to UTF-8). A byte that
+// starts no character of the set (or a sequence cut short) becomes U+FFFD,
+// or, with `keepStrayByte`, the character of the same number (the Latin-1
+// reading a single-byte code page falls back to).
+void AppendDecoded(iconv_t to_utf8, std::string_view bytes, bool keepStrayByte, std::string& out) {
+  iconv(to_utf8, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(bytes.data());
+  size_t inleft = bytes.size();
+  char buf[1024];
+  while (inleft > 0) {
+    char* outp = buf;
+    size_t outleft = sizeof buf;
+    const size_t r = iconv(to_utf8, &in, &inleft, &outp, &outleft);
+    out.append(buf, static_cast<size_t>(outp - buf));
+    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    // EILSEQ or EINVAL (truncated sequence): replace one byte and go on.
+    const unsigned char c = static_cast<unsigned char>(*in);
+    AppendUtf8(out, keepStrayByte && c >= 0x80 ? c : 0xFFFD);
+    ++in;
+    --inleft;
+    iconv(to_utf8, nullptr, nullptr, nullptr, nullptr);
+  }
+}
+
 // A converter between UTF-8 and one code page, owned by one thread.
 class Converter {
  public:
@@ -59,24 +83,7 @@ class Converter {
       for (unsigned char c : bytes) AppendUtf8(out, c);
       return out;
     }
-    iconv(to_utf8_, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(bytes.data());
-    size_t inleft = bytes.size();
-    char buf[1024];
-    while (inleft > 0) {
-      char* outp = buf;
-      size_t outleft = sizeof buf;
-      size_t r = iconv(to_utf8_, &in, &inleft, &outp, &outleft);
-      out.append(buf, static_cast<size_t>(outp - buf));
-      if (r != static_cast<size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL (truncated sequence): replace one byte and go on.
-      unsigned char c = static_cast<unsigned char>(*in);
-      AppendUtf8(out, single_byte_ && c >= 0x80 ? c : 0xFFFD);
-      ++in;
-      --inleft;
-      iconv(to_utf8_, nullptr, nullptr, nullptr, nullptr);
-    }
+    AppendDecoded(to_utf8_, bytes, single_byte_, out);
     return out;
   }
 
@@ -187,37 +194,22 @@ std::string ToUtf8(std::string_view bytes) {
   return ThreadConverter().ToUtf8(bytes);
 }
 
-std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_view bytes) {
-  const std::optional<unsigned> page = detail::CodePageOfCharset(charset);
-  if (!page) return std::nullopt;
-  std::string out;
-  if (*page == detail::kCodePageUtf8) {
-    detail::AppendUtf8Lenient(out, bytes);
-    return out;
-  }
-  std::string name = *page == 20127   ? "US-ASCII"
-                     : *page == 20866 ? "KOI8-R"
-                     : *page == 21866 ? "KOI8-U"
-                     : *page > 28590  ? "ISO-8859-" + std::to_string(*page - 28590)
-                                      : "WINDOWS-" + std::to_string(*page);
+namespace detail {
+
+std::optional<std::string> SingleByteSetToUtf8(unsigned page, std::string_view bytes) {
+  const std::string name = page == 20127   ? "US-ASCII"
+                           : page == 20866 ? "KOI8-R"
+                           : page == 21866 ? "KOI8-U"
+                           : page > 28590  ? "ISO-8859-" + std::to_string(page - 28590)
+                                           : "WINDOWS-" + std::to_string(page);
   iconv_t cd = iconv_open("UTF-8", name.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  char* in = const_cast<char*>(bytes.data());
-  size_t inleft = bytes.size();
-  char buf[1024];
-  while (inleft > 0) {
-    char* outp = buf;
-    size_t outleft = sizeof buf;
-    size_t r = iconv(cd, &in, &inleft, &outp, &outleft);
-    out.append(buf, static_cast<size_t>(outp - buf));
-    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
-    AppendUtf8(out, 0xFFFD);  // a byte without a character in the set
-    ++in;
-    --inleft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
+  std::string out;
+  AppendDecoded(cd, bytes, /*keepStrayByte=*/false, out);
   iconv_close(cd);
   return out;
 }
+
+}  // namespace detail
 
 }  // namespace qv::codepage

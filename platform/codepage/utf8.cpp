@@ -88,6 +88,15 @@ void AppendUtf8Lenient(std::string& out, std::string_view bytes) {
 
 }  // namespace detail
 
+std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_view bytes) {
+  const std::optional<unsigned> page = detail::CodePageOfCharset(charset);
+  if (!page) return std::nullopt;
+  if (*page != detail::kCodePageUtf8) return detail::SingleByteSetToUtf8(*page, bytes);
+  std::string out;
+  detail::AppendUtf8Lenient(out, bytes);
+  return out;
+}
+
 std::string Utf8OrCodePageToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

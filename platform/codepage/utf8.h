@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qv::codepage::detail {
@@ -23,6 +24,12 @@ inline constexpr unsigned kCodePageUtf8 = 65001;
 // Appends `bytes` read as UTF-8, each byte that starts no well-formed
 // character as U+FFFD.
 void AppendUtf8Lenient(std::string& out, std::string_view bytes);
+
+// `bytes` in the single-byte character set of code page `page` (any page
+// CodePageOfCharset names but UTF-8), as UTF-8; a byte without a character
+// becomes U+FFFD or the platform's default character. nullopt when the
+// platform lacks the set. Each platform's code page layer defines it.
+std::optional<std::string> SingleByteSetToUtf8(unsigned page, std::string_view bytes);
 
 }  // namespace qv::codepage::detail
 

@@ -107,23 +107,21 @@ std::string ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_view bytes) {
-  const std::optional<unsigned> page = detail::CodePageOfCharset(charset);
-  if (!page) return std::nullopt;
+namespace detail {
+
+std::optional<std::string> SingleByteSetToUtf8(unsigned page, std::string_view bytes) {
+  if (!IsValidCodePage(page)) return std::nullopt;
   std::string out;
-  if (*page == detail::kCodePageUtf8) {
-    detail::AppendUtf8Lenient(out, bytes);
-    return out;
-  }
-  if (!IsValidCodePage(*page)) return std::nullopt;
   if (bytes.empty()) return out;
   // Without MB_ERR_INVALID_CHARS a byte without a character becomes the
   // code page's default character.
-  const int n = MultiByteToWideChar(*page, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(page, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(*page, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+  if (n > 0) MultiByteToWideChar(page, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
   for (wchar_t c : wide) AppendUtf8(out, static_cast<unsigned>(c));  // single-byte sets: no surrogates
   return out;
 }
+
+}  // namespace detail
 
 }  // namespace qv::codepage
