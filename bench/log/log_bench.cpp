@@ -23,6 +23,7 @@
 #include <string>
 
 #include "addin/config/sync_config.h"
+#include "bench/common/bench_support.h"
 #include "addin/connect.h"
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
@@ -45,29 +46,6 @@ long Items() {
   return 200;
 #endif
 }
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// A folder of its own, removed with everything in it.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvsync-log-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // N contacts synchronised once, ready for unchanged runs.
 class World {
@@ -110,9 +88,9 @@ class World {
   double Run() {
     qvsync::ClearCookieStore();
     qvsync::loggedIn = false;
-    const double before = ThreadCpuSeconds();
+    const double before = qv::bench::ThreadCpuSeconds();
     qvsync::modSynchronize::SynchronizeAll();
-    return (ThreadCpuSeconds() - before) * 1e6 / static_cast<double>(contacts_);
+    return (qv::bench::ThreadCpuSeconds() - before) * 1e6 / static_cast<double>(contacts_);
   }
   uintmax_t LogBytes() const {
     std::error_code ignored;
@@ -121,7 +99,7 @@ class World {
 
  private:
   long contacts_;
-  Scratch scratch_;
+  qv::bench::ScratchFolder scratch_{"qvsync-log-bench"};
   qv::servlet::Servlet servlet_;
   std::shared_ptr<qv::outlook::Profile> profile_;
   Variant application_;

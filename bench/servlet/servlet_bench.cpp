@@ -9,26 +9,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/common/bench_support.h"
 #include "tools/qvservlet/servlet.h"
 
 namespace {
-
-// A fresh folder for one mailbox file, removed afterwards.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvservlet-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // A batch of `count` contact adds with about a dozen fields each, as the
 // add-in's batch mode writes them.
@@ -49,7 +33,7 @@ void BM_BatchOfAddsToAFile(benchmark::State& state) {
   const std::string body = "Cmd=BATCH&Batch=" + BatchOfAdds(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     state.PauseTiming();
-    ScratchFolder folder;
+    qv::bench::ScratchFolder folder("qvservlet-bench");
     {
       qv::servlet::Servlet servlet(folder.File("mail.db"));
       servlet.AddUser("alice", "secret");
@@ -72,7 +56,7 @@ void BM_BatchOfAddsOverHttp(benchmark::State& state) {
   const std::string body = "Cmd=BATCH&Batch=" + BatchOfAdds(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     state.PauseTiming();
-    ScratchFolder folder;
+    qv::bench::ScratchFolder folder("qvservlet-bench");
     {
       qv::servlet::Servlet servlet(folder.File("mail.db"));
       servlet.AddUser("alice", "secret");

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "addin/config/sync_config.h"
+#include "bench/common/bench_support.h"
 #include "addin/connect.h"
 #include "addin/log/activity_log.h"
 #include "addin/server/http_transport.h"
@@ -74,28 +75,6 @@ std::vector<long> Sizes() {
   return {1000, 17000};
 #endif
 }
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvsync-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 struct Mix {
   long contacts, appointments, tasks;
@@ -226,12 +205,12 @@ class World {
     qvsync::ClearCookieStore();
     qvsync::loggedIn = false;
     const uint64_t before = servlet_.Requests().size() + servlet_.DroppedRequests();
-    const double cpu = ThreadCpuSeconds();
+    const double cpu = qv::bench::ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     qvsync::modSynchronize::SynchronizeAll();
     Figures figures{name};
     figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    figures.cpu = ThreadCpuSeconds() - cpu;
+    figures.cpu = qv::bench::ThreadCpuSeconds() - cpu;
     figures.requests = servlet_.Requests().size() + servlet_.DroppedRequests() - before;
     figures.items = items;
     return figures;
@@ -252,7 +231,7 @@ class World {
   }
 
  private:
-  Scratch scratch_;
+  qv::bench::ScratchFolder scratch_{"qvsync-bench"};
   qv::servlet::Servlet servlet_;
   std::shared_ptr<qv::outlook::Profile> profile_;
   Variant application_;
