@@ -30,28 +30,16 @@ import sys
 import tempfile
 import time
 
-# qvservlet on loopback, driven through its standard input, as the host's parity test drives it.
+# qvservlet on loopback, driven through its standard input, and the checks'
+# report, as the host's parity test has them.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows", "host"))
-from host_parity import Servlet  # noqa: E402
+from host_parity import Servlet, check, failures, passes  # noqa: E402
 
 CONFIG_KEY = r"SOFTWARE\Quorvia\Outlook Sync\Default"
 ADDIN_KEY = r"Software\Microsoft\Office\Outlook\Addins\QVSync.Connect"
 PRESETS = {"HOST": ("Host", "[HOST]"), "USERNAME": ("Username", "[USERNAME]"),
            "BATCHMODE": ("Batch Mode", "#[BATCHMODE]")}
 PERMANENT, WIN64 = 16, 256
-
-failures = []
-passes = []
-
-
-def check(condition, what, detail=""):
-    if condition:
-        passes.append(what)
-        print("ok   " + what)
-    else:
-        print("FAIL " + what + ("\n     " + str(detail).replace("\n", "\n     ") if detail else ""))
-        failures.append(what)
-    return condition
 
 
 def run(command, **kwargs):

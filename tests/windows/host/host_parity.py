@@ -50,8 +50,9 @@ def check(condition, what, detail=""):
         passes.append(what)
         print("ok   " + what)
     else:
-        print("FAIL " + what + ("\n     " + detail.replace("\n", "\n     ") if detail else ""))
+        print("FAIL " + what + ("\n     " + str(detail).replace("\n", "\n     ") if detail else ""))
         failures.append(what)
+    return condition
 
 
 class Servlet:
